@@ -1,0 +1,43 @@
+// File numbers: text files and command output read line by line, and the shell.
+//
+// Not thread-safe: the table and the last-result code belong to the main thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Numbers 1..MAX_FILE_NUMBER can be opened; 0 is the console and never handed out.
+inline constexpr int MAX_FILE_NUMBER = 255;
+// Lines are assembled from chunks of at most LINE_CHUNK - 1 bytes.
+inline constexpr int LINE_CHUNK = 512;
+
+// Result codes of the last runtime operation, kept for the process.
+enum RtCode : int {
+    RT_OK = 0,
+    RT_NOT_ALLOWED = 1,  // bad, free or busy number; unusable argument
+    RT_CANNOT_OPEN = 2,  // the file or command cannot be opened
+    RT_END_OF_INPUT = 17 // internal: a line read met the end of input
+};
+
+[[nodiscard]] int rt_last_error();
+void rt_set_error(int code);
+
+// Lowest number in 1..255 that is not open, 0 when all are. Does not reserve it.
+[[nodiscard]] int rt_free_file();
+// Opens a text file for input; backslashes in the path count as slashes. Returns the result code.
+int rt_open_file(std::string_view path, int number);
+// Starts the command through the shell, unchanged, and reads its standard output. Returns the result code.
+int rt_open_pipe(std::string_view command, int number);
+// True when no more input can come; an invalid or free number is always at its end.
+[[nodiscard]] bool rt_eof(int number);
+// Replaces text with the next line, terminator (LF, CR LF, or a CR at the end of input) removed.
+// On an invalid or free number the text is left as it was.
+void rt_line_input(int number, std::string& text);
+// Closes the number; a pipe waits for its command to end. Returns the result code.
+int rt_close(int number);
+// Closes every open number; also run at program exit.
+void rt_close_all();
+
+// Runs the command through the shell and waits. Returns its exit code; -1 for an empty command
+// or one the shell cannot run (127); the raw status when it failed to start or died by a signal.
+int rt_shell(std::string_view command);
