@@ -1,0 +1,1 @@
+#include "gfx/driver.h"
