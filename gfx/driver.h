@@ -9,46 +9,47 @@
 #include <span>
 #include <vector>
 
-// A driver is one const table. A null slot means "not supported": callers test before calling.
+// A driver is one const table, filled with designated initializers. A null slot means "not supported":
+// callers test before calling.
 struct ScreenDriver {
     // Reported by gfx_screen_info and matched against KORVID without regard to case: "X11", "Null", ...
-    const char* name;
+    const char* name = nullptr;
     // Starts presenting the visible page of gfx_screen() in a picture of width x height pixels. May set the
     // context's refresh_rate. Returns 0, or -1 when the driver cannot show the picture.
-    int (*open)(const char* title, int width, int height, int depth, int refresh_rate, int flags);
+    int (*open)(const char* title, int width, int height, int depth, int refresh_rate, int flags) = nullptr;
     // Stops presenting and releases everything the driver holds. Must be safe after a failed open.
-    void (*close)();
+    void (*close)() = nullptr;
     // The lock the presenter holds while it reads the pixels and the DirtyLineTable; taken by the outermost
     // gfx_lock and released by the outermost gfx_unlock.
-    void (*lock)();
-    void (*unlock)();
+    void (*lock)() = nullptr;
+    void (*unlock)() = nullptr;
     // Shows palette entry index as the 8-bit colour (r, g, b). Only palette depths (8 bits and below) call
     // it.
-    void (*set_palette_entry)(int index, int r, int g, int b);
+    void (*set_palette_entry)(int index, int r, int g, int b) = nullptr;
     // Waits for the next display refresh or an equivalent pause.
-    void (*wait_retrace)();
+    void (*wait_retrace)() = nullptr;
     // Pointer state in picture coordinates; buttons: 1 left, 2 right, 4 middle. Returns -1 (outputs
     // untouched) while the pointer is outside the picture or the window lacks the focus.
-    int (*query_pointer)(int* x, int* y, int* wheel, int* buttons, int* confined);
+    int (*query_pointer)(int* x, int* y, int* wheel, int* buttons, int* confined) = nullptr;
     // Moves the pointer (0x80000000 keeps a coordinate), shows (cursor > 0) or hides (0) it, confines it to
     // the window (confine > 0) or frees it (0); negative values leave that part as it is.
-    void (*set_pointer)(int x, int y, int cursor, int confine);
+    void (*set_pointer)(int x, int y, int cursor, int confine) = nullptr;
     // Makes the text (at most 127 bytes, zero-terminated) the window title.
-    void (*set_caption)(const char* text);
+    void (*set_caption)(const char* text) = nullptr;
     // Moves the window so the picture lands at (x, y); returns the previous position as
     // (y << 16) | (x & 0xFFFF).
-    int (*move_window)(int x, int y);
+    int (*move_window)(int x, int y) = nullptr;
     // The display's screen sizes for a depth, each packed as (width << 16) | height.
-    std::vector<int32_t> (*list_sizes)(int depth);
+    std::vector<int32_t> (*list_sizes)(int depth) = nullptr;
     // Shows the picture at once (only drivers that do not present on their own need it).
-    void (*present)();
+    void (*present)() = nullptr;
 };
 
 // A driver as the selection knows it: its table and, optionally, the desktop query used by
 // gfx_screen_info while no mode is open (returns 0 and fills the four values, or -1).
 struct DriverChoice {
     const ScreenDriver* driver;
-    int (*query_desktop)(int* width, int* height, int* depth, int* refresh_rate);
+    int (*query_desktop)(int* width, int* height, int* depth, int* refresh_rate) = nullptr;
 };
 
 // Shows nothing; the mode exists in memory only. Its only operations are an empty lock and unlock.

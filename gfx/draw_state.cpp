@@ -1,0 +1,189 @@
+// The drawing state of the open mode and the operations on it: colours, clearing, the text grid and the
+// screen lock with its dirty-line marking.
+#include "gfx/screen.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+DrawContext draw_context;
+
+// Colours while no mode is open. No text console is provided, so they are only kept for the next answer.
+uint32_t console_foreground = 7;
+uint32_t console_background = 0;
+
+void build_draw_context(DrawContext& dc, const ScreenContext& screen) {
+    std::vector<uint8_t*> rows = std::move(dc.target_rows); // keeps its capacity across modes
+    dc = DrawContext{};
+    dc.target_rows = std::move(rows);
+    dc.serial = screen.serial;
+    dc.saved_view = {0, 0, screen.width, screen.height};
+    dc.target_rows.assign(static_cast<std::size_t>(screen.height), nullptr);
+    dc.foreground = screen.depth >= 5 && screen.depth <= 8 ? 15 : screen.default_colour;
+    dc.background = dc.foreground & 0xFF000000;
+    gfx_select_screen(dc);
+}
+
+// 5-6-5 back to 0xFFRRGGBB, each channel's top bits repeated into its low bits so that white stays white.
+uint32_t widen_565(uint32_t value) {
+    uint32_t r = (value >> 11) & 0x1F, g = (value >> 5) & 0x3F, b = value & 0x1F;
+    r = (r << 3) | (r >> 2);
+    g = (g << 2) | (g >> 4);
+    b = (b << 3) | (b >> 2);
+    return 0xFF000000 | r << 16 | g << 8 | b;
+}
+
+uint32_t colour_for_depth(uint32_t colour, int depth) {
+    if (depth == 32) return colour;
+    if (depth == 16) return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
+    return colour & 0xFF;
+}
+
+void move_cursor_to_view_centre(DrawContext& dc) {
+    dc.cursor_x = static_cast<float>(dc.view.x + dc.view.w / 2);
+    dc.cursor_y = static_cast<float>(dc.view.y + dc.view.h / 2);
+}
+
+} // namespace
+
+DrawContext* gfx_draw_context() {
+    const ScreenContext* screen = gfx_screen();
+    if (!screen) return nullptr;
+    if (draw_context.serial != screen->serial) build_draw_context(draw_context, *screen);
+    return &draw_context;
+}
+
+void gfx_select_screen(DrawContext& dc) {
+    const ScreenContext& screen = *gfx_screen();
+    dc.view = dc.saved_view;
+    dc.target_bytes_per_pixel = screen.bytes_per_pixel;
+    dc.target_pitch = screen.pitch;
+    uint8_t* line = screen.pages[static_cast<std::size_t>(dc.work_page)].get();
+    for (uint8_t*& row : dc.target_rows) {
+        row = line;
+        line += screen.pitch;
+    }
+    gfx_select_pixel_routines(dc, screen.bytes_per_pixel);
+}
+
+uint32_t gfx_set_color(uint32_t foreground, uint32_t background, uint32_t flags) {
+    DrawContext* dc = gfx_draw_context();
+    if (!dc) {
+        uint32_t previous = console_background << 16 | console_foreground;
+        if (!(flags & 1)) console_foreground = foreground & 0xFF;
+        if (!(flags & 2)) console_background = background & 0xFF;
+        return previous;
+    }
+    int depth = gfx_screen()->depth;
+    uint32_t previous = depth == 32   ? dc->foreground
+                        : depth == 16 ? widen_565(dc->foreground)
+                                      : dc->background << 16 | dc->foreground;
+    if (!(flags & 1)) dc->foreground = colour_for_depth(foreground, depth);
+    if (!(flags & 2)) dc->background = colour_for_depth(background, depth);
+    return previous;
+}
+
+void gfx_clear(uint32_t mode) {
+    DrawContext* dc = gfx_draw_context();
+    if (!dc) return;
+    const ScreenContext& screen = *gfx_screen();
+    gfx_select_screen(*dc);
+    if (mode == CLEAR_DEFAULT) mode = dc->view_set ? CLEAR_VIEW : CLEAR_SCREEN;
+
+    gfx_lock();
+    int first = 1, last = 0; // nothing marked unless a case says otherwise
+    uint8_t* page = dc->target_rows.empty() ? nullptr : dc->target_rows[0];
+    if (mode == CLEAR_SCREEN) {
+        // Lines are unpadded, so the whole page is one run.
+        dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * screen.height);
+        first = 0, last = screen.height - 1;
+        move_cursor_to_view_centre(*dc);
+    } else if (mode == CLEAR_TEXT_ROWS) {
+        int lines = static_cast<int>(
+            std::min<int64_t>(int64_t{screen.text_rows} * screen.font->glyph_height, screen.height));
+        if (lines > 0) {
+            dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * lines);
+            first = 0, last = lines - 1;
+        }
+    } else {
+        const ViewRect& v = dc->view;
+        for (int y = v.y; y < v.y + v.h; ++y)
+            dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(v.x) * dc->target_bytes_per_pixel,
+                          dc->background, static_cast<std::size_t>(v.w));
+        if (v.h > 0) first = v.y, last = v.y + v.h - 1;
+        move_cursor_to_view_centre(*dc);
+    }
+    gfx_unlock(first, last);
+}
+
+int gfx_set_text_grid(int columns, int rows) {
+    ScreenContext* screen = gfx_screen();
+    if (!screen) return 0;
+    if (columns <= 0 && rows <= 0) return screen->text_columns | screen->text_rows << 16;
+
+    int cell_width = screen->font->glyph_width;
+    if (columns > 0)
+        cell_width = screen->width / columns;
+    else
+        columns = screen->text_columns;
+    int cell_height = screen->font->glyph_height;
+    if (rows > 0)
+        cell_height = screen->height / rows;
+    else
+        rows = screen->text_rows;
+    const FontDesc* font = cell_width == 8 ? gfx_font_for_height(cell_height) : nullptr;
+    if (!font) return 0;
+
+    screen->text_columns = columns;
+    screen->text_rows = rows;
+    screen->font = font;
+    DrawContext& dc = *gfx_draw_context();
+    dc.view = dc.saved_view;
+    dc.view_set = false;
+    gfx_clear(CLEAR_SCREEN);
+    return 0;
+}
+
+void gfx_lock() {
+    ScreenContext* screen = gfx_screen();
+    if (!screen) return;
+    if (screen->lock_count == 0 && screen->driver->lock) screen->driver->lock();
+    ++screen->lock_count;
+}
+
+void gfx_unlock(int first_line, int last_line) {
+    ScreenContext* screen = gfx_screen();
+    // Without the lock the presenter may be reading the table: an unmatched unlock marks nothing.
+    if (!screen || screen->lock_count == 0) return;
+    if (last_line < 0) last_line = screen->height - 1;
+    if (first_line < 0) first_line = 0;
+    if (gfx_draw_context()->work_page == screen->visible_page && first_line <= last_line &&
+        last_line < screen->height)
+        std::memset(screen->dirty_lines.entries.data() + first_line, 1,
+                    static_cast<std::size_t>(last_line - first_line + 1));
+    if (--screen->lock_count == 0 && screen->driver->unlock) screen->driver->unlock();
+}
+
+// FIXME: temporary plain routines until gfx/pixels.cpp provides the real ones; delete then.
+namespace {
+template <typename Pixel> void put_pixel_plain(const DrawContext& dc, int x, int y, uint32_t colour) {
+    reinterpret_cast<Pixel*>(dc.target_rows[y])[x] = static_cast<Pixel>(colour);
+}
+template <typename Pixel> void fill_span_plain(uint8_t* line, uint32_t colour, std::size_t count) {
+    std::fill_n(reinterpret_cast<Pixel*>(line), count, static_cast<Pixel>(colour));
+}
+} // namespace
+
+__attribute__((weak)) void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel) {
+    if (bytes_per_pixel == 4) {
+        dc.put_pixel = put_pixel_plain<uint32_t>;
+        dc.fill_span = fill_span_plain<uint32_t>;
+    } else if (bytes_per_pixel == 2) {
+        dc.put_pixel = put_pixel_plain<uint16_t>;
+        dc.fill_span = fill_span_plain<uint16_t>;
+    } else {
+        dc.put_pixel = put_pixel_plain<uint8_t>;
+        dc.fill_span = fill_span_plain<uint8_t>;
+    }
+}
