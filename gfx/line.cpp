@@ -1,0 +1,293 @@
+#include "gfx/line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "gfx/pixels.h"
+
+namespace {
+
+// The view as inclusive target pixel bounds.
+struct Bounds {
+    int l, t, r, b;
+};
+
+Bounds view_bounds(const DrawContext& dc) {
+    return {dc.view.x, dc.view.y, dc.view.x + dc.view.w - 1, dc.view.y + dc.view.h - 1};
+}
+
+// Pattern index i (0 = first pixel of the line) selects bit 15 - i mod 16; i may be any 64-bit value.
+inline bool style_bit(LineStyle style, int64_t i) {
+    return ((style >> (15 - (i & 15))) & 1u) != 0;
+}
+
+void mark_lines(uint8_t* dirty, int64_t a, int64_t b) {
+    if (dirty == nullptr) return;
+    if (a > b) std::swap(a, b);
+    std::memset(dirty + a, 1, static_cast<std::size_t>(b - a + 1));
+}
+
+// Pixels cut off in front of the view when start is clamped into [lo, hi].
+inline int64_t cut_before(int start, int lo, int hi) {
+    if (start < lo) return int64_t{lo} - start;
+    if (start > hi) return int64_t{start} - hi;
+    return 0;
+}
+
+void vertical_line(const DrawContext& dc, const Bounds& v, int x, int y1, int y2c, uint32_t colour,
+                   LineStyle style, uint8_t* dirty) {
+    const int ys = std::clamp(y1, v.t, v.b);
+    int64_t i = cut_before(y1, v.t, v.b);
+    // Walking upwards visits the same pixels with the same bits as the reversed style walked downwards.
+    const int step = ys <= y2c ? 1 : -1;
+    for (int y = ys;; y += step, ++i) {
+        if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+        if (y == y2c) break;
+    }
+    mark_lines(dirty, ys, y2c);
+}
+
+void horizontal_line(const DrawContext& dc, const Bounds& v, int x1, int x2, int y, uint32_t colour,
+                     LineStyle style, uint8_t* dirty) {
+    const int xs = std::clamp(x1, v.l, v.r);
+    const int x2c = std::clamp(x2, v.l, v.r);
+    if (style == LINE_SOLID) {
+        const int from = std::min(xs, x2c);
+        const int count = std::abs(x2c - xs) + 1;
+        dc.fill_span(dc.target_rows[y] + static_cast<std::ptrdiff_t>(from) * dc.target_bytes_per_pixel,
+                     colour, static_cast<std::size_t>(count));
+    } else {
+        int64_t i = cut_before(x1, v.l, v.r);
+        const int step = xs <= x2c ? 1 : -1;
+        for (int x = xs;; x += step, ++i) {
+            if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+            if (x == x2c) break;
+        }
+    }
+    mark_lines(dirty, y, y);
+}
+
+void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2, int y2, int y2c,
+                 uint32_t colour, LineStyle style, uint8_t* dirty) {
+    const int64_t sx = x2 > x1 ? 1 : -1;
+    const int64_t sy = y2 > y1 ? 1 : -1;
+    const int64_t ax = std::abs(int64_t{x2} - x1);
+    const int64_t ay = std::abs(int64_t{y2} - y1);
+    const int64_t A = 2 * ay;
+    const int64_t W = 2 * ax;
+    const bool x_major = ax >= ay;
+    int64_t d = x_major ? A - ax : ay - W;
+
+    // Move the start into the view arithmetically: first the clamped coordinates with their effect on d,
+    // then along the major axis until the line really reaches the clamped minor coordinate (or the reverse).
+    int64_t xs = std::clamp(x1, v.l, v.r);
+    int64_t ys = std::clamp(y1, v.t, v.b);
+    const int64_t x2c = std::clamp(x2, v.l, v.r);
+    d += A * (xs - x1) * sx - W * (ys - y1) * sy;
+    int64_t skip;
+    if (x_major) {
+        skip = (xs - x1) * sx;
+        if (d >= A) {
+            const int64_t k = (d - A) / W + 1;
+            ys += sy * k;
+            d -= k * W;
+        } else if (d < A - W) {
+            const int64_t k = (A - W - d) / A + 1;
+            xs += sx * k;
+            skip += k;
+            d += k * A;
+        }
+    } else {
+        skip = (ys - y1) * sy;
+        // Strictly below -W: a start value of exactly -W is drawn where it is.
+        if (d < -W) {
+            const int64_t k = (-W - d) / A + 1;
+            xs += sx * k;
+            d += k * A;
+        } else if (d > A - W) {
+            const int64_t k = (d - A + W) / W + 1;
+            ys += sy * k;
+            skip += k;
+            d -= k * W;
+        }
+    }
+    if (xs < v.l || xs > v.r || ys < v.t || ys > v.b) return;
+
+    // The walk stops one step past the clamped end, or wherever the line leaves the view; comparing by
+    // direction keeps it bounded even if a start lies beyond the end.
+    int64_t x = xs, y = ys, i = skip;
+    if (x_major) {
+        while ((x - x2c) * sx <= 0 && (y - y2c) * sy <= 0) {
+            if (style_bit(style, i)) dc.put_pixel(dc, static_cast<int>(x), static_cast<int>(y), colour);
+            ++i;
+            if (d >= 0) {
+                y += sy;
+                d -= W;
+            }
+            d += A;
+            x += sx;
+        }
+    } else {
+        while ((x - x2c) * sx <= 0 && (y - y2c) * sy <= 0) {
+            if (style_bit(style, i)) dc.put_pixel(dc, static_cast<int>(x), static_cast<int>(y), colour);
+            ++i;
+            if (d <= 0) {
+                x += sx;
+                d += A;
+            }
+            d -= W;
+            y += sy;
+        }
+    }
+    mark_lines(dirty, ys, y2c);
+}
+
+// True when lines first..last of the target follow each other in memory and span exactly `bytes`
+// each, so they can be filled as one run.
+bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t bytes) {
+    if (bytes != static_cast<std::size_t>(dc.target_pitch)) return false;
+    for (int y = first; y < last; ++y) {
+        if (dc.target_rows[y + 1] != dc.target_rows[y] + dc.target_pitch) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int gfx_round_coordinate(float v) {
+    const double d = v;
+    const double r = d >= 0.0 ? std::trunc(d + 0.5) : std::trunc(d - 0.5);
+    if (!(r > -COORD_LIMIT)) return -COORD_LIMIT;
+    if (r > COORD_LIMIT) return COORD_LIMIT;
+    return static_cast<int>(r);
+}
+
+void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
+    switch (flags & COORD_MODE_MASK) {
+    case 1:
+        x2 += x1;
+        y2 += y1;
+        break;
+    case 2:
+    case 5:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        break;
+    case 3:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        x2 += x1;
+        y2 += y1;
+        break;
+    default: break;
+    }
+    dc.cursor_x = x2;
+    dc.cursor_y = y2;
+}
+
+void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
+    const int m = flags & COORD_MODE_MASK;
+    if (m == 2 || m == 3 || m == 5) {
+        x += dc.cursor_x;
+        y += dc.cursor_y;
+    }
+    dc.cursor_x = x;
+    dc.cursor_y = y;
+}
+
+void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
+                          LineStyle style, uint8_t* dirty) {
+    const Bounds v = view_bounds(dc);
+    if ((x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
+        (y1 > v.b && y2 > v.b)) {
+        return;
+    }
+    const int y2c = std::clamp(y2, v.t, v.b);
+    gfx_lock();
+    if (x1 == x2) {
+        vertical_line(dc, v, x1, y1, y2c, colour, style, dirty);
+    } else if (y1 == y2) {
+        horizontal_line(dc, v, x1, x2, y1, colour, style, dirty);
+    } else {
+        sloped_line(dc, v, x1, y1, x2, y2, y2c, colour, style, dirty);
+    }
+    gfx_unlock(1, 0);
+}
+
+void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour, bool filled,
+                         LineStyle style, uint8_t* dirty) {
+    const Bounds v = view_bounds(dc);
+    if (x2 < v.l || y2 < v.t || x1 > v.r || y1 > v.b) return;
+    const int x1c = std::max(x1, v.l), y1c = std::max(y1, v.t);
+    const int x2c = std::min(x2, v.r), y2c = std::min(y2, v.b);
+    const int bpp = dc.target_bytes_per_pixel;
+    const auto count = static_cast<std::size_t>(x2c - x1c + 1);
+    const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x1c) * bpp;
+    gfx_lock();
+    if (filled) {
+        if (lines_contiguous(dc, y1c, y2c, count * bpp)) {
+            dc.fill_span(dc.target_rows[y1c] + offset, colour,
+                         count * static_cast<std::size_t>(y2c - y1c + 1));
+        } else {
+            for (int y = y1c; y <= y2c; ++y) dc.fill_span(dc.target_rows[y] + offset, colour, count);
+        }
+    } else if (style == LINE_SOLID) {
+        if (y2 <= v.b) dc.fill_span(dc.target_rows[y2] + offset, colour, count);
+        if (y1 >= v.t) dc.fill_span(dc.target_rows[y1] + offset, colour, count);
+        if (x2 <= v.r) {
+            for (int y = y1c; y <= y2c; ++y) dc.put_pixel(dc, x2, y, colour);
+        }
+        if (x1 >= v.l) {
+            for (int y = y1c; y <= y2c; ++y) dc.put_pixel(dc, x1, y, colour);
+        }
+    } else {
+        // Each edge keeps the phase it would have as a line drawn from its unclipped first corner.
+        auto row = [&](int y) {
+            int64_t i = int64_t{x1c} - x1;
+            for (int x = x1c; x <= x2c; ++x, ++i) {
+                if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+            }
+        };
+        auto column = [&](int x) {
+            int64_t i = int64_t{y1c} - y1;
+            for (int y = y1c; y <= y2c; ++y, ++i) {
+                if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+            }
+        };
+        if (y2 <= v.b) row(y2);
+        if (y1 >= v.t) row(y1);
+        if (x2 <= v.r) column(x2);
+        if (x1 >= v.l) column(x1);
+    }
+    mark_lines(dirty, y1c, y2c);
+    gfx_unlock(1, 0);
+}
+
+void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
+              LineStyle style, int flags) {
+    ScreenContext* screen = gfx_screen();
+    if (screen == nullptr || target != nullptr) return;
+    DrawContext* dc = gfx_draw_context();
+    if (dc == nullptr) return;
+    gfx_select_screen(*dc);
+    const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
+    gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
+    gfx_resolve_points(*dc, flags, x1, y1, x2, y2);
+    // A point that is not a number has no pixel; such a call draws nothing.
+    if (std::isnan(x1) || std::isnan(y1) || std::isnan(x2) || std::isnan(y2)) return;
+
+    const int ox = dc->view_absolute ? 0 : dc->view.x;
+    const int oy = dc->view_absolute ? 0 : dc->view.y;
+    int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
+    int px2 = gfx_round_coordinate(x2) + ox, py2 = gfx_round_coordinate(y2) + oy;
+    uint8_t* dirty = dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
+    if (mode == LINE_MODE_LINE) {
+        gfx_draw_line_pixels(*dc, px1, py1, px2, py2, c, style, dirty);
+        return;
+    }
+    if (px1 > px2) std::swap(px1, px2);
+    if (py1 > py2) std::swap(py1, py2);
+    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, mode == LINE_MODE_FILLED_BOX, style, dirty);
+}

@@ -1,0 +1,63 @@
+// The line primitive: lines, box outlines and filled boxes between two points, with dash patterns, the
+// graphics cursor and clipping to the view.
+//
+// Not thread-safe: drawing thread only. Every call takes the screen lock while it writes pixels and marks
+// lines in the DirtyLineTable.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/screen.h"
+
+// Dash pattern: bit 15 belongs to the first pixel of a line, bit 14 to the second, repeating every 16.
+using LineStyle = uint16_t;
+inline constexpr LineStyle LINE_SOLID = 0xFFFF;
+inline constexpr LineStyle LINE_DASHED = 0xFF00;
+
+enum LineMode : int {
+    LINE_MODE_LINE = 0,
+    LINE_MODE_BOX = 1,        // any other non-zero mode draws an outline too
+    LINE_MODE_FILLED_BOX = 2, // ignores the style
+};
+
+// Flag bit 31: draw in the DrawContext's foreground instead of the colour argument.
+inline constexpr int DRAW_FOREGROUND = static_cast<int>(0x80000000u);
+// Flag bits 2..0: the coordinate mode.
+inline constexpr int COORD_MODE_MASK = 7;
+inline constexpr int COORD_ABSOLUTE = 0;
+inline constexpr int COORD_SECOND_RELATIVE = 1; // second point relative to the first
+inline constexpr int COORD_FIRST_AT_CURSOR = 2; // first point relative to the graphics cursor (5 too)
+inline constexpr int COORD_BOTH_RELATIVE = 3;   // first relative to the cursor, second to the first
+inline constexpr int COORD_GIVEN = 4;           // as given (6 and 7 too)
+
+// A drawing target other than the screen. Drawing into images is not part of this system: primitives
+// given one draw nothing.
+struct DrawImage;
+
+// Draws a line (mode 0), a box outline or a filled box (mode 2) between the two points, in view
+// coordinates. The graphics cursor ends on the resolved second point.
+void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
+              LineStyle style, int flags);
+
+// Coordinates are clamped to this magnitude so that the line arithmetic cannot overflow; anything this far
+// out lies off every screen anyway.
+inline constexpr int COORD_LIMIT = 1 << 28;
+
+// Nearest whole pixel, halves away from zero, the half step taken in double precision. NaN must be
+// filtered out by the caller.
+[[nodiscard]] int gfx_round_coordinate(float v);
+
+// Applies the coordinate mode to a point pair and moves the graphics cursor to the second point.
+void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2);
+// The same for operations with one point: modes 2, 3 and 5 are relative to the cursor, the others as
+// given; the cursor moves to the point.
+void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y);
+
+// The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels.
+// dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The screen lock is
+// taken only when something may be drawn.
+void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
+                          LineStyle style, uint8_t* dirty);
+// Expects x1 <= x2 and y1 <= y2.
+void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour, bool filled,
+                         LineStyle style, uint8_t* dirty);

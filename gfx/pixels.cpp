@@ -1,0 +1,114 @@
+#include "gfx/pixels.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+uint32_t gfx_convert_colour(uint32_t colour, int bytes_per_pixel) {
+    switch (bytes_per_pixel) {
+    case 4: return colour;
+    case 2: return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
+    default: return colour & 0xFF;
+    }
+}
+
+uint32_t gfx_blend_pixel(uint32_t source, uint32_t old) {
+    const uint32_t a = source >> 24;
+    const uint32_t old_rb = old & 0xFF00FF;
+    const uint32_t old_g = old & 0xFF00;
+    // Red and blue share one multiply; the differences may wrap, and the masks discard what spilled over.
+    const uint32_t rb = (old_rb + ((((source & 0xFF00FF) - old_rb) * a) >> 8)) & 0xFF00FF;
+    const uint32_t g = (old_g + ((((source & 0xFF00) - old_g) * a) >> 8)) & 0xFF00;
+    return rb | g | (source & 0xFF000000);
+}
+
+// Pages are 16-byte aligned and lines unpadded, so a 4-byte pixel always sits on a 4-byte boundary.
+static inline uint32_t* pixel32(const DrawContext& dc, int x, int y) {
+    return reinterpret_cast<uint32_t*>(dc.target_rows[y]) + x;
+}
+
+void gfx_put_pixel_32(const DrawContext& dc, int x, int y, uint32_t colour) {
+    *pixel32(dc, x, y) = colour;
+}
+
+void gfx_put_pixel_16(const DrawContext& dc, int x, int y, uint32_t colour) {
+    reinterpret_cast<uint16_t*>(dc.target_rows[y])[x] = static_cast<uint16_t>(colour);
+}
+
+void gfx_put_pixel_8(const DrawContext& dc, int x, int y, uint32_t colour) {
+    dc.target_rows[y][x] = static_cast<uint8_t>(colour);
+}
+
+void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
+    // A colour of four equal bytes (black with alpha 0, white) is a plain byte fill.
+    if (colour == (colour & 0xFF) * 0x01010101u) {
+        std::memset(line, static_cast<int>(colour & 0xFF), count * 4);
+        return;
+    }
+    auto* p = reinterpret_cast<uint32_t*>(line);
+#if defined(__SSE2__)
+    while (count > 0 && (reinterpret_cast<uintptr_t>(p) & 15) != 0) {
+        *p++ = colour;
+        --count;
+    }
+    const __m128i v = _mm_set1_epi32(static_cast<int>(colour));
+    auto* q = reinterpret_cast<__m128i*>(p);
+    for (; count >= 16; count -= 16, q += 4) {
+        _mm_store_si128(q, v);
+        _mm_store_si128(q + 1, v);
+        _mm_store_si128(q + 2, v);
+        _mm_store_si128(q + 3, v);
+    }
+    for (; count >= 4; count -= 4) _mm_store_si128(q++, v);
+    p = reinterpret_cast<uint32_t*>(q);
+#endif
+    while (count-- > 0) *p++ = colour;
+}
+
+void gfx_fill_span_16(uint8_t* line, uint32_t colour, std::size_t count) {
+    auto* p = reinterpret_cast<uint16_t*>(line);
+    const auto c = static_cast<uint16_t>(colour);
+    for (std::size_t i = 0; i < count; ++i) p[i] = c;
+}
+
+void gfx_fill_span_8(uint8_t* line, uint32_t colour, std::size_t count) {
+    std::memset(line, static_cast<int>(colour & 0xFF), count);
+}
+
+void gfx_put_pixel_blend_32(const DrawContext& dc, int x, int y, uint32_t colour) {
+    uint32_t* p = pixel32(dc, x, y);
+    *p = gfx_blend_pixel(colour, *p);
+}
+
+void gfx_fill_span_blend_32(uint8_t* line, uint32_t colour, std::size_t count) {
+    auto* p = reinterpret_cast<uint32_t*>(line);
+    for (std::size_t i = 0; i < count; ++i) p[i] = gfx_blend_pixel(colour, p[i]);
+}
+
+void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel) {
+    switch (bytes_per_pixel) {
+    case 4:
+        dc.put_pixel = gfx_put_pixel_32;
+        dc.fill_span = gfx_fill_span_32;
+        break;
+    case 2:
+        dc.put_pixel = gfx_put_pixel_16;
+        dc.fill_span = gfx_fill_span_16;
+        break;
+    default:
+        dc.put_pixel = gfx_put_pixel_8;
+        dc.fill_span = gfx_fill_span_8;
+        break;
+    }
+}
+
+void gfx_choose_pixel_routines(DrawContext& dc, uint32_t colour, bool alpha_primitives) {
+    if (alpha_primitives && dc.target_bytes_per_pixel == 4 && (colour >> 24) != 0xFF) {
+        dc.put_pixel = gfx_put_pixel_blend_32;
+        dc.fill_span = gfx_fill_span_blend_32;
+        return;
+    }
+    gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel);
+}

@@ -1,0 +1,35 @@
+// Pixel routines: how one colour value reaches the pixels of a target of 4, 2 or 1 bytes per pixel.
+//
+// The routines write without checking bounds; callers clip first. Not thread-safe beyond the screen lock
+// that every primitive holds while it writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gfx/screen.h"
+
+// The colour value 0xAARRGGBB as a pixel of that size stores it: 4 bytes unchanged (alpha included),
+// 2 bytes as 5-6-5, 1 byte as the low 8 bits (a palette index).
+[[nodiscard]] uint32_t gfx_convert_colour(uint32_t colour, int bytes_per_pixel);
+
+// The alpha-primitives blend of source over old, in wrapping 32-bit arithmetic; the result keeps the
+// source's alpha byte.
+[[nodiscard]] uint32_t gfx_blend_pixel(uint32_t source, uint32_t old);
+
+// Plain routines: the converted colour is written unchanged.
+void gfx_put_pixel_32(const DrawContext& dc, int x, int y, uint32_t colour);
+void gfx_put_pixel_16(const DrawContext& dc, int x, int y, uint32_t colour);
+void gfx_put_pixel_8(const DrawContext& dc, int x, int y, uint32_t colour);
+void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count);
+void gfx_fill_span_16(uint8_t* line, uint32_t colour, std::size_t count);
+void gfx_fill_span_8(uint8_t* line, uint32_t colour, std::size_t count);
+
+// Blending routines for 4-byte targets, used with the alpha-primitives option for colours whose alpha is
+// not 0xFF.
+void gfx_put_pixel_blend_32(const DrawContext& dc, int x, int y, uint32_t colour);
+void gfx_fill_span_blend_32(uint8_t* line, uint32_t colour, std::size_t count);
+
+// Chooses the routines for one call: the blending ones when the option is on, the target has 4 bytes per
+// pixel and the colour is not opaque; the plain ones of gfx_select_pixel_routines otherwise.
+void gfx_choose_pixel_routines(DrawContext& dc, uint32_t colour, bool alpha_primitives);
