@@ -164,26 +164,3 @@ void gfx_unlock(int first_line, int last_line) {
                     static_cast<std::size_t>(last_line - first_line + 1));
     if (--screen->lock_count == 0 && screen->driver->unlock) screen->driver->unlock();
 }
-
-// FIXME: temporary plain routines until gfx/pixels.cpp provides the real ones; delete then.
-namespace {
-template <typename Pixel> void put_pixel_plain(const DrawContext& dc, int x, int y, uint32_t colour) {
-    reinterpret_cast<Pixel*>(dc.target_rows[y])[x] = static_cast<Pixel>(colour);
-}
-template <typename Pixel> void fill_span_plain(uint8_t* line, uint32_t colour, std::size_t count) {
-    std::fill_n(reinterpret_cast<Pixel*>(line), count, static_cast<Pixel>(colour));
-}
-} // namespace
-
-__attribute__((weak)) void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel) {
-    if (bytes_per_pixel == 4) {
-        dc.put_pixel = put_pixel_plain<uint32_t>;
-        dc.fill_span = fill_span_plain<uint32_t>;
-    } else if (bytes_per_pixel == 2) {
-        dc.put_pixel = put_pixel_plain<uint16_t>;
-        dc.fill_span = fill_span_plain<uint16_t>;
-    } else {
-        dc.put_pixel = put_pixel_plain<uint8_t>;
-        dc.fill_span = fill_span_plain<uint8_t>;
-    }
-}
