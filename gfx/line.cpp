@@ -81,7 +81,10 @@ void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2,
     int64_t d = x_major ? A - ax : ay - W;
 
     // Move the start into the view arithmetically: first the clamped coordinates with their effect on d,
-    // then along the major axis until the line really reaches the clamped minor coordinate (or the reverse).
+    // then the fewest steps that bring d back into the range the walk itself produces, [A - W, A) x-major
+    // and (-W, A - W] y-major. Both ends of those ranges occur on the whole line, so the step counts that
+    // reach A - W exactly round up; rounding down and adding one would skip a pixel of the line whenever
+    // the distance is a whole number of steps.
     int64_t xs = std::clamp(x1, v.l, v.r);
     int64_t ys = std::clamp(y1, v.t, v.b);
     const int64_t x2c = std::clamp(x2, v.l, v.r);
@@ -94,7 +97,7 @@ void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2,
             ys += sy * k;
             d -= k * W;
         } else if (d < A - W) {
-            const int64_t k = (A - W - d) / A + 1;
+            const int64_t k = (A - W - d + A - 1) / A;
             xs += sx * k;
             skip += k;
             d += k * A;
@@ -107,7 +110,7 @@ void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2,
             xs += sx * k;
             d += k * A;
         } else if (d > A - W) {
-            const int64_t k = (d - A + W) / W + 1;
+            const int64_t k = (d - A + W + W - 1) / W;
             ys += sy * k;
             skip += k;
             d -= k * W;
