@@ -9,9 +9,10 @@ namespace {
 void null_lock() {}
 void null_unlock() {}
 
-// The drivers set-mode tries, in order. A new driver is one more entry here.
+// The drivers set-mode tries, in order; a new driver is one more entry here, e.g.
+// {&x11_driver, x11_query_desktop}. The null driver is not tried: only KORVID or flags -1 choose it.
 constexpr DriverChoice builtin_drivers[] = {
-    {nullptr, nullptr}, // placeholder: the list needs one element; entries without a table are skipped
+    {nullptr, nullptr}, // keeps the list non-empty; entries without a table are skipped
 };
 
 std::span<const DriverChoice> installed_drivers;
