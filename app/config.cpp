@@ -1,0 +1,168 @@
+#include "app/config.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "app/scan_probe.h"
+#include "app/shell_text.h"
+#include "rt/files.h"
+
+namespace {
+
+// Characters of the first two lines that are skipped unread: a label of the user's choosing.
+constexpr std::size_t TERMINAL_LABEL = 9;
+constexpr std::size_t PROXY_LABEL = 6;
+constexpr std::string_view PORT_KEY = "port=";
+constexpr std::string_view HTTP_KEY = "http=";
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
+// Where the file was looked for, for the messages that say it is missing or empty.
+std::string config_path() {
+    std::string dir(4096, '\0');
+    if (getcwd(dir.data(), dir.size()) == nullptr) return std::string(CONFIG_FILE_NAME);
+    dir.resize(dir.find('\0'));
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir + std::string(CONFIG_FILE_NAME);
+}
+
+void report(long line_number, const std::string& text) {
+    std::fprintf(stderr, "velmora: %.*s, Zeile %ld: %s\n", static_cast<int>(CONFIG_FILE_NAME.size()),
+                 CONFIG_FILE_NAME.data(), line_number, text.c_str());
+}
+
+// Empty when the text may go into a command line, else why it may not.
+std::string hazard_reason(std::string_view text) {
+    const std::size_t at = find_shell_hazard(text);
+    if (at == std::string_view::npos) return {};
+    const auto c = static_cast<unsigned char>(text[at]);
+    const char* kind = (c < 0x20 || c == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
+    return "enthält " + std::string(kind) + describe_hazard(text[at]) + " (Stelle " + std::to_string(at + 1) +
+           ")";
+}
+
+std::string rest_from(const std::string& line, std::size_t pos) {
+    return pos < line.size() ? line.substr(pos) : std::string();
+}
+
+// Reading state from line 3 on.
+struct Reader {
+    ServerTable& table;
+    // The server that port= and http= lines go to; null before the first server and after a
+    // server line that was refused, so they never land on the server before it.
+    ServerRecord* current = nullptr;
+    uint8_t port_count = 0;
+};
+
+void handle_port(Reader& r, long number, const std::string& line) {
+    if (r.current == nullptr) {
+        report(number, "\"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
+        return;
+    }
+    if (r.port_count >= MAX_EXPECTED_PORTS) {
+        report(number, "mehr als " + std::to_string(MAX_EXPECTED_PORTS) +
+                           " \"port=\"-Zeilen für diesen Server; wird ignoriert.");
+        return;
+    }
+    ++r.port_count;
+    r.current->expected_ports[r.port_count] = rest_from(line, PORT_KEY.size());
+}
+
+void handle_http(Reader& r, long number, const std::string& line) {
+    if (r.current == nullptr) {
+        report(number, "\"http=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
+        return;
+    }
+    std::string target = rest_from(line, HTTP_KEY.size());
+    const std::string why = hazard_reason(target);
+    if (!why.empty()) {
+        report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
+        return;
+    }
+    r.current->http_target = std::move(target);
+}
+
+void handle_server(Reader& r, long number, const std::string& line) {
+    r.current = nullptr;
+    r.port_count = 0;
+    if (r.table.server_count >= MAX_SERVERS) {
+        report(number, "mehr als " + std::to_string(MAX_SERVERS) + " Server; Zeile wird ignoriert.");
+        return;
+    }
+    const std::string why = hazard_reason(line);
+    if (!why.empty()) {
+        report(number, "Servername " + why + "; Zeile wird übersprungen.");
+        return;
+    }
+    add_server(r.table, line);
+    r.current = &r.table.servers[r.table.server_count - 1];
+}
+
+// A line of nothing but blanks would run the tools without a host; nslookup would then wait for
+// commands on the program's own input.
+bool is_blank(const std::string& line) {
+    return line.find_first_not_of(' ') == std::string::npos;
+}
+
+void handle_line(Reader& r, long number, const std::string& line) {
+    if (is_blank(line)) return;
+    if (line.find('#') != std::string::npos) return;
+    if (line.starts_with(PORT_KEY)) {
+        handle_port(r, number, line);
+    } else if (line.starts_with(HTTP_KEY)) {
+        handle_http(r, number, line);
+    } else {
+        handle_server(r, number, line);
+    }
+}
+
+} // namespace
+
+void add_server(ServerTable& table, std::string_view line) {
+    const uint8_t index = table.server_count;
+    ServerRecord& record = table.servers[index];
+    record.name = std::string(line);
+    probe_lookup_and_scan(record);
+    record.last_probe = index;
+    record.interval = DEFAULT_INTERVAL;
+    table.server_count = index + 1;
+}
+
+bool read_configuration(ServerTable& table, DashboardState& state) {
+    const int n = rt_free_file();
+    if (rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
+        std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
+                     config_path().c_str());
+        return false;
+    }
+    std::string line;
+    rt_line_input(n, line);
+    // An editor's byte-order mark would otherwise eat into the label and cut the command.
+    if (line.starts_with(BYTE_ORDER_MARK)) line.erase(0, BYTE_ORDER_MARK.size());
+    state.terminal_command = rest_from(line, TERMINAL_LABEL);
+
+    line.clear();
+    rt_line_input(n, line);
+    std::string proxy = rest_from(line, PROXY_LABEL);
+    const std::string why = hazard_reason(proxy);
+    if (!why.empty()) {
+        report(2, "Proxy " + why + "; es wird kein Proxy verwendet.");
+        proxy.clear();
+    }
+    state.proxy = std::move(proxy);
+
+    Reader reader{.table = table};
+    long number = 2;
+    while (!rt_eof(n)) {
+        rt_line_input(n, line);
+        handle_line(reader, ++number, line);
+    }
+    rt_close(n);
+
+    if (table.server_count == 0) {
+        std::fprintf(stderr, "velmora: Konfigurationsdatei %s nennt keinen Server.\n", config_path().c_str());
+        return false;
+    }
+    return true;
+}

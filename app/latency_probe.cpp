@@ -1,0 +1,87 @@
+#include "app/latency_probe.h"
+
+#include <utility>
+
+#include "app/shell_text.h"
+#include "rt/clock.h"
+#include "rt/files.h"
+#include "rt/numbers.h"
+
+namespace {
+
+constexpr std::string_view TIME_MARK = "time=";
+constexpr std::string_view TOTAL_LOSS = "100% packet loss";
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Shared by both probes: they differ only in the command and the history they fill.
+void run_latency_probe(ServerRecord& record, const std::string& command,
+                       std::array<double, HISTORY_SLOTS>& history,
+                       std::array<std::string, HISTORY_SLOTS>& times) {
+    const int n = rt_free_file();
+    rt_open_pipe(command, n);
+    std::string line;
+    while (!rt_eof(n)) {
+        rt_line_input(n, line);
+        if (line.find(TIME_MARK) != std::string::npos) {
+            push_sample(history, times, parse_time_value(line), rt_time_string());
+        } else if (line.find(TOTAL_LOSS) != std::string::npos) {
+            record.up = 0;
+        }
+    }
+    rt_close(n);
+}
+
+} // namespace
+
+std::string ping_command(const ServerRecord& record) {
+    return "ping " + record.name + " -c 1 -W 1";
+}
+
+std::string http_command(const ServerRecord& record, std::string_view proxy) {
+    std::string command = "httping -h " + record.http_target;
+    if (!proxy.empty()) {
+        command += " -x ";
+        command += proxy;
+    }
+    command += " -c 1";
+    return command;
+}
+
+double parse_time_value(std::string_view line) {
+    const std::size_t mark = line.find(TIME_MARK);
+    if (mark == std::string_view::npos) return 0;
+    std::size_t start = mark + TIME_MARK.size();
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    // Only digits and one point are taken, so "inf", "nan", signs and exponents never make a
+    // sample the graph cannot scale.
+    std::size_t end = start;
+    bool point = false;
+    while (end < line.size() && (is_digit(line[end]) || (line[end] == '.' && !point))) {
+        if (line[end] == '.') point = true;
+        ++end;
+    }
+    return rt_parse_number(line.substr(start, end - start));
+}
+
+void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::string, HISTORY_SLOTS>& times,
+                 double sample, std::string stamp) {
+    for (int i = 1; i < HISTORY_LENGTH; ++i) {
+        history[i] = history[i + 1];
+        times[i] = std::move(times[i + 1]);
+    }
+    history[HISTORY_LENGTH] = sample;
+    times[HISTORY_LENGTH] = std::move(stamp);
+}
+
+void probe_ping(ServerRecord& record) {
+    if (!is_shell_safe(record.name)) return;
+    run_latency_probe(record, ping_command(record), record.ping_history, record.ping_times);
+}
+
+void probe_http(ServerRecord& record, std::string_view proxy) {
+    if (!is_shell_safe(record.http_target) || !is_shell_safe(proxy)) return;
+    run_latency_probe(record, http_command(record, proxy), record.http_history, record.http_times);
+}

@@ -1,0 +1,26 @@
+// Name lookup and port scan of one server through the system's nslookup and nmap.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/server_table.h"
+
+// The port scan keeps at most this many port lines counted; the last of them is dropped.
+inline constexpr uint8_t SCAN_LINE_LIMIT = 8;
+
+[[nodiscard]] std::string lookup_command(const ServerRecord& record);
+[[nodiscard]] std::string scan_command(const ServerRecord& record);
+
+// Takes the address and canonical name from one line of nslookup output.
+void apply_lookup_line(ServerRecord& record, std::string_view line);
+// Takes one line of nmap output; scan_count counts the port lines of this run, starting at 0.
+void apply_scan_line(ServerRecord& record, uint8_t& scan_count, std::string_view line);
+
+// Runs the lookup, then the scan, and updates ip, alias, nmap_lines and up from what they print.
+// Values not found keep what they held. A name the shell could misread runs nothing.
+void probe_lookup_and_scan(ServerRecord& record);
+
+// True when one of nmap_lines 1..9 begins with the port text (an empty text is always present).
+[[nodiscard]] bool has_expected_port(const ServerRecord& record, std::string_view port);

@@ -1,0 +1,16 @@
+// Texts from the configuration are pasted into shell command lines unquoted, so that the tools
+// see them unchanged; this check keeps such a text from being anything but words for the shell.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Position of the first byte that the shell would treat as syntax (; & | ` $ < > ( ) \ " ')
+// or that is a control byte (below 0x20, or 0x7F); npos when the text is safe to paste.
+[[nodiscard]] std::size_t find_shell_hazard(std::string_view text);
+[[nodiscard]] inline bool is_shell_safe(std::string_view text) {
+    return find_shell_hazard(text) == std::string_view::npos;
+}
+// How a refused byte is named in a message: 'x' for a visible one, 0xNN for a control byte.
+[[nodiscard]] std::string describe_hazard(char c);
