@@ -1,0 +1,273 @@
+// The configuration file, read from a fresh working directory with the fake tools on PATH.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <sys/wait.h>
+
+#include "app/config.h"
+#include "app/shell_text.h"
+#include "tests/app/test_support.h"
+
+namespace {
+
+struct ConfigRun {
+    bool ok = false;
+    ServerTable table;
+    DashboardState state;
+    std::string messages;
+    std::vector<std::string> calls;
+};
+
+// Writes velmora.cfg (unless bytes is null) into a fresh directory and reads it there.
+std::unique_ptr<ConfigRun> read_config(const char* bytes, std::size_t size, FakeTools& fakes) {
+    TempDir dir;
+    if (bytes != nullptr) dir.write("velmora.cfg", std::string_view(bytes, size));
+    auto run = std::make_unique<ConfigRun>();
+    ScopedCwd cwd(dir.path());
+    testing::internal::CaptureStderr();
+    run->ok = read_configuration(run->table, run->state);
+    run->messages = testing::internal::GetCapturedStderr();
+    run->calls = fakes.calls();
+    return run;
+}
+
+std::unique_ptr<ConfigRun> read_config(std::string_view text) {
+    FakeTools fakes;
+    return read_config(text.data(), text.size(), fakes);
+}
+
+const std::string HEAD = "Terminal:xterm -e\nProxy:cache:80\n";
+
+TEST(Config, WorkedExample) {
+    FakeTools fakes;
+    fakes.replay_for_host("nslookup", "alpha", fixture("nslookup_cname.txt"));
+    fakes.replay_for_host("nmap", "alpha", fixture("nmap_ftp_ssh.txt"));
+    fakes.replay_for_host("nmap", "beta", fixture("nmap_host_down.txt"));
+    const std::string text =
+        HEAD + "a remark # here\nalpha\nport=22/tcp\nport=80/tcp\nhttp=alpha\nbeta\nport=21/tcp\n";
+    const auto run = read_config(text.data(), text.size(), fakes);
+    ASSERT_TRUE(run->ok) << run->messages;
+    EXPECT_EQ(run->messages, "");
+    EXPECT_EQ(run->state.terminal_command, "xterm -e");
+    EXPECT_EQ(run->state.proxy, "cache:80");
+    ASSERT_EQ(run->table.server_count, 2);
+    const ServerRecord& alpha = run->table.servers[0];
+    const ServerRecord& beta = run->table.servers[1];
+    EXPECT_EQ(alpha.name, "alpha");
+    EXPECT_EQ(alpha.expected_ports[1], "22/tcp");
+    EXPECT_EQ(alpha.expected_ports[2], "80/tcp");
+    EXPECT_EQ(alpha.expected_ports[3], "");
+    EXPECT_EQ(alpha.http_target, "alpha");
+    EXPECT_EQ(alpha.ip, "127.0.0.2");
+    EXPECT_EQ(alpha.nmap_lines[2], "22/tcp open  ssh");
+    EXPECT_EQ(alpha.up, 1);
+    EXPECT_EQ(alpha.last_probe, 0);
+    EXPECT_EQ(alpha.interval, 3);
+    EXPECT_EQ(beta.name, "beta");
+    EXPECT_EQ(beta.expected_ports[1], "21/tcp");
+    EXPECT_EQ(beta.http_target, "");
+    EXPECT_EQ(beta.up, 0);
+    EXPECT_EQ(beta.last_probe, 1);
+    EXPECT_EQ(beta.interval, 3);
+    EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]", "nslookup [beta]",
+                                                    "nmap [beta]"}));
+}
+
+TEST(Config, LineRules) {
+    struct Case {
+        const char* body; // from line 3 on
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"alpha\nbe#ta\nhttp=web#1\n", {"alpha"}},
+        {"alpha\nPort=22/tcp\n port=22/tcp\n", {"alpha", "Port=22/tcp", " port=22/tcp"}},
+        {"alpha  \n", {"alpha  "}},
+        {"\n\nalpha\n\n   \nbeta\n", {"alpha", "beta"}},
+        {"alpha\nhttp=one\nhttp=two\n", {"alpha"}},
+    };
+    for (const Case& c : cases) {
+        const auto run = read_config(HEAD + c.body);
+        std::vector<std::string> names;
+        for (int i = 0; i < run->table.server_count; ++i) names.push_back(run->table.servers[i].name);
+        EXPECT_EQ(names, c.names) << c.body;
+        EXPECT_EQ(run->messages, "") << c.body;
+    }
+    const auto run = read_config(HEAD + "alpha\nhttp=one\nhttp=two \n");
+    EXPECT_EQ(run->table.servers[0].http_target, "two ");
+    EXPECT_EQ(run->table.servers[0].expected_ports[1], "");
+}
+
+TEST(Config, TrailingSpacesReachTheTools) {
+    const auto run = read_config(HEAD + "127.0.0.1 \n");
+    ASSERT_EQ(run->table.server_count, 1);
+    EXPECT_EQ(run->table.servers[0].name, "127.0.0.1 ");
+    // The shell splits the line into words, so the fakes see only the host; the exact command
+    // lines with the blank are checked where they are built.
+    EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [127.0.0.1]", "nmap [127.0.0.1]"}));
+}
+
+TEST(Config, HeadLines) {
+    struct Case {
+        const char* text;
+        const char* terminal;
+        const char* proxy;
+    };
+    const Case cases[] = {
+        {"123456789\n123456\nalpha\n", "", ""},
+        {"12345678\n12345\nalpha\n", "", ""},
+        {"Terminal:x-terminal-emulator -e \n#roxy:#\nalpha\n", "x-terminal-emulator -e ", "#"},
+        {"Terminal:xterm -e\r\nProxy:cache:80\r\nalpha\r\nport=22/tcp\r\n", "xterm -e", "cache:80"},
+        {"\xEF\xBB\xBFTerminal:xterm -e\nProxy:cache:80\nalpha\n", "xterm -e", "cache:80"},
+        {"Terminal:xterm -e", "xterm -e", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        const auto run = read_config(c.text);
+        EXPECT_EQ(run->state.terminal_command, c.terminal) << c.text;
+        EXPECT_EQ(run->state.proxy, c.proxy) << c.text;
+    }
+    const auto crlf = read_config(cases[3].text);
+    EXPECT_EQ(crlf->table.servers[0].name, "alpha");
+    EXPECT_EQ(crlf->table.servers[0].expected_ports[1], "22/tcp");
+}
+
+TEST(Config, MissingOrEmptyConfiguration) {
+    FakeTools fakes;
+    const auto missing = read_config(nullptr, 0, fakes);
+    EXPECT_FALSE(missing->ok);
+    EXPECT_TRUE(missing->messages.starts_with("velmora: Konfigurationsdatei /")) << missing->messages;
+    EXPECT_TRUE(missing->messages.ends_with("/velmora.cfg fehlt oder ist nicht lesbar.\n"))
+        << missing->messages;
+
+    const auto empty = read_config(HEAD + "# only a remark\nport=22/tcp\n");
+    EXPECT_FALSE(empty->ok);
+    EXPECT_TRUE(empty->messages.ends_with("/velmora.cfg nennt keinen Server.\n")) << empty->messages;
+    EXPECT_TRUE(empty->calls.empty());
+}
+
+TEST(Config, LinesWithoutRoomAreIgnoredWithAMessage) {
+    std::string text = HEAD + "port=1/tcp\nhttp=early\n";                          // lines 3, 4
+    text += "alpha\n";                                                             // line 5
+    for (int p = 1; p <= 11; ++p) text += "port=" + std::to_string(p) + "/tcp\n";  // lines 6..16
+    for (const char* s : {"b", "c", "d", "e", "f"}) text += std::string(s) + "\n"; // lines 17..21
+    text += "seventh\nport=7/tcp\nhttp=seventh\n";                                 // lines 22..24
+    const auto run = read_config(text);
+    ASSERT_TRUE(run->ok);
+    EXPECT_EQ(run->table.server_count, 6);
+    const ServerRecord& alpha = run->table.servers[0];
+    for (int p = 1; p <= 10; ++p) EXPECT_EQ(alpha.expected_ports[p], std::to_string(p) + "/tcp");
+    const ServerRecord& sixth = run->table.servers[5];
+    EXPECT_EQ(sixth.name, "f");
+    EXPECT_EQ(sixth.expected_ports[1], "");
+    EXPECT_EQ(sixth.http_target, "");
+    EXPECT_EQ(
+        run->messages,
+        "velmora: velmora.cfg, Zeile 3: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 4: \"http=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 16: mehr als 10 \"port=\"-Zeilen für diesen Server; wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 22: mehr als 6 Server; Zeile wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 23: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 24: \"http=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n");
+    EXPECT_EQ(run->calls.size(), 12u);
+}
+
+std::vector<std::string> refused_bytes() {
+    std::vector<std::string> bytes;
+    for (char c : std::string_view(";&|`$<>()\\\"'")) bytes.emplace_back(1, c);
+    for (int c = 1; c < 0x20; ++c) {
+        if (c != '\n' && c != '\r') bytes.emplace_back(1, static_cast<char>(c)); // these end the line
+    }
+    bytes.emplace_back(1, '\x7F');
+    return bytes;
+}
+
+TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
+    for (const std::string& bad : refused_bytes()) {
+        const std::string text = "Terminal:xterm -e\nProxy:cache" + bad + "80\nalpha" + bad +
+                                 "touch pwned\n" + "port=22/tcp\nbeta\nhttp=web" + bad + "x\n";
+        const auto run = read_config(text);
+        const std::string shown = describe_hazard(bad[0]);
+        const char* kind =
+            (bad[0] < 0x20 || bad[0] == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
+        EXPECT_EQ(run->messages,
+                  "velmora: velmora.cfg, Zeile 2: Proxy enthält " + std::string(kind) + shown +
+                      " (Stelle 6); es wird kein Proxy verwendet.\n"
+                      "velmora: velmora.cfg, Zeile 3: Servername enthält " +
+                      kind + shown +
+                      " (Stelle 6); Zeile wird übersprungen.\n"
+                      "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; "
+                      "wird ignoriert.\n"
+                      "velmora: velmora.cfg, Zeile 6: HTTP-Ziel enthält " +
+                      kind + shown + " (Stelle 4); Zeile wird übersprungen.\n")
+            << shown;
+        EXPECT_EQ(run->state.proxy, "");
+        ASSERT_EQ(run->table.server_count, 1) << shown;
+        EXPECT_EQ(run->table.servers[0].name, "beta");
+        EXPECT_EQ(run->table.servers[0].http_target, "");
+        EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"})) << shown;
+    }
+}
+
+TEST(Config, TenThousandLines) {
+    std::string text = HEAD;
+    for (int i = 3; i <= 10000; ++i)
+        text += (i % 2 ? "host" + std::to_string(i) : "port=" + std::to_string(i)) + "\n";
+    const auto run = read_config(text);
+    EXPECT_TRUE(run->ok);
+    EXPECT_EQ(run->table.server_count, 6);
+    EXPECT_EQ(run->table.servers[5].name, "host13");
+    EXPECT_EQ(run->table.servers[5].expected_ports[1], "14");
+    EXPECT_EQ(std::count(run->messages.begin(), run->messages.end(), '\n'), 2 * (4999 - 6));
+    EXPECT_EQ(run->calls.size(), 12u);
+}
+
+TEST(Config, BinaryGarbage) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937 random(seed);
+        std::string bytes;
+        for (int i = 0; i < 32 * 1024; ++i) {
+            const unsigned r = random();
+            bytes += static_cast<char>((r >> 8) % 16 == 0 ? '\n' : r & 0xFF);
+        }
+        FakeTools fakes;
+        const auto run = read_config(bytes.data(), bytes.size(), fakes);
+        EXPECT_LE(run->table.server_count, MAX_SERVERS);
+        for (int i = 0; i < run->table.server_count; ++i) {
+            EXPECT_TRUE(is_shell_safe(run->table.servers[i].name));
+            EXPECT_TRUE(is_shell_safe(run->table.servers[i].http_target));
+        }
+        EXPECT_TRUE(is_shell_safe(run->state.proxy));
+        EXPECT_EQ(run->calls.size(), 2u * run->table.server_count);
+    }
+}
+
+// The program itself: exit status and what it tells the user.
+int run_velmora(const std::string& dir, std::string& messages) {
+    const std::string command = "cd '" + dir + "' && '" VELMORA_BIN "' 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    messages = read_file(dir + "/stderr.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Config, ProgramEndsWithStatusAndMessage) {
+    FakeTools fakes;
+    TempDir dir;
+    std::string messages;
+    EXPECT_EQ(run_velmora(dir.path(), messages), 1);
+    EXPECT_EQ(messages,
+              "velmora: Konfigurationsdatei " + dir.path() + "/velmora.cfg fehlt oder ist nicht lesbar.\n");
+
+    dir.write("velmora.cfg", HEAD);
+    EXPECT_EQ(run_velmora(dir.path(), messages), 1);
+    EXPECT_EQ(messages, "velmora: Konfigurationsdatei " + dir.path() + "/velmora.cfg nennt keinen Server.\n");
+
+    dir.write("velmora.cfg", HEAD + "alpha\n");
+    EXPECT_EQ(run_velmora(dir.path(), messages), 0);
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
+}
+
+} // namespace

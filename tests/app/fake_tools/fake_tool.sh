@@ -1,0 +1,26 @@
+#!/bin/sh
+# Stands in for nslookup, nmap, ping and httping (linked under those names): appends its name and
+# each argument in brackets to $VELMORA_FAKE_LOG, then prints a recorded output. The output is
+# $VELMORA_FAKE_DIR/<tool>.<first argument> when that file exists, else the file named by
+# $VELMORA_FAKE_<TOOL>, else nothing. Runs with PATH holding only the fakes, so it names its helpers
+# by absolute path.
+tool=${0##*/}
+if [ -n "$VELMORA_FAKE_LOG" ]; then
+    {
+        printf '%s' "$tool"
+        for arg in "$@"; do printf ' [%s]' "$arg"; done
+        printf '\n'
+    } >>"$VELMORA_FAKE_LOG"
+fi
+case $tool in
+nslookup) out=$VELMORA_FAKE_NSLOOKUP ;;
+nmap) out=$VELMORA_FAKE_NMAP ;;
+ping) out=$VELMORA_FAKE_PING ;;
+httping) out=$VELMORA_FAKE_HTTPING ;;
+*) out= ;;
+esac
+if [ -n "$VELMORA_FAKE_DIR" ] && [ $# -gt 0 ] && [ -f "$VELMORA_FAKE_DIR/$tool.$1" ]; then
+    out=$VELMORA_FAKE_DIR/$tool.$1
+fi
+if [ -n "$out" ]; then exec /bin/cat -- "$out"; fi
+exit 0

@@ -1,0 +1,205 @@
+// Ping and HTTP probes against recorded ping and httping output.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/latency_probe.h"
+#include "tests/app/test_support.h"
+
+namespace {
+
+bool is_time_of_day(const std::string& text) {
+    static const std::regex form("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+    return std::regex_match(text, form);
+}
+
+TEST(LatencyProbe, CommandLines) {
+    ServerRecord record;
+    record.name = "10.0.0.1";
+    record.http_target = "web:8080";
+    EXPECT_EQ(ping_command(record), "ping 10.0.0.1 -c 1 -W 1");
+    EXPECT_EQ(http_command(record, ""), "httping -h web:8080 -c 1");
+    EXPECT_EQ(http_command(record, "cache:80"), "httping -h web:8080 -x cache:80 -c 1");
+    record.name = "alpha  ";
+    record.http_target = "alpha ";
+    EXPECT_EQ(ping_command(record), "ping alpha   -c 1 -W 1");
+    EXPECT_EQ(http_command(record, "cache "), "httping -h alpha  -x cache  -c 1");
+}
+
+TEST(LatencyProbe, PingSampleFromRealOutput) {
+    struct Case {
+        const char* file;
+        const char* host;
+        double sample;
+    };
+    const Case cases[] = {{"ping_127.txt", "127.0.0.1", 0.058}, {"ping_localhost.txt", "localhost", 0.024}};
+    for (const Case& c : cases) {
+        FakeTools fakes;
+        fakes.replay("ping", fixture(c.file));
+        ServerRecord record;
+        record.name = c.host;
+        record.up = 1;
+        probe_ping(record);
+        EXPECT_EQ(fakes.calls(),
+                  std::vector<std::string>{"ping [" + std::string(c.host) + "] [-c] [1] [-W] [1]"});
+        EXPECT_DOUBLE_EQ(record.ping_history[100], c.sample) << c.file;
+        EXPECT_TRUE(is_time_of_day(record.ping_times[100])) << record.ping_times[100];
+        EXPECT_EQ(record.ping_history[99], 0);
+        EXPECT_EQ(record.ping_times[99], "");
+        EXPECT_EQ(record.http_history[100], 0);
+        EXPECT_EQ(record.up, 1);
+    }
+}
+
+TEST(LatencyProbe, HttpCommandWithAndWithoutProxy) {
+    struct Case {
+        const char* proxy;
+        const char* file;
+        const char* call;
+        double sample;
+    };
+    const Case cases[] = {
+        {"", "httping_127.txt", "httping [-h] [127.0.0.1:8089] [-c] [1]", 1.82},
+        {"127.0.0.1:8089", "httping_proxy.txt",
+         "httping [-h] [127.0.0.1:8089] [-x] [127.0.0.1:8089] [-c] [1]", 12.3},
+    };
+    for (const Case& c : cases) {
+        FakeTools fakes;
+        fakes.replay("httping", fixture(c.file));
+        ServerRecord record;
+        record.name = "127.0.0.1";
+        record.http_target = "127.0.0.1:8089";
+        probe_http(record, c.proxy);
+        EXPECT_EQ(fakes.calls(), std::vector<std::string>{c.call});
+        EXPECT_DOUBLE_EQ(record.http_history[100], c.sample) << c.file;
+        EXPECT_TRUE(is_time_of_day(record.http_times[100]));
+        EXPECT_EQ(record.ping_history[100], 0);
+    }
+}
+
+// The value is the whole number after "time=", not a fixed slice of characters.
+TEST(LatencyProbe, TimeValues) {
+    struct Case {
+        const char* line;
+        double sample;
+    };
+    const Case cases[] = {
+        {"64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.045 ms", 0.045},
+        {"64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=12.3 ms", 12.3},
+        {"64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=1.23 ms", 1.23},
+        {"64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=113 ms", 113},
+        {"connected to 127.0.0.1:8089 (159 bytes), seq=0 time=  1.75 ms ", 1.75},
+        {"connected to 127.0.0.1:8089 (159 bytes), seq=0 time= 12.34 ms ", 12.34},
+        {"connected to 127.0.0.1:8089 (159 bytes), seq=0 time=113.34 ms ", 113.34},
+        {"connected to 127.0.0.1:8089 (159 bytes), seq=0 time=  0.53 ms ", 0.53},
+        {"time=", 0},
+        {"time=   ", 0},
+        {"time=.", 0},
+        {"time=ms", 0},
+        {"time=\t7.5 ms", 7.5},
+        {"time=-5 ms", 0},
+        {"time=inf", 0},
+        {"time=nan", 0},
+        {"time=1e400 ms", 1},
+        {"time=1.2.3", 1.2},
+        {"time=2 time=3", 2},
+        {"time=99999999999999999999", 99999999999999999999.0},
+    };
+    for (const Case& c : cases) EXPECT_DOUBLE_EQ(parse_time_value(c.line), c.sample) << c.line;
+}
+
+std::string time_lines(int first, int last) {
+    std::string out;
+    for (int i = first; i <= last; ++i) out += "reply time=" + std::to_string(i) + " ms\n";
+    return out;
+}
+
+TEST(LatencyProbe, HistoryFillsFromTheTopAndShiftsAfterAHundredSamples) {
+    FakeTools fakes;
+    ServerRecord record;
+    record.name = "127.0.0.1";
+    record.ping_history[0] = 42;
+    record.ping_times[0] = "untouched";
+
+    fakes.replay_bytes("ping", time_lines(1, 3));
+    probe_ping(record);
+    EXPECT_EQ(record.ping_history[97], 0);
+    EXPECT_EQ(record.ping_times[97], "");
+    EXPECT_EQ(record.ping_history[98], 1);
+    EXPECT_EQ(record.ping_history[100], 3);
+
+    fakes.replay_bytes("ping", time_lines(4, 101));
+    probe_ping(record);
+    for (int i = 1; i <= 100; ++i) {
+        EXPECT_EQ(record.ping_history[i], i + 1) << i;
+        EXPECT_TRUE(is_time_of_day(record.ping_times[i])) << i;
+    }
+    EXPECT_EQ(record.ping_history[0], 42);
+    EXPECT_EQ(record.ping_times[0], "untouched");
+    EXPECT_EQ(fakes.calls().size(), 2u);
+}
+
+TEST(LatencyProbe, StampsMoveWithTheirSamples) {
+    ServerRecord record;
+    for (int i = 1; i <= 101; ++i)
+        push_sample(record.http_history, record.http_times, i, "s" + std::to_string(i));
+    for (int i = 1; i <= 100; ++i) {
+        EXPECT_EQ(record.http_history[i], i + 1);
+        EXPECT_EQ(record.http_times[i], "s" + std::to_string(i + 1));
+    }
+    EXPECT_EQ(record.http_history[0], 0);
+    EXPECT_EQ(record.http_times[0], "");
+}
+
+TEST(LatencyProbe, TotalLossClearsUp) {
+    FakeTools fakes;
+    fakes.replay("ping", fixture("ping_loss.txt"));
+    ServerRecord record;
+    record.name = "127.0.0.3";
+    record.up = 1;
+    probe_ping(record);
+    EXPECT_EQ(record.up, 0);
+    EXPECT_EQ(record.ping_history[100], 0);
+    EXPECT_EQ(record.ping_times[100], "");
+}
+
+TEST(LatencyProbe, LossAndTimeOnOneLineAddsASampleAndKeepsUp) {
+    FakeTools fakes;
+    fakes.replay_bytes("httping", "time=4.5 ms, 100% packet loss\n");
+    ServerRecord record;
+    record.http_target = "127.0.0.1:1";
+    record.up = 1;
+    probe_http(record, "");
+    EXPECT_EQ(record.up, 1);
+    EXPECT_EQ(record.http_history[100], 4.5);
+}
+
+TEST(LatencyProbe, RefusedConnectionAddsNothingAndKeepsUp) {
+    FakeTools fakes;
+    fakes.replay("httping", fixture("httping_refused.txt"));
+    ServerRecord record;
+    record.http_target = "127.0.0.1:1";
+    record.up = 1;
+    probe_http(record, "");
+    EXPECT_EQ(record.up, 1);
+    EXPECT_EQ(record.http_history[100], 0);
+    EXPECT_EQ(record.http_times[100], "");
+}
+
+TEST(LatencyProbe, UnsafeTextsRunNothing) {
+    FakeTools fakes;
+    fakes.replay_bytes("ping", "time=1 ms\n");
+    fakes.replay_bytes("httping", "time=1 ms\n");
+    ServerRecord record;
+    record.name = "a;b";
+    probe_ping(record);
+    record.http_target = "$(id)";
+    probe_http(record, "");
+    record.http_target = "web";
+    probe_http(record, "cache|x");
+    EXPECT_TRUE(fakes.calls().empty());
+    EXPECT_EQ(record.ping_history[100], 0);
+    EXPECT_EQ(record.http_history[100], 0);
+}
+
+} // namespace

@@ -1,0 +1,133 @@
+#include "tests/app/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "velmora-app-XXXXXX").string();
+    const char* made = mkdtemp(pattern.data());
+    if (made == nullptr) std::abort();
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::write(std::string_view name, std::string_view bytes) const {
+    const std::string file = path_ + "/" + std::string(name);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+ScopedCwd::ScopedCwd(const std::string& dir) {
+    std::error_code ec;
+    saved_ = fs::current_path(ec).string();
+    if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot change into " << dir;
+}
+
+ScopedCwd::~ScopedCwd() {
+    if (chdir(saved_.c_str()) != 0) ADD_FAILURE() << "cannot change back into " << saved_;
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
+    if (value) {
+        setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (saved_) {
+        setenv(name_.c_str(), saved_->c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
+namespace {
+
+std::string fake_script() {
+    return std::string(VELMORA_APP_TEST_DIR) + "/fake_tools/fake_tool.sh";
+}
+
+std::string env_name(std::string_view tool) {
+    std::string name = "VELMORA_FAKE_";
+    for (char c : tool) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+} // namespace
+
+FakeTools::FakeTools(std::initializer_list<std::string_view> tools)
+    : log_(dir_.path() + "/calls.log"), path_("PATH", dir_.path() + "/bin"),
+      log_env_("VELMORA_FAKE_LOG", log_), dir_env_("VELMORA_FAKE_DIR", dir_.path() + "/hosts"),
+      nslookup_("VELMORA_FAKE_NSLOOKUP", std::nullopt), nmap_("VELMORA_FAKE_NMAP", std::nullopt),
+      ping_("VELMORA_FAKE_PING", std::nullopt), httping_("VELMORA_FAKE_HTTPING", std::nullopt) {
+    std::error_code ec;
+    fs::create_directory(dir_.path() + "/bin", ec);
+    fs::create_directory(dir_.path() + "/hosts", ec);
+    for (std::string_view tool : tools) {
+        fs::create_symlink(fake_script(), dir_.path() + "/bin/" + std::string(tool), ec);
+        if (ec) ADD_FAILURE() << "cannot link fake " << tool << ": " << ec.message();
+    }
+}
+
+void FakeTools::replay(std::string_view tool, const std::string& file) {
+    setenv(env_name(tool).c_str(), file.c_str(), 1);
+}
+
+void FakeTools::replay_bytes(std::string_view tool, std::string_view bytes) {
+    replay(tool, dir_.write(std::string(tool) + ".out", bytes));
+}
+
+void FakeTools::replay_for_host(std::string_view tool, std::string_view host, const std::string& file) {
+    std::error_code ec;
+    fs::copy_file(file, dir_.path() + "/hosts/" + std::string(tool) + "." + std::string(host),
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) ADD_FAILURE() << "cannot copy " << file << ": " << ec.message();
+}
+
+std::vector<std::string> FakeTools::calls() const {
+    std::vector<std::string> lines;
+    std::ifstream in(log_, std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string fixture(std::string_view name) {
+    return std::string(VELMORA_APP_TEST_DIR) + "/fixtures/" + std::string(name);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<std::string> find_program(std::string_view name, std::string_view search_path) {
+    std::size_t start = 0;
+    while (start <= search_path.size()) {
+        std::size_t end = search_path.find(':', start);
+        if (end == std::string_view::npos) end = search_path.size();
+        const std::string dir(search_path.substr(start, end - start));
+        if (!dir.empty()) {
+            const std::string candidate = dir + "/" + std::string(name);
+            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}

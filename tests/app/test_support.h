@@ -1,0 +1,82 @@
+// Scratch directories, saved working directory and environment, and the fake network tools.
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    [[nodiscard]] const std::string& path() const { return path_; }
+    // Writes the bytes to a file in the directory and returns its path.
+    std::string write(std::string_view name, std::string_view bytes) const;
+
+  private:
+    std::string path_;
+};
+
+// Changes into a directory and back on destruction.
+class ScopedCwd {
+  public:
+    explicit ScopedCwd(const std::string& dir);
+    ~ScopedCwd();
+    ScopedCwd(const ScopedCwd&) = delete;
+    ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+  private:
+    std::string saved_;
+};
+
+// Sets or unsets one environment variable and restores its old value on destruction.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> saved_;
+};
+
+// The fake tools alone on PATH, with their call log. Every variable they read is reset for the
+// lifetime of the object and restored afterwards.
+class FakeTools {
+  public:
+    explicit FakeTools(std::initializer_list<std::string_view> tools = {"nslookup", "nmap", "ping",
+                                                                        "httping"});
+    // The tool prints this file on every run (tool is "nslookup", "nmap", "ping" or "httping").
+    void replay(std::string_view tool, const std::string& file);
+    // The tool prints these bytes on every run.
+    void replay_bytes(std::string_view tool, std::string_view bytes);
+    // The tool prints this file when its first argument is the host.
+    void replay_for_host(std::string_view tool, std::string_view host, const std::string& file);
+    // One entry per run: the tool's name, then each argument as " [arg]".
+    [[nodiscard]] std::vector<std::string> calls() const;
+    [[nodiscard]] const TempDir& dir() const { return dir_; }
+
+  private:
+    TempDir dir_;
+    std::string log_;
+    ScopedEnv path_;
+    ScopedEnv log_env_;
+    ScopedEnv dir_env_;
+    ScopedEnv nslookup_;
+    ScopedEnv nmap_;
+    ScopedEnv ping_;
+    ScopedEnv httping_;
+};
+
+// Path of a recorded tool output in tests/app/fixtures.
+[[nodiscard]] std::string fixture(std::string_view name);
+[[nodiscard]] std::string read_file(const std::string& path);
+// Full path of a program on the given search path, or nothing.
+[[nodiscard]] std::optional<std::string> find_program(std::string_view name, std::string_view search_path);
