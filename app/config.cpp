@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/scan_probe.h"
@@ -130,8 +131,11 @@ void add_server(ServerTable& table, std::string_view line) {
 }
 
 bool read_configuration(ServerTable& table, DashboardState& state) {
+    // A directory of that name opens but reads as empty; it is as unreadable as a missing file.
+    struct stat info {};
+    const bool directory = stat(std::string(CONFIG_FILE_NAME).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     const int n = rt_free_file();
-    if (rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
+    if (directory || rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
         std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
                      config_path().c_str());
         return false;

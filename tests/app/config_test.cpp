@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <sys/wait.h>
@@ -141,6 +142,18 @@ TEST(Config, MissingOrEmptyConfiguration) {
     EXPECT_TRUE(missing->messages.starts_with("velmora: Konfigurationsdatei /")) << missing->messages;
     EXPECT_TRUE(missing->messages.ends_with("/velmora.cfg fehlt oder ist nicht lesbar.\n"))
         << missing->messages;
+
+    {
+        TempDir dir;
+        std::filesystem::create_directory(dir.path() + "/velmora.cfg");
+        ScopedCwd cwd(dir.path());
+        ServerTable table;
+        DashboardState state;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(read_configuration(table, state));
+        EXPECT_TRUE(
+            testing::internal::GetCapturedStderr().ends_with("/velmora.cfg fehlt oder ist nicht lesbar.\n"));
+    }
 
     const auto empty = read_config(HEAD + "# only a remark\nport=22/tcp\n");
     EXPECT_FALSE(empty->ok);
