@@ -33,14 +33,15 @@ void report(long line_number, const std::string& text) {
                  CONFIG_FILE_NAME.data(), line_number, text.c_str());
 }
 
-// Empty when the text may go into a command line, else why it may not.
-std::string hazard_reason(std::string_view text) {
+// Empty when the text may go into a command line, else why it may not. The text starts at
+// column start + 1 of its line; the message names the column in the line.
+std::string hazard_reason(std::string_view text, std::size_t start) {
     const std::size_t at = find_shell_hazard(text);
     if (at == std::string_view::npos) return {};
     const auto c = static_cast<unsigned char>(text[at]);
     const char* kind = (c < 0x20 || c == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
-    return "enthält " + std::string(kind) + describe_hazard(text[at]) + " (Stelle " + std::to_string(at + 1) +
-           ")";
+    return "enthält " + std::string(kind) + describe_hazard(text[at]) + " (Stelle " +
+           std::to_string(start + at + 1) + ")";
 }
 
 std::string rest_from(const std::string& line, std::size_t pos) {
@@ -76,7 +77,7 @@ void handle_http(Reader& r, long number, const std::string& line) {
         return;
     }
     std::string target = rest_from(line, HTTP_KEY.size());
-    const std::string why = hazard_reason(target);
+    const std::string why = hazard_reason(target, HTTP_KEY.size());
     if (!why.empty()) {
         report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
         return;
@@ -91,7 +92,7 @@ void handle_server(Reader& r, long number, const std::string& line) {
         report(number, "mehr als " + std::to_string(MAX_SERVERS) + " Server; Zeile wird ignoriert.");
         return;
     }
-    const std::string why = hazard_reason(line);
+    const std::string why = hazard_reason(line, 0);
     if (!why.empty()) {
         report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
@@ -149,7 +150,7 @@ bool read_configuration(ServerTable& table, DashboardState& state) {
     line.clear();
     rt_line_input(n, line);
     std::string proxy = rest_from(line, PROXY_LABEL);
-    const std::string why = hazard_reason(proxy);
+    const std::string why = hazard_reason(proxy, PROXY_LABEL);
     if (!why.empty()) {
         report(2, "Proxy " + why + "; es wird kein Proxy verwendet.");
         proxy.clear();

@@ -207,14 +207,14 @@ TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
             (bad[0] < 0x20 || bad[0] == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
         EXPECT_EQ(run->messages,
                   "velmora: velmora.cfg, Zeile 2: Proxy enthält " + std::string(kind) + shown +
-                      " (Stelle 6); es wird kein Proxy verwendet.\n"
+                      " (Stelle 12); es wird kein Proxy verwendet.\n"
                       "velmora: velmora.cfg, Zeile 3: Servername enthält " +
                       kind + shown +
                       " (Stelle 6); Zeile wird übersprungen.\n"
                       "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; "
                       "wird ignoriert.\n"
                       "velmora: velmora.cfg, Zeile 6: HTTP-Ziel enthält " +
-                      kind + shown + " (Stelle 4); Zeile wird übersprungen.\n")
+                      kind + shown + " (Stelle 9); Zeile wird übersprungen.\n")
             << shown;
         EXPECT_EQ(run->state.proxy, "");
         ASSERT_EQ(run->table.server_count, 1) << shown;
