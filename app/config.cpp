@@ -37,7 +37,12 @@ void report(long line_number, const std::string& text) {
 // column start + 1 of its line; the message names the column in the line.
 std::string hazard_reason(std::string_view text, std::size_t start) {
     const std::size_t at = find_shell_hazard(text);
-    if (at == std::string_view::npos) return {};
+    if (at == std::string_view::npos) {
+        const std::size_t dash = find_option_word(text);
+        if (dash == std::string_view::npos) return {};
+        return "beginnt ein Wort mit '-', das ein Werkzeug als Option lesen würde (Stelle " +
+               std::to_string(start + dash + 1) + ")";
+    }
     const auto c = static_cast<unsigned char>(text[at]);
     const char* kind = (c < 0x20 || c == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
     return "enthält " + std::string(kind) + describe_hazard(text[at]) + " (Stelle " +

@@ -32,6 +32,13 @@ std::size_t find_shell_hazard(std::string_view text) {
     return std::string_view::npos;
 }
 
+std::size_t find_option_word(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '-' && (i == 0 || text[i - 1] == ' ')) return i;
+    }
+    return std::string_view::npos;
+}
+
 std::string describe_hazard(char c) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F) {

@@ -224,6 +224,29 @@ TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
     }
 }
 
+// A word that starts with '-' would reach the tools as an option (nmap --script runs code).
+TEST(Config, OptionWordsAreRefusedAndNothingRuns) {
+    const std::string text = "Terminal:xterm -e\nProxy:-h x\nalpha --script=evil \nport=22/tcp\n-iL\nbeta\n"
+                             "http=web -x y\nhttp=good-name\n";
+    const auto run = read_config(text);
+    EXPECT_EQ(
+        run->messages,
+        "velmora: velmora.cfg, Zeile 2: Proxy beginnt ein Wort mit '-', das ein Werkzeug als Option "
+        "lesen würde (Stelle 7); es wird kein Proxy verwendet.\n"
+        "velmora: velmora.cfg, Zeile 3: Servername beginnt ein Wort mit '-', das ein Werkzeug als Option "
+        "lesen würde (Stelle 7); Zeile wird übersprungen.\n"
+        "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+        "velmora: velmora.cfg, Zeile 5: Servername beginnt ein Wort mit '-', das ein Werkzeug als Option "
+        "lesen würde (Stelle 1); Zeile wird übersprungen.\n"
+        "velmora: velmora.cfg, Zeile 7: HTTP-Ziel beginnt ein Wort mit '-', das ein Werkzeug als Option "
+        "lesen würde (Stelle 10); Zeile wird übersprungen.\n");
+    EXPECT_EQ(run->state.proxy, "");
+    ASSERT_EQ(run->table.server_count, 1);
+    EXPECT_EQ(run->table.servers[0].name, "beta");
+    EXPECT_EQ(run->table.servers[0].http_target, "good-name"); // a '-' inside a word is fine
+    EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
+}
+
 TEST(Config, TenThousandLines) {
     std::string text = HEAD;
     for (int i = 3; i <= 10000; ++i)

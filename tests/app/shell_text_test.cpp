@@ -24,6 +24,25 @@ TEST(ShellText, HostsTargetsAndOtherBytesPass) {
     }
 }
 
+TEST(ShellText, WordsThatToolsReadAsOptions) {
+    struct Case {
+        const char* text;
+        std::size_t at;
+    } const cases[] = {
+        {"-iL", 0},
+        {"alpha --script=x", 6},
+        {"a -b", 2},
+        {"my-host", std::string_view::npos},
+        {"host-", std::string_view::npos},
+        {"alpha  ", std::string_view::npos},
+        {"", std::string_view::npos},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(find_option_word(c.text), c.at) << c.text;
+        EXPECT_EQ(is_shell_safe(c.text), c.at == std::string_view::npos) << c.text;
+    }
+}
+
 TEST(ShellText, RefusedBytesAreNamedReadably) {
     EXPECT_EQ(describe_hazard(';'), "';'");
     EXPECT_EQ(describe_hazard('\x1B'), "0x1B");
