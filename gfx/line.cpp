@@ -36,21 +36,37 @@ inline int64_t cut_before(int start, int lo, int hi) {
     return 0;
 }
 
-void vertical_line(const DrawContext& dc, const Bounds& v, int x, int y1, int y2c, uint32_t colour,
-                   LineStyle style, uint8_t* dirty) {
+// Single pixels through the context's routine.
+struct RoutinePut {
+    const DrawContext& dc;
+    uint32_t colour;
+    void operator()(int x, int y) const { dc.put_pixel(dc, x, y, colour); }
+};
+
+// The plain 4-byte routine written in place: the latency graphs are thousands of short sloped segments, and
+// a call per pixel would cost more than the store.
+struct Store32 {
+    uint8_t* const* rows;
+    uint32_t colour;
+    void operator()(int x, int y) const { reinterpret_cast<uint32_t*>(rows[y])[x] = colour; }
+};
+
+template <typename Put>
+void vertical_line(const Put& put, const Bounds& v, int x, int y1, int y2c, LineStyle style, uint8_t* dirty) {
     const int ys = std::clamp(y1, v.t, v.b);
     int64_t i = cut_before(y1, v.t, v.b);
     // Walking upwards visits the same pixels with the same bits as the reversed style walked downwards.
     const int step = ys <= y2c ? 1 : -1;
     for (int y = ys;; y += step, ++i) {
-        if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+        if (style_bit(style, i)) put(x, y);
         if (y == y2c) break;
     }
     mark_lines(dirty, ys, y2c);
 }
 
-void horizontal_line(const DrawContext& dc, const Bounds& v, int x1, int x2, int y, uint32_t colour,
-                     LineStyle style, uint8_t* dirty) {
+template <typename Put>
+void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int x1, int x2, int y,
+                     uint32_t colour, LineStyle style, uint8_t* dirty) {
     const int xs = std::clamp(x1, v.l, v.r);
     const int x2c = std::clamp(x2, v.l, v.r);
     if (style == LINE_SOLID) {
@@ -62,15 +78,43 @@ void horizontal_line(const DrawContext& dc, const Bounds& v, int x1, int x2, int
         int64_t i = cut_before(x1, v.l, v.r);
         const int step = xs <= x2c ? 1 : -1;
         for (int x = xs;; x += step, ++i) {
-            if (style_bit(style, i)) dc.put_pixel(dc, x, y, colour);
+            if (style_bit(style, i)) put(x, y);
             if (x == x2c) break;
         }
     }
     mark_lines(dirty, y, y);
 }
 
-void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2, int y2, int y2c,
-                 uint32_t colour, LineStyle style, uint8_t* dirty) {
+// The Bresenham walk from a start inside the view. The minor step is computed without a branch: for lines
+// of any slope its direction changes too irregularly for a predictor, and a mispredicted branch per pixel
+// would cost more than the pixel.
+template <bool Solid, typename Put>
+void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, int sy, int64_t d, int64_t A,
+          int64_t W, LineStyle style, int64_t i) {
+    if (x_major) {
+        const int y_end = y2c + sy;
+        for (int n = (x2c - x) * sx + 1; n > 0 && y != y_end; --n, ++i) {
+            if (Solid || style_bit(style, i)) put(x, y);
+            const bool step = d >= 0;
+            y += step ? sy : 0;
+            d += step ? A - W : A;
+            x += sx;
+        }
+    } else {
+        const int x_end = x2c + sx;
+        for (int n = (y2c - y) * sy + 1; n > 0 && x != x_end; --n, ++i) {
+            if (Solid || style_bit(style, i)) put(x, y);
+            const bool step = d <= 0;
+            x += step ? sx : 0;
+            d += step ? A - W : -W;
+            y += sy;
+        }
+    }
+}
+
+template <typename Put>
+void sloped_line(const Put& put, const Bounds& v, int x1, int y1, int x2, int y2, int y2c, LineStyle style,
+                 uint8_t* dirty) {
     const int64_t sx = x2 > x1 ? 1 : -1;
     const int64_t sy = y2 > y1 ? 1 : -1;
     const int64_t ax = std::abs(int64_t{x2} - x1);
@@ -118,31 +162,15 @@ void sloped_line(const DrawContext& dc, const Bounds& v, int x1, int y1, int x2,
     }
     if (xs < v.l || xs > v.r || ys < v.t || ys > v.b) return;
 
-    // The walk stops one step past the clamped end, or wherever the line leaves the view; comparing by
-    // direction keeps it bounded even if a start lies beyond the end.
-    int64_t x = xs, y = ys, i = skip;
-    if (x_major) {
-        while ((x - x2c) * sx <= 0 && (y - y2c) * sy <= 0) {
-            if (style_bit(style, i)) dc.put_pixel(dc, static_cast<int>(x), static_cast<int>(y), colour);
-            ++i;
-            if (d >= 0) {
-                y += sy;
-                d -= W;
-            }
-            d += A;
-            x += sx;
-        }
+    // The walk stops one step past the clamped end, or where the line leaves the view across the minor
+    // axis. A start beyond the end (which the corrections never produce) draws nothing.
+    if ((xs - x2c) * sx > 0 || (ys - y2c) * sy > 0) return;
+    if (style == LINE_SOLID) {
+        walk<true>(put, x_major, static_cast<int>(xs), static_cast<int>(ys), static_cast<int>(x2c), y2c,
+                   static_cast<int>(sx), static_cast<int>(sy), d, A, W, style, skip);
     } else {
-        while ((x - x2c) * sx <= 0 && (y - y2c) * sy <= 0) {
-            if (style_bit(style, i)) dc.put_pixel(dc, static_cast<int>(x), static_cast<int>(y), colour);
-            ++i;
-            if (d <= 0) {
-                x += sx;
-                d += A;
-            }
-            d -= W;
-            y += sy;
-        }
+        walk<false>(put, x_major, static_cast<int>(xs), static_cast<int>(ys), static_cast<int>(x2c), y2c,
+                    static_cast<int>(sx), static_cast<int>(sy), d, A, W, style, skip);
     }
     mark_lines(dirty, ys, y2c);
 }
@@ -159,12 +187,19 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 } // namespace
 
-int gfx_round_coordinate(float v) {
-    const double d = v;
-    const double r = d >= 0.0 ? std::trunc(d + 0.5) : std::trunc(d - 0.5);
-    if (!(r > -COORD_LIMIT)) return -COORD_LIMIT;
-    if (r > COORD_LIMIT) return COORD_LIMIT;
-    return static_cast<int>(r);
+void gfx_target_screen(DrawContext& dc) {
+    const ScreenContext& screen = *gfx_screen();
+    const auto height = static_cast<std::size_t>(screen.height);
+    const uint8_t* page = screen.pages[static_cast<std::size_t>(dc.work_page)].get();
+    const bool rows_in_place = height > 0 && dc.target_rows.size() == height && dc.target_rows[0] == page &&
+                               dc.target_rows[height - 1] == page + (height - 1) * screen.pitch &&
+                               dc.target_pitch == screen.pitch &&
+                               dc.target_bytes_per_pixel == screen.bytes_per_pixel;
+    if (!rows_in_place) {
+        gfx_select_screen(dc);
+        return;
+    }
+    dc.view = dc.saved_view;
 }
 
 void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
@@ -209,12 +244,19 @@ void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2,
     }
     const int y2c = std::clamp(y2, v.t, v.b);
     gfx_lock();
-    if (x1 == x2) {
-        vertical_line(dc, v, x1, y1, y2c, colour, style, dirty);
-    } else if (y1 == y2) {
-        horizontal_line(dc, v, x1, x2, y1, colour, style, dirty);
+    auto draw = [&](const auto& put) {
+        if (x1 == x2) {
+            vertical_line(put, v, x1, y1, y2c, style, dirty);
+        } else if (y1 == y2) {
+            horizontal_line(dc, put, v, x1, x2, y1, colour, style, dirty);
+        } else {
+            sloped_line(put, v, x1, y1, x2, y2, y2c, style, dirty);
+        }
+    };
+    if (dc.put_pixel == gfx_put_pixel_32) {
+        draw(Store32{dc.target_rows.data(), colour});
     } else {
-        sloped_line(dc, v, x1, y1, x2, y2, y2c, colour, style, dirty);
+        draw(RoutinePut{dc, colour});
     }
     gfx_unlock(1, 0);
 }
@@ -274,7 +316,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     if (screen == nullptr || target != nullptr) return;
     DrawContext* dc = gfx_draw_context();
     if (dc == nullptr) return;
-    gfx_select_screen(*dc);
+    gfx_target_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
     gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
     gfx_resolve_points(*dc, flags, x1, y1, x2, y2);

@@ -39,13 +39,24 @@ struct DrawImage;
 void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
               LineStyle style, int flags);
 
+// Makes the screen the drawing target of the open mode, as gfx_select_screen does. That rebuilds the whole
+// line table, which costs more than most primitives; a context whose table already holds the lines of its
+// work page only gets the screen's view back. The caller chooses the pixel routines next.
+void gfx_target_screen(DrawContext& dc);
+
 // Coordinates are clamped to this magnitude so that the line arithmetic cannot overflow; anything this far
 // out lies off every screen anyway.
 inline constexpr int COORD_LIMIT = 1 << 28;
 
-// Nearest whole pixel, halves away from zero, the half step taken in double precision. NaN must be
-// filtered out by the caller.
-[[nodiscard]] int gfx_round_coordinate(float v);
+// Nearest whole pixel, halves away from zero, the half step taken in double precision; clamped to
+// COORD_LIMIT. NaN must be filtered out by the caller (it comes out as -COORD_LIMIT).
+[[nodiscard]] inline int gfx_round_coordinate(float v) {
+    double d = v;
+    d = d >= 0.0 ? d + 0.5 : d - 0.5;
+    if (!(d > -COORD_LIMIT)) return -COORD_LIMIT;
+    if (d > COORD_LIMIT) return COORD_LIMIT;
+    return static_cast<int>(d); // truncation towards zero completes the rounding
+}
 
 // Applies the coordinate mode to a point pair and moves the graphics cursor to the second point.
 void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2);

