@@ -107,8 +107,19 @@ void BM_text(benchmark::State& state) {
 }
 BENCHMARK(BM_text);
 
+// The boxes of one panel (the two buttons and the graph area), as the panel lays them out.
+struct Box {
+    int x1, y1, x2, y2; // inclusive, y relative to the panel's top
+    uint32_t colour;
+};
+constexpr Box PANEL_BOXES[] = {
+    {0, 1, 100, 19, 0xFF0066CC},
+    {120, 1, 230, 19, 0xFF0066CC},
+    {401, 1, WIDTH - 1, 196, 0xFFFFFFFF},
+};
+
 // The writes a 6-panel frame cannot avoid, at memset speed: the clear, the background, and per panel the
-// graph box (400 x 196) and two buttons (100 x 18), box by box, line by line.
+// graph area and the two buttons, box by box, line by line.
 void BM_frame_memset_floor(benchmark::State& state) {
     open_mode();
     const int pitch = gfx_screen()->pitch;
@@ -116,22 +127,22 @@ void BM_frame_memset_floor(benchmark::State& state) {
         std::memset(page(), 0, page_bytes());
         std::memset(page(), 0x1E, page_bytes());
         for (int p = 0; p < PANELS; ++p) {
-            const int top = p * 200;
-            for (int y = top + 2; y < top + 198; ++y)
-                std::memset(page() + y * pitch + 280 * 4, 0x22, 400 * 4);
-            for (int b = 0; b < 2; ++b)
-                for (int y = top + 10 + 30 * b; y < top + 28 + 30 * b; ++y)
-                    std::memset(page() + y * pitch + 690 * 4, 0x66, 100 * 4);
+            for (const Box& b : PANEL_BOXES) {
+                for (int y = p * 200 + b.y1; y <= p * 200 + b.y2; ++y)
+                    std::memset(page() + y * pitch + b.x1 * 4, 0x66,
+                                static_cast<std::size_t>(b.x2 - b.x1 + 1) * 4);
+            }
         }
         benchmark::ClobberMemory();
     }
 }
 BENCHMARK(BM_frame_memset_floor);
 
-// The same frame through the public API, as the dashboard draws it.
+// The same frame through the public API in the panel's layout: per panel the separators, the two buttons
+// with their labels, 30 texts of 20 characters in two columns of the left half, the graph area, two dashed
+// value lines and 2 x 99 graph segments (samples 3 pixels apart, latencies jittering around their mean).
 void BM_frame(benchmark::State& state) {
     open_mode();
-    static const char* labels[] = {"Neuladen", "Ping alle 5s"};
     std::vector<std::string> texts;
     for (int i = 0; i < 30; ++i) {
         std::string t = std::to_string(20 + i) + "/tcp    open   ftp";
@@ -139,9 +150,11 @@ void BM_frame(benchmark::State& state) {
         texts.push_back(t);
     }
     float ping[101], http[101];
-    for (int i = 0; i <= 100; ++i) {
-        ping[i] = 120.0f + 60.0f * std::sin(i * 0.37f) + 0.25f * static_cast<float>(i % 7);
-        http[i] = 100.0f + 80.0f * std::cos(i * 0.21f) + 0.5f * static_cast<float>(i % 5);
+    for (int k = 0; k <= 100; ++k) {
+        const float v_ping = 20.0f + 4.0f * std::sin(k * 0.37f) + 0.3f * static_cast<float>(k % 7);
+        const float v_http = 80.0f + 15.0f * std::cos(k * 0.21f) + 1.5f * static_cast<float>(k % 5);
+        ping[k] = 196.0f - 190.0f / 27.0f * v_ping;
+        http[k] = 196.0f - 85.0f / 102.0f * v_http;
     }
     for (auto _ : state) {
         gfx_lock();
@@ -149,25 +162,31 @@ void BM_frame(benchmark::State& state) {
         gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
         for (int p = 0; p < PANELS; ++p) {
             const float top = static_cast<float>(p * 200);
-            for (int b = 0; b < 2; ++b) {
-                const float y = top + 10 + 30 * b;
-                gfx_line(nullptr, 690, y, 789, y + 17, 0xFF0066CC, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
-                gfx_set_color(0xFFF5FFFF, 0, 2);
-                gfx_draw_text(nullptr, FOREGROUND_FLAGS, labels[b], 0, nullptr, 0, 700, y + 2, nullptr,
-                              nullptr, nullptr);
-            }
-            gfx_line(nullptr, 280, top + 2, 679, top + 197, 0xFF222222, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+            gfx_line(nullptr, 0, top - 3, WIDTH, top - 3, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
+            gfx_line(nullptr, 0, top, WIDTH, top, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
+            gfx_line(nullptr, 400, top, 400, top + 197, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
+            for (const Box& b : PANEL_BOXES)
+                gfx_line(nullptr, static_cast<float>(b.x1), top + static_cast<float>(b.y1),
+                         static_cast<float>(b.x2), top + static_cast<float>(b.y2), b.colour,
+                         LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
             gfx_set_color(0xFFF5FFFF, 0, 2);
-            for (int i = 0; i < 28; ++i)
-                gfx_draw_text(nullptr, FOREGROUND_FLAGS, texts[i], 0, nullptr, 0, 8, top + 2 + 7 * i, nullptr,
-                              nullptr, nullptr);
-            gfx_line(nullptr, 280, top + 50, 679, top + 50, 0xFF888B8B, LINE_MODE_LINE, LINE_DASHED, 0);
-            gfx_line(nullptr, 280, top + 150, 679, top + 150, 0xFF888B8B, LINE_MODE_LINE, LINE_DASHED, 0);
-            for (int i = 0; i < 99; ++i) {
-                const float x = 280 + 4.0f * i;
-                gfx_line(nullptr, x, top + ping[i], x + 4, top + ping[i + 1], 0xFF00C800, LINE_MODE_LINE,
+            gfx_draw_text(nullptr, FOREGROUND_FLAGS, "Neuladen", 0, nullptr, 0, 20, top + 3, nullptr, nullptr,
+                          nullptr);
+            gfx_draw_text(nullptr, FOREGROUND_FLAGS, "Ping alle 3s", 0, nullptr, 0, 128, top + 3, nullptr,
+                          nullptr, nullptr);
+            for (int i = 0; i < 30; ++i)
+                gfx_draw_text(nullptr, FOREGROUND_FLAGS, texts[static_cast<std::size_t>(i)], 0, nullptr, 0,
+                              10.0f + 200.0f * static_cast<float>(i / 15),
+                              top + 22 + 11.0f * static_cast<float>(i % 15), nullptr, nullptr, nullptr);
+            gfx_line(nullptr, 401, top + ping[100], 800, top + ping[100], 0xFF888B8B, LINE_MODE_LINE,
+                     LINE_DASHED, 0);
+            gfx_line(nullptr, 401, top + http[100], 800, top + http[100], 0xFF888B8B, LINE_MODE_LINE,
+                     LINE_DASHED, 0);
+            for (int k = 1; k < 100; ++k) {
+                const float x = 450.0f + 3.0f * static_cast<float>(k);
+                gfx_line(nullptr, x, top + ping[k], x + 3, top + ping[k + 1], 0xFF00C800, LINE_MODE_LINE,
                          LINE_SOLID, 0);
-                gfx_line(nullptr, x, top + http[i], x + 4, top + http[i + 1], 0xFFC80000, LINE_MODE_LINE,
+                gfx_line(nullptr, x, top + http[k], x + 3, top + http[k + 1], 0xFFC80000, LINE_MODE_LINE,
                          LINE_SOLID, 0);
             }
         }

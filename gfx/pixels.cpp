@@ -93,12 +93,20 @@ void fill_32_sse2(uint32_t* p, uint32_t colour, std::size_t count) {
 
 } // namespace
 
+namespace {
+bool avx2_allowed = true;
+}
+
 bool gfx_cpu_has_avx2() {
 #if defined(__x86_64__)
-    return has_avx2;
+    return has_avx2 && avx2_allowed;
 #else
     return false;
 #endif
+}
+
+void gfx_allow_avx2(bool allowed) {
+    avx2_allowed = allowed;
 }
 
 void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
@@ -109,7 +117,7 @@ void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count) {
     }
     auto* p = reinterpret_cast<uint32_t*>(line);
 #if defined(__x86_64__)
-    if (has_avx2) {
+    if (gfx_cpu_has_avx2()) {
         fill_32_avx2(p, colour, count);
         return;
     }

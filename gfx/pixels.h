@@ -30,8 +30,11 @@ void gfx_fill_span_8(uint8_t* line, uint32_t colour, std::size_t count);
 void gfx_put_pixel_blend_32(const DrawContext& dc, int x, int y, uint32_t colour);
 void gfx_fill_span_blend_32(uint8_t* line, uint32_t colour, std::size_t count);
 
-// True when the processor has 256-bit integer vectors (AVX2); the fast paths pick their stores by it.
+// True when the processor has 256-bit integer vectors (AVX2) and they are allowed; the fast paths pick their
+// stores by it.
 [[nodiscard]] bool gfx_cpu_has_avx2();
+// Allows or forbids the AVX2 paths, so that tests can check the portable ones on any machine.
+void gfx_allow_avx2(bool allowed);
 
 // Chooses the routines for one call: the blending ones when the option is on, the target has 4 bytes per
 // pixel and the colour is not opaque; the plain ones of gfx_select_pixel_routines otherwise.

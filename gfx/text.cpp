@@ -26,26 +26,42 @@ struct GlyphRun {
     int x;          // target column of the first glyph
 };
 
+// For every row byte, the eight 32-bit lane masks of its set bits (bit 0 = leftmost pixel).
+struct RowMasks {
+    alignas(32) uint32_t lanes[256][8];
+};
+constexpr RowMasks make_row_masks() {
+    RowMasks m{};
+    for (int bits = 0; bits < 256; ++bits)
+        for (int c = 0; c < 8; ++c) m.lanes[bits][c] = (bits >> c) & 1 ? 0xFFFFFFFFu : 0;
+    return m;
+}
+constexpr RowMasks row_masks = make_row_masks();
+
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, const GlyphRun& run,
                                                        uint32_t colour) {
     const __m256i ink = _mm256_set1_epi32(static_cast<int>(colour));
-    const __m256i column_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    const unsigned char* codes = run.codes;
-    const int count = run.count, height = run.glyph_height;
-    for (int r = 0; r < run.rows; ++r) {
-        auto* p = reinterpret_cast<__m256i*>(reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) +
-                                             run.x);
-        const uint8_t* row = run.glyphs + r;
-        // A row blank in every glyph (most text has several) costs no memory traffic; within a row there is
-        // no test per glyph, as a branch that text mispredicts costs more than the store it saves.
-        unsigned any = 0;
-        for (int i = 0; i < count; ++i) any |= row[codes[i] * height];
-        if (any == 0) continue;
-        for (int i = 0; i < count; ++i, ++p) {
-            const __m256i bits = _mm256_set1_epi32(row[codes[i] * height]);
-            const __m256i mask = _mm256_cmpeq_epi32(_mm256_and_si256(bits, column_bits), column_bits);
-            _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
+    constexpr int CHUNK = 64;
+    const uint8_t* glyph[CHUNK];
+    for (int from = 0; from < run.count; from += CHUNK) {
+        const int count = std::min(CHUNK, run.count - from);
+        for (int i = 0; i < count; ++i) glyph[i] = run.glyphs + run.codes[from + i] * run.glyph_height;
+        for (int r = 0; r < run.rows; ++r) {
+            // Rows blank in every glyph (most text has several) and blank glyph rows (spaces, the tops of
+            // lower-case letters) cost no memory traffic: the lines under a text usually come from far
+            // caches.
+            unsigned any = 0;
+            for (int i = 0; i < count; ++i) any |= glyph[i][r];
+            if (any == 0) continue;
+            auto* p = reinterpret_cast<__m256i*>(
+                reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x + 8 * from);
+            for (int i = 0; i < count; ++i, ++p) {
+                if (glyph[i][r] == 0) continue;
+                const __m256i mask =
+                    _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[glyph[i][r]]));
+                _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
+            }
         }
     }
 }

@@ -48,19 +48,25 @@ TEST(Pixels, SpansWriteExactlyTheirPixels) {
                           {4, gfx_fill_span_32, 0xFFFFFFFF},
                           {2, gfx_fill_span_16, 0xFC08},
                           {1, gfx_fill_span_8, 0x5A}};
-    for (const auto& s : sizes) {
-        for (int start = 0; start < 5; ++start) {
-            for (int count = 0; count < 150; ++count) {
-                Canvas canvas(160, 1, s.bpp, 0);
-                s.fill(canvas.dc.target_rows[0] + start * s.bpp, s.colour, static_cast<std::size_t>(count));
-                for (int x = 0; x < 160; ++x) {
-                    const uint32_t want = x >= start && x < start + count ? s.colour : 0;
-                    ASSERT_EQ(canvas.at(x, 0), want) << s.bpp << " bytes, start " << start << ", count "
-                                                     << count << ": first wrong pixel (" << x << ", 0)";
+    for (bool avx2 : {true, false}) {
+        gfx_allow_avx2(avx2);
+        for (const auto& s : sizes) {
+            for (int start = 0; start < 5; ++start) {
+                for (int count = 0; count < 150; ++count) {
+                    Canvas canvas(160, 1, s.bpp, 0);
+                    s.fill(canvas.dc.target_rows[0] + start * s.bpp, s.colour,
+                           static_cast<std::size_t>(count));
+                    for (int x = 0; x < 160; ++x) {
+                        const uint32_t want = x >= start && x < start + count ? s.colour : 0;
+                        ASSERT_EQ(canvas.at(x, 0), want)
+                            << (avx2 ? "" : "portable, ") << s.bpp << " bytes, start " << start << ", count "
+                            << count << ": first wrong pixel (" << x << ", 0)";
+                    }
                 }
             }
         }
     }
+    gfx_allow_avx2(true);
 }
 
 TEST(Pixels, RoutinesAreChosenByPixelSizeAndColour) {
