@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "bench/text_reference.h"
@@ -199,6 +200,8 @@ BENCHMARK(BM_frame);
 // Collects each benchmark's time (the median when repeated) to print the ratios after the run.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal, so that the output can be piped and parsed.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     std::map<std::string, double> times;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {

@@ -48,12 +48,8 @@ __attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, co
         const int count = std::min(CHUNK, run.count - from);
         for (int i = 0; i < count; ++i) glyph[i] = run.glyphs + run.codes[from + i] * run.glyph_height;
         for (int r = 0; r < run.rows; ++r) {
-            // Rows blank in every glyph (most text has several) and blank glyph rows (spaces, the tops of
-            // lower-case letters) cost no memory traffic: the lines under a text usually come from far
-            // caches.
-            unsigned any = 0;
-            for (int i = 0; i < count; ++i) any |= glyph[i][r];
-            if (any == 0) continue;
+            // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic: the
+            // lines under a text usually come from far caches.
             auto* p = reinterpret_cast<__m256i*>(
                 reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x + 8 * from);
             for (int i = 0; i < count; ++i, ++p) {
