@@ -202,39 +202,6 @@ void gfx_target_screen(DrawContext& dc) {
     dc.view = dc.saved_view;
 }
 
-void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
-    switch (flags & COORD_MODE_MASK) {
-    case 1:
-        x2 += x1;
-        y2 += y1;
-        break;
-    case 2:
-    case 5:
-        x1 += dc.cursor_x;
-        y1 += dc.cursor_y;
-        break;
-    case 3:
-        x1 += dc.cursor_x;
-        y1 += dc.cursor_y;
-        x2 += x1;
-        y2 += y1;
-        break;
-    default: break;
-    }
-    dc.cursor_x = x2;
-    dc.cursor_y = y2;
-}
-
-void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
-    const int m = flags & COORD_MODE_MASK;
-    if (m == 2 || m == 3 || m == 5) {
-        x += dc.cursor_x;
-        y += dc.cursor_y;
-    }
-    dc.cursor_x = x;
-    dc.cursor_y = y;
-}
-
 void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
                           LineStyle style, uint8_t* dirty) {
     const Bounds v = view_bounds(dc);

@@ -59,10 +59,40 @@ inline constexpr int COORD_LIMIT = 1 << 28;
 }
 
 // Applies the coordinate mode to a point pair and moves the graphics cursor to the second point.
-void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2);
+inline void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
+    switch (flags & COORD_MODE_MASK) {
+    case 1:
+        x2 += x1;
+        y2 += y1;
+        break;
+    case 2:
+    case 5:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        break;
+    case 3:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        x2 += x1;
+        y2 += y1;
+        break;
+    default: break;
+    }
+    dc.cursor_x = x2;
+    dc.cursor_y = y2;
+}
+
 // The same for operations with one point: modes 2, 3 and 5 are relative to the cursor, the others as
 // given; the cursor moves to the point.
-void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y);
+inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
+    const int m = flags & COORD_MODE_MASK;
+    if (m == 2 || m == 3 || m == 5) {
+        x += dc.cursor_x;
+        y += dc.cursor_y;
+    }
+    dc.cursor_x = x;
+    dc.cursor_y = y;
+}
 
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels.
 // dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The screen lock is

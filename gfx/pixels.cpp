@@ -8,14 +8,6 @@
 #include <emmintrin.h>
 #endif
 
-uint32_t gfx_convert_colour(uint32_t colour, int bytes_per_pixel) {
-    switch (bytes_per_pixel) {
-    case 4: return colour;
-    case 2: return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
-    default: return colour & 0xFF;
-    }
-}
-
 uint32_t gfx_blend_pixel(uint32_t source, uint32_t old) {
     const uint32_t a = source >> 24;
     const uint32_t old_rb = old & 0xFF00FF;

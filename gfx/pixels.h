@@ -11,7 +11,13 @@
 
 // The colour value 0xAARRGGBB as a pixel of that size stores it: 4 bytes unchanged (alpha included),
 // 2 bytes as 5-6-5, 1 byte as the low 8 bits (a palette index).
-[[nodiscard]] uint32_t gfx_convert_colour(uint32_t colour, int bytes_per_pixel);
+[[nodiscard]] inline uint32_t gfx_convert_colour(uint32_t colour, int bytes_per_pixel) {
+    switch (bytes_per_pixel) {
+    case 4: return colour;
+    case 2: return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
+    default: return colour & 0xFF;
+    }
+}
 
 // The alpha-primitives blend of source over old, in wrapping 32-bit arithmetic; the result keeps the
 // source's alpha byte.
