@@ -94,7 +94,8 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
     dc.cursor_y = y;
 }
 
-// The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels.
+// The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels
+// no further out than COORD_LIMIT.
 // dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The screen lock is
 // taken only when something may be drawn.
 void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,

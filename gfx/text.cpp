@@ -48,11 +48,11 @@ __attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, co
         const int count = std::min(CHUNK, run.count - from);
         for (int i = 0; i < count; ++i) glyph[i] = run.glyphs + run.codes[from + i] * run.glyph_height;
         for (int r = 0; r < run.rows; ++r) {
-            // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic: the
-            // lines under a text usually come from far caches.
             auto* p = reinterpret_cast<__m256i*>(
                 reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x + 8 * from);
             for (int i = 0; i < count; ++i, ++p) {
+                // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic:
+                // the lines under a text usually come from far caches.
                 if (glyph[i][r] == 0) continue;
                 const __m256i mask =
                     _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[glyph[i][r]]));
@@ -70,6 +70,7 @@ void glyph_run_32(const DrawContext& dc, const GlyphRun& run, uint32_t colour) {
         return;
     }
 #endif
+    // Without 256-bit vectors: one store per ink pixel.
     for (int r = 0; r < run.rows; ++r) {
         uint32_t* p = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x;
         const uint8_t* row = run.glyphs + r;
