@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gfx/pixels.h"
@@ -80,6 +81,18 @@ struct Canvas {
 
 inline std::string Canvas::marked() const {
     return marked_runs(dirty);
+}
+
+// Art written as one string, rows separated by '|'.
+inline std::vector<std::string> art_rows(std::string_view joined) {
+    std::vector<std::string> rows;
+    for (std::size_t from = 0;;) {
+        const std::size_t bar = joined.find('|', from);
+        rows.emplace_back(
+            joined.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from));
+        if (bar == std::string_view::npos) return rows;
+        from = bar + 1;
+    }
 }
 
 inline std::string hex(uint32_t v) {

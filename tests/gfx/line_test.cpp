@@ -101,68 +101,68 @@ TEST(LinePixels, VerticalDashesKeepTheirPhaseInBothDirections) {
 
 struct ArtCase {
     const char* name;
-    int x1, y1, x2, y2;
+    int line[4];
     ViewRect view;
-    std::vector<std::string> art;
     const char* marked;
+    const char* art; // rows separated by '|'
 };
 
 TEST(LinePixels, SlopedLinesFollowTheTieRuleAndTheStartException) {
+    // clang-format off
     const ArtCase cases[] = {
-        {"x-major tie steps early",
-         0,
-         0,
-         2,
-         1,
-         {0, 0, 6, 4},
-         {"#.....", ".##...", "......", "......"},
-         "0-1"},
-        {"y-major tie steps early",
-         0,
-         0,
-         1,
-         2,
-         {0, 0, 6, 4},
-         {"#.....", ".#....", ".#....", "......"},
-         "0-2"},
+        {"x-major tie steps early", {0, 0, 2, 1}, {0, 0, 6, 4}, "0-1",
+         "#.....|"
+         ".##...|"
+         "......|"
+         "......"},
+        {"y-major tie steps early", {0, 0, 1, 2}, {0, 0, 6, 4}, "0-2",
+         "#.....|"
+         ".#....|"
+         ".#....|"
+         "......"},
         // Clipped at the top with d = -W: drawn where it is, not where the whole line has it.
-        {"start value -W", 0, 0, 1, 2, {0, 1, 6, 3}, {"......", "#.....", ".#....", "......"}, "1-2"},
-        // Starts that move a whole number of steps keep the first pixel inside the view: (3, 1) of the
+        {"start value -W", {0, 0, 1, 2}, {0, 1, 6, 3}, "1-2",
+         "......|"
+         "#.....|"
+         ".#....|"
+         "......"},
+        // Starts moved by a whole number of steps keep the first pixel inside the view: (3, 1) of the
         // whole line (4, 0)-(0, 2), and (1, 1) of (0, 0)-(1, 2) cut at x = 1.
-        {"x-major start moved whole steps",
-         4,
-         0,
-         0,
-         2,
-         {0, 1, 6, 3},
-         {"......", "..##..", "##....", "......"},
-         "1-2"},
-        {"y-major start moved whole steps",
-         0,
-         0,
-         1,
-         2,
-         {1, 0, 5, 4},
-         {"......", ".#....", ".#....", "......"},
-         "1-2"},
-        {"45 degrees up-left", 4, 3, 1, 0, {0, 0, 6, 4}, {".#....", "..#...", "...#..", "....#."}, "0-3"},
-        {"shallow, clipped both ends",
-         -3,
-         0,
-         8,
-         3,
-         {0, 0, 6, 4},
-         {"......", "###...", "...###", "......"},
-         "1-3"},
+        {"x-major start moved whole steps", {4, 0, 0, 2}, {0, 1, 6, 3}, "1-2",
+         "......|"
+         "..##..|"
+         "##....|"
+         "......"},
+        {"y-major start moved whole steps", {0, 0, 1, 2}, {1, 0, 5, 4}, "1-2",
+         "......|"
+         ".#....|"
+         ".#....|"
+         "......"},
+        {"45 degrees up-left", {4, 3, 1, 0}, {0, 0, 6, 4}, "0-3",
+         ".#....|"
+         "..#...|"
+         "...#..|"
+         "....#."},
+        {"shallow, clipped both ends", {-3, 0, 8, 3}, {0, 0, 6, 4}, "1-3",
+         "......|"
+         "###...|"
+         "...###|"
+         "......"},
         // Passes the bounding test but misses the view's corner: nothing drawn, nothing marked.
-        {"misses the corner", 0, 5, 5, 0, {3, 3, 3, 1}, {"......", "......", "......", "......"}, ""},
+        {"misses the corner", {0, 5, 5, 0}, {3, 3, 3, 1}, "",
+         "......|"
+         "......|"
+         "......|"
+         "......"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Canvas canvas(6, 4);
         canvas.dc.view = c.view;
-        gfx_draw_line_pixels(canvas.dc, c.x1, c.y1, c.x2, c.y2, INK, LINE_SOLID, canvas.dirty.data());
-        EXPECT_TRUE(matches_art(canvas, c.art, INK)) << to_art(canvas);
+        gfx_draw_line_pixels(canvas.dc, c.line[0], c.line[1], c.line[2], c.line[3], INK, LINE_SOLID,
+                             canvas.dirty.data());
+        EXPECT_TRUE(matches_art(canvas, art_rows(c.art), INK)) << to_art(canvas);
         EXPECT_EQ(canvas.marked(), c.marked);
     }
 }
@@ -179,94 +179,77 @@ TEST(LinePixels, LinesOutsideTheViewDrawAndMarkNothing) {
 
 struct BoxCase {
     const char* name;
-    int x1, y1, x2, y2;
+    int box[4];
     bool filled;
     LineStyle style;
     ViewRect view;
-    std::vector<std::string> art;
     const char* marked;
+    const char* art; // rows separated by '|'
 };
 
 TEST(BoxPixels, EdgesOutsideTheViewAreLeftOpen) {
+    constexpr ViewRect ALL = {0, 0, 12, 6};
+    // clang-format off
     const BoxCase cases[] = {
-        {"outline, left edge outside",
-         -2,
-         1,
-         8,
-         4,
-         false,
-         LINE_SOLID,
-         {0, 0, 12, 6},
-         {"............", "#########...", "........#...", "........#...", "#########...", "............"},
-         "1-4"},
-        {"outline, bottom edge outside",
-         2,
-         2,
-         8,
-         9,
-         false,
-         LINE_SOLID,
-         {0, 0, 12, 6},
-         {"............", "............", "..#######...", "..#.....#...", "..#.....#...", "..#.....#..."},
-         "2-5"},
-        {"outline, one pixel",
-         4,
-         2,
-         4,
-         2,
-         false,
-         LINE_SOLID,
-         {0, 0, 12, 6},
-         {"............", "............", "....#.......", "............", "............", "............"},
-         "2-2"},
+        {"outline, left edge outside", {-2, 1, 8, 4}, false, LINE_SOLID, ALL, "1-4",
+         "............|"
+         "#########...|"
+         "........#...|"
+         "........#...|"
+         "#########...|"
+         "............"},
+        {"outline, bottom edge outside", {2, 2, 8, 9}, false, LINE_SOLID, ALL, "2-5",
+         "............|"
+         "............|"
+         "..#######...|"
+         "..#.....#...|"
+         "..#.....#...|"
+         "..#.....#..."},
+        {"outline, one pixel", {4, 2, 4, 2}, false, LINE_SOLID, ALL, "2-2",
+         "............|"
+         "............|"
+         "....#.......|"
+         "............|"
+         "............|"
+         "............"},
         // Each edge starts its pattern at its own first corner.
-        {"dashed outline",
-         0,
-         0,
-         9,
-         3,
-         false,
-         0xC000,
-         {0, 0, 12, 6},
-         {"##.......#..", "#........#..", "............", "##..........", "............", "............"},
-         "0-3"},
-        {"filled, clamped to a narrow view",
-         0,
-         0,
-         11,
-         5,
-         true,
-         0x0000,
-         {3, 1, 5, 3},
-         {"............", "...#####....", "...#####....", "...#####....", "............", "............"},
-         "1-3"},
-        {"filled, whole canvas and beyond",
-         -5,
-         -5,
-         12,
-         6,
-         true,
-         LINE_SOLID,
-         {0, 0, 12, 6},
-         std::vector<std::string>(6, std::string(12, '#')),
-         "0-5"},
-        {"filled, outside",
-         12,
-         0,
-         20,
-         5,
-         true,
-         LINE_SOLID,
-         {0, 0, 12, 6},
-         std::vector<std::string>(6, "............"),
-         ""},
+        {"dashed outline", {0, 0, 9, 3}, false, 0xC000, ALL, "0-3",
+         "##.......#..|"
+         "#........#..|"
+         "............|"
+         "##..........|"
+         "............|"
+         "............"},
+        {"filled, clamped to a narrow view", {0, 0, 11, 5}, true, 0x0000, {3, 1, 5, 3}, "1-3",
+         "............|"
+         "...#####....|"
+         "...#####....|"
+         "...#####....|"
+         "............|"
+         "............"},
+        {"filled, whole canvas and beyond", {-5, -5, 12, 6}, true, LINE_SOLID, ALL, "0-5",
+         "############|"
+         "############|"
+         "############|"
+         "############|"
+         "############|"
+         "############"},
+        {"filled, outside", {12, 0, 20, 5}, true, LINE_SOLID, ALL, "",
+         "............|"
+         "............|"
+         "............|"
+         "............|"
+         "............|"
+         "............"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Canvas canvas(12, 6);
         canvas.dc.view = c.view;
-        gfx_draw_box_pixels(canvas.dc, c.x1, c.y1, c.x2, c.y2, INK, c.filled, c.style, canvas.dirty.data());
-        EXPECT_TRUE(matches_art(canvas, c.art, INK)) << to_art(canvas);
+        gfx_draw_box_pixels(canvas.dc, c.box[0], c.box[1], c.box[2], c.box[3], INK, c.filled, c.style,
+                            canvas.dirty.data());
+        EXPECT_TRUE(matches_art(canvas, art_rows(c.art), INK)) << to_art(canvas);
         EXPECT_EQ(canvas.marked(), c.marked);
     }
 }
