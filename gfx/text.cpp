@@ -48,11 +48,17 @@ __attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, co
         const int count = std::min(CHUNK, run.count - from);
         for (int i = 0; i < count; ++i) glyph[i] = run.glyphs + run.codes[from + i] * run.glyph_height;
         for (int r = 0; r < run.rows; ++r) {
+            // The lines under a text usually come from far caches (the frame's background was painted long
+            // before); asking for the lines two rows ahead overlaps those waits with the work on this row.
+            if (r + 2 < run.rows) {
+                const char* ahead = reinterpret_cast<const char*>(
+                    reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r + 2]) + run.x + 8 * from);
+                for (int b = 0; b < count * 32; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
+            }
             auto* p = reinterpret_cast<__m256i*>(
                 reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x + 8 * from);
             for (int i = 0; i < count; ++i, ++p) {
-                // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic:
-                // the lines under a text usually come from far caches.
+                // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic.
                 if (glyph[i][r] == 0) continue;
                 const __m256i mask =
                     _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[glyph[i][r]]));
