@@ -57,12 +57,22 @@ DrawContext* gfx_draw_context() {
 void gfx_select_screen(DrawContext& dc) {
     const ScreenContext& screen = *gfx_screen();
     dc.view = dc.saved_view;
-    dc.target_bytes_per_pixel = screen.bytes_per_pixel;
-    dc.target_pitch = screen.pitch;
-    uint8_t* line = screen.pages[static_cast<std::size_t>(dc.work_page)].get();
-    for (uint8_t*& row : dc.target_rows) {
-        row = line;
-        line += screen.pitch;
+    uint8_t* page = screen.pages[static_cast<std::size_t>(dc.work_page)].get();
+    const std::size_t height = dc.target_rows.size();
+    // Every primitive selects the screen; rewriting a table that already holds the page's lines would
+    // cost more than most primitives.
+    const bool rows_in_place = height > 0 && dc.target_rows.front() == page &&
+                               dc.target_rows.back() == page + (height - 1) * screen.pitch &&
+                               dc.target_pitch == screen.pitch &&
+                               dc.target_bytes_per_pixel == screen.bytes_per_pixel;
+    if (!rows_in_place) {
+        dc.target_bytes_per_pixel = screen.bytes_per_pixel;
+        dc.target_pitch = screen.pitch;
+        uint8_t* line = page;
+        for (uint8_t*& row : dc.target_rows) {
+            row = line;
+            line += screen.pitch;
+        }
     }
     gfx_select_pixel_routines(dc, screen.bytes_per_pixel);
 }

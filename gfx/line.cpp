@@ -187,21 +187,6 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 } // namespace
 
-void gfx_target_screen(DrawContext& dc) {
-    const ScreenContext& screen = *gfx_screen();
-    const auto height = static_cast<std::size_t>(screen.height);
-    const uint8_t* page = screen.pages[static_cast<std::size_t>(dc.work_page)].get();
-    const bool rows_in_place = height > 0 && dc.target_rows.size() == height && dc.target_rows[0] == page &&
-                               dc.target_rows[height - 1] == page + (height - 1) * screen.pitch &&
-                               dc.target_pitch == screen.pitch &&
-                               dc.target_bytes_per_pixel == screen.bytes_per_pixel;
-    if (!rows_in_place) {
-        gfx_select_screen(dc);
-        return;
-    }
-    dc.view = dc.saved_view;
-}
-
 void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
                           LineStyle style, uint8_t* dirty) {
     const Bounds v = view_bounds(dc);
@@ -283,7 +268,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     if (screen == nullptr || target != nullptr) return;
     DrawContext* dc = gfx_draw_context();
     if (dc == nullptr) return;
-    gfx_target_screen(*dc);
+    gfx_select_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
     gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
     gfx_resolve_points(*dc, flags, x1, y1, x2, y2);

@@ -39,11 +39,6 @@ struct DrawImage;
 void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
               LineStyle style, int flags);
 
-// Makes the screen the drawing target of the open mode, as gfx_select_screen does. That rebuilds the whole
-// line table, which costs more than most primitives; a context whose table already holds the lines of its
-// work page only gets the screen's view back. The caller chooses the pixel routines next.
-void gfx_target_screen(DrawContext& dc);
-
 // Coordinates are clamped to this magnitude so that the line arithmetic cannot overflow; anything this far
 // out lies off every screen anyway.
 inline constexpr int COORD_LIMIT = 1 << 28;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "gfx/pixels.h"
@@ -17,8 +18,9 @@ namespace {
 // across the text so that the stores run along each line. Each glyph row is one masked store of eight
 // pixels instead of eight tested single writes.
 struct GlyphRun {
-    const uint8_t* glyphs; // glyph 0 of the font, advanced by the rows cut at the top
+    const uint8_t* glyphs; // glyph 0 of the font
     int glyph_height;
+    int skipped_rows; // glyph rows cut at the top by the view
     const unsigned char* codes;
     int count;      // glyphs in the run
     int first_line; // target line of the first drawn glyph row
@@ -38,52 +40,99 @@ constexpr RowMasks make_row_masks() {
 }
 constexpr RowMasks row_masks = make_row_masks();
 
+// The ink rows of every glyph of a font: texts are mostly blanks, and the rows above and below the letters
+// are empty for whole runs of glyphs, so neither needs a store.
+struct InkRows {
+    const uint8_t* glyphs = nullptr; // the font these rows describe
+    uint8_t top[256];                // first row with ink; glyph_height for a blank glyph
+    uint8_t bottom[256];             // last row with ink
+};
+
+const InkRows& ink_rows(const uint8_t* glyphs, int glyph_height) {
+    static InkRows cache[3]; // one per built-in font
+    for (InkRows& c : cache) {
+        if (c.glyphs == glyphs) return c;
+        if (c.glyphs != nullptr) continue;
+        for (int code = 0; code < 256; ++code) {
+            const uint8_t* g = glyphs + code * glyph_height;
+            int top = 0, bottom = glyph_height - 1;
+            while (top < glyph_height && g[top] == 0) ++top;
+            while (bottom > top && g[bottom] == 0) --bottom;
+            c.top[code] = static_cast<uint8_t>(top);
+            c.bottom[code] = static_cast<uint8_t>(bottom);
+        }
+        c.glyphs = glyphs;
+        return c;
+    }
+    static InkRows scratch; // an unknown font: recomputed per call, still correct
+    scratch.glyphs = nullptr;
+    for (int code = 0; code < 256; ++code) scratch.top[code] = 0, scratch.bottom[code] = 255;
+    return scratch;
+}
+
+// Up to GLYPH_BATCH glyphs of a run that have ink in the drawn rows, with the rows any of them inks.
+constexpr int GLYPH_BATCH = 64;
+struct InkedGlyphs {
+    const uint8_t* rows[GLYPH_BATCH]; // the glyph's first drawn row
+    int column[GLYPH_BATCH];          // target column of the glyph
+    int count = 0;
+    int first = 0, last = -1; // drawn rows, relative to the run's first line
+};
+
+void collect_inked(const GlyphRun& run, const InkRows& ink, int from, int end, InkedGlyphs& out) {
+    const int cut = run.skipped_rows;
+    out.count = 0, out.first = run.rows, out.last = -1;
+    for (int i = from; i < end; ++i) {
+        const unsigned char code = run.codes[i];
+        const int top = ink.top[code] - cut, bottom = std::min<int>(ink.bottom[code] - cut, run.rows - 1);
+        if (bottom < 0 || top > bottom) continue; // nothing to draw, most often a blank
+        out.first = std::min(out.first, std::max(top, 0));
+        out.last = std::max(out.last, bottom);
+        out.rows[out.count] = run.glyphs + code * run.glyph_height + cut;
+        out.column[out.count++] = run.x + 8 * i;
+    }
+}
+
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void glyph_run_32_avx2(const DrawContext& dc, const GlyphRun& run,
-                                                       uint32_t colour) {
+// Each glyph row is one blend of eight pixels.
+__attribute__((target("avx2"))) void glyph_rows_avx2(const DrawContext& dc, const GlyphRun& run,
+                                                     const InkedGlyphs& g, uint32_t colour) {
     const __m256i ink = _mm256_set1_epi32(static_cast<int>(colour));
-    constexpr int CHUNK = 64;
-    const uint8_t* glyph[CHUNK];
-    for (int from = 0; from < run.count; from += CHUNK) {
-        const int count = std::min(CHUNK, run.count - from);
-        for (int i = 0; i < count; ++i) glyph[i] = run.glyphs + run.codes[from + i] * run.glyph_height;
-        for (int r = 0; r < run.rows; ++r) {
-            // The lines under a text usually come from far caches (the frame's background was painted long
-            // before); asking for the lines two rows ahead overlaps those waits with the work on this row.
-            if (r + 2 < run.rows) {
-                const char* ahead = reinterpret_cast<const char*>(
-                    reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r + 2]) + run.x + 8 * from);
-                for (int b = 0; b < count * 32; b += 64) _mm_prefetch(ahead + b, _MM_HINT_T0);
-            }
-            auto* p = reinterpret_cast<__m256i*>(
-                reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x + 8 * from);
-            for (int i = 0; i < count; ++i, ++p) {
-                // Blank glyph rows (spaces, the rows above and below most letters) cost no memory traffic.
-                if (glyph[i][r] == 0) continue;
-                const __m256i mask =
-                    _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[glyph[i][r]]));
-                _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
-            }
+    for (int r = g.first; r <= g.last; ++r) {
+        auto* line = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]);
+        for (int i = 0; i < g.count; ++i) {
+            auto* p = reinterpret_cast<__m256i*>(line + g.column[i]);
+            const __m256i mask =
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[g.rows[i][r]]));
+            _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
         }
     }
 }
 #endif
 
-void glyph_run_32(const DrawContext& dc, const GlyphRun& run, uint32_t colour) {
-#if defined(__x86_64__)
-    if (gfx_cpu_has_avx2()) {
-        glyph_run_32_avx2(dc, run, colour);
-        return;
-    }
-#endif
-    // Without 256-bit vectors: one store per ink pixel.
-    for (int r = 0; r < run.rows; ++r) {
-        uint32_t* p = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]) + run.x;
-        const uint8_t* row = run.glyphs + r;
-        for (int i = 0; i < run.count; ++i, p += 8) {
-            for (unsigned bits = row[run.codes[i] * run.glyph_height]; bits != 0; bits &= bits - 1)
-                p[__builtin_ctz(bits)] = colour;
+// One store per ink pixel; nothing is read from the target.
+void glyph_rows_scalar(const DrawContext& dc, const GlyphRun& run, const InkedGlyphs& g, uint32_t colour) {
+    for (int r = g.first; r <= g.last; ++r) {
+        uint32_t* line = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]);
+        for (int i = 0; i < g.count; ++i) {
+            uint32_t* p = line + g.column[i];
+            for (unsigned bits = g.rows[i][r]; bits != 0; bits &= bits - 1) p[__builtin_ctz(bits)] = colour;
         }
+    }
+}
+
+void glyph_run_32(const DrawContext& dc, const GlyphRun& run, uint32_t colour) {
+    const InkRows& ink = ink_rows(run.glyphs, run.glyph_height);
+    InkedGlyphs g;
+    for (int from = 0; from < run.count; from += GLYPH_BATCH) {
+        collect_inked(run, ink, from, std::min(run.count, from + GLYPH_BATCH), g);
+#if defined(__x86_64__)
+        if (gfx_cpu_has_avx2()) {
+            glyph_rows_avx2(dc, run, g, colour);
+            continue;
+        }
+#endif
+        glyph_rows_scalar(dc, run, g, colour);
     }
 }
 
@@ -138,8 +187,9 @@ void gfx_draw_text_pixels(const DrawContext& dc, const FontDesc& font, std::stri
                          static_cast<int>(right), colour);
     }
     if (fast && whole_to > whole_from) {
-        const GlyphRun run = {font.glyphs + skipped_rows,
+        const GlyphRun run = {font.glyphs,
                               font.glyph_height,
+                              static_cast<int>(skipped_rows),
                               reinterpret_cast<const unsigned char*>(text.data()) + whole_from,
                               static_cast<int>(whole_to - whole_from),
                               static_cast<int>(first_line),
@@ -176,7 +226,7 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         rt_set_error(0);
         return 0;
     }
-    gfx_target_screen(*dc);
+    gfx_select_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
     gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
     gfx_resolve_point(*dc, flags, x, y);

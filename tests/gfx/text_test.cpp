@@ -154,7 +154,8 @@ TEST(TextPixels, SameOutputAsTheReferenceRenderer) {
         fast.dc.view = slow.dc.view = {5, 3, 80, 40};
         for (int n = 0; n < 400; ++n) {
             std::string text;
-            for (int i = len(rng); i > 0; --i) text += static_cast<char>(byte(rng));
+            // Blanks among the letters, as in real texts: the fast path skips glyphs without ink.
+            for (int i = len(rng); i > 0; --i) text += byte(rng) < 64 ? ' ' : static_cast<char>(byte(rng));
             const FontDesc& font = n % 3 == 0   ? gfx_font_8x8()
                                    : n % 3 == 1 ? gfx_font_8x14()
                                                 : gfx_font_8x16();
