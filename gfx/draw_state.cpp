@@ -2,6 +2,8 @@
 // screen lock with its dirty-line marking.
 #include "gfx/screen.h"
 
+#include "gfx/pixels.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -32,12 +34,6 @@ uint32_t widen_565(uint32_t value) {
     g = (g << 2) | (g >> 4);
     b = (b << 3) | (b >> 2);
     return 0xFF000000 | r << 16 | g << 8 | b;
-}
-
-uint32_t colour_for_depth(uint32_t colour, int depth) {
-    if (depth == 32) return colour;
-    if (depth == 16) return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
-    return colour & 0xFF;
 }
 
 void move_cursor_to_view_centre(DrawContext& dc) {
@@ -85,12 +81,13 @@ uint32_t gfx_set_color(uint32_t foreground, uint32_t background, uint32_t flags)
         if (!(flags & 2)) console_background = background & 0xFF;
         return previous;
     }
-    int depth = gfx_screen()->depth;
+    const ScreenContext& screen = *gfx_screen();
+    const int depth = screen.depth;
     uint32_t previous = depth == 32   ? dc->foreground
                         : depth == 16 ? widen_565(dc->foreground)
                                       : dc->background << 16 | dc->foreground;
-    if (!(flags & 1)) dc->foreground = colour_for_depth(foreground, depth);
-    if (!(flags & 2)) dc->background = colour_for_depth(background, depth);
+    if (!(flags & 1)) dc->foreground = gfx_convert_colour(foreground, screen.bytes_per_pixel);
+    if (!(flags & 2)) dc->background = gfx_convert_colour(background, screen.bytes_per_pixel);
     return previous;
 }
 

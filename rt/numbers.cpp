@@ -8,7 +8,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
