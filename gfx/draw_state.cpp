@@ -2,6 +2,7 @@
 // screen lock with its dirty-line marking.
 #include "gfx/screen.h"
 
+#include "gfx/deferred.h"
 #include "gfx/pixels.h"
 
 #include <algorithm>
@@ -101,24 +102,32 @@ void gfx_clear(uint32_t mode) {
     gfx_lock();
     int first = 1, last = 0; // nothing marked unless a case says otherwise
     uint8_t* page = dc->target_rows.empty() ? nullptr : dc->target_rows[0];
+    // Whole lines are unpadded, so a run of them is filled as one span.
+    auto whole_lines = [&](int lines) {
+        if (lines <= 0) return;
+        first = 0, last = lines - 1;
+        if (gfx_defer_fill(*dc, 0, lines - 1, 0, screen.width, dc->background)) return;
+        gfx_settle_lines(*dc, 0, lines - 1);
+        dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * lines);
+    };
     if (mode == CLEAR_SCREEN) {
-        // Lines are unpadded, so the whole page is one run.
-        dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * screen.height);
-        first = 0, last = screen.height - 1;
+        whole_lines(screen.height);
         move_cursor_to_view_centre(*dc);
     } else if (mode == CLEAR_TEXT_ROWS) {
-        int lines = static_cast<int>(
-            std::min<int64_t>(int64_t{screen.text_rows} * screen.font->glyph_height, screen.height));
-        if (lines > 0) {
-            dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * lines);
-            first = 0, last = lines - 1;
-        }
+        whole_lines(static_cast<int>(
+            std::min<int64_t>(int64_t{screen.text_rows} * screen.font->glyph_height, screen.height)));
     } else {
         const ViewRect& v = dc->view;
-        for (int y = v.y; y < v.y + v.h; ++y)
-            dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(v.x) * dc->target_bytes_per_pixel,
-                          dc->background, static_cast<std::size_t>(v.w));
-        if (v.h > 0) first = v.y, last = v.y + v.h - 1;
+        if (v.h > 0) {
+            first = v.y, last = v.y + v.h - 1;
+            if (!gfx_defer_fill(*dc, first, last, v.x, v.w, dc->background)) {
+                gfx_settle_lines(*dc, first, last);
+                for (int y = first; y <= last; ++y)
+                    dc->fill_span(dc->target_rows[y] +
+                                      static_cast<std::size_t>(v.x) * dc->target_bytes_per_pixel,
+                                  dc->background, static_cast<std::size_t>(v.w));
+            }
+        }
         move_cursor_to_view_centre(*dc);
     }
     gfx_unlock(first, last);
@@ -169,5 +178,7 @@ void gfx_unlock(int first_line, int last_line) {
         last_line < screen->height)
         std::memset(screen->dirty_lines.entries.data() + first_line, 1,
                     static_cast<std::size_t>(last_line - first_line + 1));
-    if (--screen->lock_count == 0 && screen->driver->unlock) screen->driver->unlock();
+    if (--screen->lock_count > 0) return;
+    gfx_settle_all(); // the presenter may look from here on
+    if (screen->driver->unlock) screen->driver->unlock();
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "gfx/deferred.h"
 #include "gfx/pixels.h"
 
 namespace {
@@ -72,9 +73,13 @@ void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int
     if (style == LINE_SOLID) {
         const int from = std::min(xs, x2c);
         const int count = std::abs(x2c - xs) + 1;
-        dc.fill_span(dc.target_rows[y] + static_cast<std::ptrdiff_t>(from) * dc.target_bytes_per_pixel,
-                     colour, static_cast<std::size_t>(count));
+        if (!gfx_defer_fill(dc, y, y, from, count, colour)) {
+            gfx_settle_lines(dc, y, y);
+            dc.fill_span(dc.target_rows[y] + static_cast<std::ptrdiff_t>(from) * dc.target_bytes_per_pixel,
+                         colour, static_cast<std::size_t>(count));
+        }
     } else {
+        gfx_settle_lines(dc, y, y);
         int64_t i = cut_before(x1, v.l, v.r);
         const int step = xs <= x2c ? 1 : -1;
         for (int x = xs;; x += step, ++i) {
@@ -85,9 +90,9 @@ void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int
     mark_lines(dirty, y, y);
 }
 
-// The Bresenham walk from a start inside the view. The minor step is computed without a branch: for lines
-// of any slope its direction changes too irregularly for a predictor, and a mispredicted branch per pixel
-// would cost more than the pixel.
+// The Bresenham walk from a start inside the view. The minor step is computed with masks, not a branch
+// (which the compiler keeps for a conditional expression): its pattern changes too irregularly for a
+// predictor, and a mispredicted branch costs more than the pixel.
 template <bool Solid, typename Put>
 void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, int sy, int64_t d, int64_t A,
           int64_t W, LineStyle style, int64_t i) {
@@ -95,18 +100,18 @@ void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, 
         const int y_end = y2c + sy;
         for (int n = (x2c - x) * sx + 1; n > 0 && y != y_end; --n, ++i) {
             if (Solid || style_bit(style, i)) put(x, y);
-            const bool step = d >= 0;
-            y += step ? sy : 0;
-            d += step ? A - W : A;
+            const int64_t step = -static_cast<int64_t>(d >= 0); // all ones when y moves
+            y += static_cast<int>(sy & step);
+            d += A - (W & step);
             x += sx;
         }
     } else {
         const int x_end = x2c + sx;
         for (int n = (y2c - y) * sy + 1; n > 0 && x != x_end; --n, ++i) {
             if (Solid || style_bit(style, i)) put(x, y);
-            const bool step = d <= 0;
-            x += step ? sx : 0;
-            d += step ? A - W : -W;
+            const int64_t step = -static_cast<int64_t>(d <= 0); // all ones when x moves
+            x += static_cast<int>(sx & step);
+            d += (A & step) - W;
             y += sy;
         }
     }
@@ -196,6 +201,8 @@ void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2,
     }
     const int y2c = std::clamp(y2, v.t, v.b);
     gfx_lock();
+    // A horizontal line settles its own line: a solid one may be kept back as a fill.
+    if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, std::clamp(y1, v.t, v.b), y2c);
     auto draw = [&](const auto& put) {
         if (x1 == x2) {
             vertical_line(put, v, x1, y1, y2c, style, dirty);
@@ -223,6 +230,12 @@ void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, 
     const auto count = static_cast<std::size_t>(x2c - x1c + 1);
     const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x1c) * bpp;
     gfx_lock();
+    if (filled && gfx_defer_fill(dc, y1c, y2c, x1c, static_cast<int>(count), colour)) {
+        mark_lines(dirty, y1c, y2c);
+        gfx_unlock(1, 0);
+        return;
+    }
+    gfx_settle_lines(dc, y1c, y2c);
     if (filled) {
         if (lines_contiguous(dc, y1c, y2c, count * bpp)) {
             dc.fill_span(dc.target_rows[y1c] + offset, colour,

@@ -36,6 +36,21 @@ struct PageFree {
 // A framebuffer page: pitch x height bytes starting on a 16-byte boundary.
 using PageBuffer = std::unique_ptr<uint8_t[], PageFree>;
 
+// Opaque fills of one page not written yet, line by line in drawing order (gfx/deferred.h).
+struct PendingSpan {
+    int32_t x = 0;       // first pixel
+    int32_t count = 0;   // pixels
+    uint32_t colour = 0; // converted for the page
+};
+inline constexpr int PENDING_SPANS_PER_LINE = 6;
+struct DeferredFills {
+    int32_t page = -1;            // page the spans belong to; -1 while nothing is pending
+    int32_t first = 0, last = -1; // lines that may hold spans
+    std::vector<uint8_t> counts;  // spans pending per line
+    std::vector<uint64_t> marks;  // bit y % 64 of word y / 64: line y has spans; small enough to stay cached
+    std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
+};
+
 // The open mode; exactly one while a mode is open (gfx_screen()), none before the first gfx_set_mode or after
 // a failed one.
 struct ScreenContext {
@@ -63,6 +78,7 @@ struct ScreenContext {
     EventQueue event_queue;
     uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
     uint32_t lock_count = 0; // nesting depth of gfx_lock
+    DeferredFills deferred;  // written by the outermost gfx_unlock at the latest
 };
 
 struct ViewRect {

@@ -18,6 +18,7 @@ void lock() {
 }
 void unlock() {
     ++record.unlocks;
+    if (record.on_unlock) record.on_unlock();
 }
 void set_palette_entry(int, int, int, int) {
     ++record.palette_entries;

@@ -20,6 +20,8 @@ struct DriverRecord {
     int locks = 0, unlocks = 0, palette_entries = 0;
     // Decides each open; the default accepts every one.
     std::function<bool(const OpenCall&)> accept_open = [](const OpenCall&) { return true; };
+    // Runs inside every unlock, where a presenter would look at the pixels next.
+    std::function<void()> on_unlock;
 };
 
 // Shared by both recording drivers, reset by reset_recording().

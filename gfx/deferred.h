@@ -1,0 +1,19 @@
+// Fills kept back inside a frame.
+//
+// A frame paints most lines several times over: the clear, the background, then boxes on top. Inside an
+// outer gfx_lock, opaque fills are only noted per line and written when something else first draws into
+// the line, or at the outermost gfx_unlock. Each line then reaches memory once, and the text and the lines
+// drawn into it find it in the cache. Nothing can observe the difference: the presenter reads the pixels
+// only while the screen is unlocked, and every primitive settles the lines it writes or reads first.
+#pragma once
+
+#include "gfx/screen.h"
+
+// Notes a fill of count pixels from column x on lines first..last of the context's target in the colour
+// the target stores. Only for a caller holding the screen lock inside an outer one, with the plain (not
+// blending) routines; returns false when the fill was not taken and the caller must write it itself.
+bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour);
+// Writes the pending fills of lines first..last of the context's target (any order, clamped to the page).
+void gfx_settle_lines(const DrawContext& dc, int first, int last);
+// Writes every pending fill of the open mode.
+void gfx_settle_all();

@@ -1,0 +1,201 @@
+// Inside an outer lock the fills of a frame are kept back and written later; whatever the drawing, the
+// pixels the presenter finds at the outermost unlock must be those of drawing every call at once.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gfx/line.h"
+#include "gfx/screen.h"
+#include "gfx/text.h"
+#include "tests/gfx/recording_driver.h"
+
+namespace {
+
+constexpr int WIDTH = 80, HEIGHT = 42; // a 10 x 3 text grid of the 8x14 font
+
+enum class Op { colour, clear, filled_box, box, line, text, lock, unlock };
+
+struct Call {
+    Op op;
+    float x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    uint32_t colour = 0, background = 0, mode = 0;
+    LineStyle style = LINE_SOLID;
+    int flags = 0;
+    std::string text;
+};
+
+uint32_t random_colour(std::mt19937& rng) {
+    const uint32_t alphas[] = {0xFF000000u, 0x80000000u, 0x00000000u};
+    return alphas[rng() % 3] | (rng() & 0xFFFFFF);
+}
+
+// Frame-like sequences: whole-screen fills first and often, then boxes, lines and text over them, with
+// nested locks that release nothing.
+std::vector<Call> random_calls(unsigned seed) {
+    std::mt19937 rng(seed);
+    auto coordinate = [&](int size) {
+        return static_cast<float>(static_cast<int>(rng() % (size + 20)) - 10);
+    };
+    std::vector<Call> calls;
+    int depth = 0;
+    for (int n = 0; n < 60; ++n) {
+        Call c;
+        const unsigned pick = rng() % 20;
+        c.colour = random_colour(rng);
+        c.x1 = coordinate(WIDTH), c.y1 = coordinate(HEIGHT), c.x2 = coordinate(WIDTH),
+        c.y2 = coordinate(HEIGHT);
+        const LineStyle styles[] = {LINE_SOLID, LINE_DASHED, static_cast<LineStyle>(rng())};
+        c.style = styles[rng() % 3];
+        c.flags = rng() % 4 == 0 ? DRAW_FOREGROUND : 0;
+        if (pick < 2) {
+            c.op = Op::colour;
+            c.background = random_colour(rng);
+        } else if (pick < 4) {
+            c.op = Op::clear;
+            const uint32_t modes[] = {CLEAR_DEFAULT, CLEAR_SCREEN, CLEAR_VIEW, CLEAR_TEXT_ROWS};
+            c.mode = modes[rng() % 4];
+        } else if (pick < 9) {
+            c.op = Op::filled_box;
+            if (rng() % 3 == 0) c.x1 = 0, c.y1 = 0, c.x2 = WIDTH, c.y2 = HEIGHT; // the background box
+            if (rng() % 4 == 0) c.x1 = 0, c.x2 = WIDTH - 1;                      // whole lines
+        } else if (pick < 11) {
+            c.op = Op::box;
+        } else if (pick < 15) {
+            c.op = Op::line;
+            if (rng() % 3 == 0) c.x1 = 0, c.x2 = WIDTH, c.y2 = c.y1; // a separator
+            if (rng() % 4 == 0) c.x2 = c.x1;
+        } else if (pick < 18) {
+            c.op = Op::text;
+            for (unsigned k = rng() % 12; k > 0; --k) c.text += static_cast<char>(rng() % 256);
+        } else if (pick == 18) {
+            c.op = Op::lock;
+            ++depth;
+        } else {
+            if (depth == 0) continue;
+            c.op = Op::unlock;
+            --depth;
+        }
+        calls.push_back(c);
+    }
+    for (; depth > 0; --depth) {
+        Call c;
+        c.op = Op::unlock;
+        calls.push_back(c);
+    }
+    return calls;
+}
+
+void replay(const std::vector<Call>& calls) {
+    for (const Call& c : calls) {
+        switch (c.op) {
+        case Op::colour: gfx_set_color(c.colour, c.background, 0); break;
+        case Op::clear: gfx_clear(c.mode); break;
+        case Op::filled_box:
+            gfx_line(nullptr, c.x1, c.y1, c.x2, c.y2, c.colour, LINE_MODE_FILLED_BOX, c.style, c.flags);
+            break;
+        case Op::box:
+            gfx_line(nullptr, c.x1, c.y1, c.x2, c.y2, c.colour, LINE_MODE_BOX, c.style, c.flags);
+            break;
+        case Op::line:
+            gfx_line(nullptr, c.x1, c.y1, c.x2, c.y2, c.colour, LINE_MODE_LINE, c.style, c.flags);
+            break;
+        case Op::text:
+            gfx_draw_text(nullptr, c.flags, c.text, c.colour, nullptr, 0, c.x1, c.y1, nullptr, nullptr,
+                          nullptr);
+            break;
+        case Op::lock: gfx_lock(); break;
+        case Op::unlock: gfx_unlock(1, 0); break;
+        }
+    }
+}
+
+std::vector<uint8_t> page_bytes() {
+    const ScreenContext& s = *gfx_screen();
+    return {s.visible_pixels, s.visible_pixels + static_cast<std::size_t>(s.pitch) * s.height};
+}
+
+// Opens a fresh mode, fills it with noise, draws the calls one by one or as one frame, and returns the
+// page as the driver's last unlock found it.
+std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, bool framed) {
+    gfx_set_mode(WIDTH, HEIGHT, depth, 1, flags, 0);
+    EXPECT_NE(gfx_screen(), nullptr);
+    gfx_set_text_grid(WIDTH / 8, HEIGHT / 14);
+    ScreenContext& s = *gfx_screen();
+    std::mt19937 noise(7);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(s.pitch) * s.height; ++i)
+        s.visible_pixels[i] = static_cast<uint8_t>(noise());
+    std::vector<uint8_t> presented;
+    recording().on_unlock = [&] { presented = page_bytes(); };
+    if (framed) gfx_lock();
+    replay(calls);
+    if (framed) gfx_unlock(-1, -1);
+    recording().on_unlock = nullptr;
+    EXPECT_EQ(s.lock_count, 0u);
+    EXPECT_EQ(presented, page_bytes()) << "the presenter saw a page the frame had not finished";
+    return presented;
+}
+
+TEST(Frame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
+    static const DriverChoice drivers[] = {{&recording_alpha, nullptr}};
+    unsetenv("KORVID");
+    reset_recording();
+    gfx_use_drivers(drivers);
+    struct Target {
+        int depth, flags;
+    } targets[] = {{32, 0}, {32, SET_MODE_ALPHA}, {16, 0}, {8, 0}};
+    for (const Target& t : targets) {
+        for (unsigned seed = 1; seed <= 150; ++seed) {
+            SCOPED_TRACE(testing::Message()
+                         << "depth " << t.depth << " flags " << t.flags << " seed " << seed);
+            const std::vector<Call> calls = random_calls(seed);
+            const std::vector<uint8_t> at_once = draw(calls, t.depth, t.flags, false);
+            const std::vector<uint8_t> framed = draw(calls, t.depth, t.flags, true);
+            ASSERT_EQ(framed.size(), at_once.size());
+            for (std::size_t i = 0; i < framed.size(); ++i) {
+                const int pitch = gfx_screen()->pitch;
+                ASSERT_EQ(framed[i], at_once[i])
+                    << "first difference in line " << i / pitch << ", byte " << i % pitch;
+            }
+        }
+    }
+    gfx_close_mode();
+    gfx_use_drivers({});
+}
+
+// The background box over a cleared screen, boxes on top, then text and lines into some lines: each line
+// ends with the last of its fills under what was drawn into it.
+TEST(Frame, LaterFillsCoverEarlierOnesInEveryLine) {
+    gfx_set_mode(16, 6, 32, 1, -1, 0);
+    ASSERT_NE(gfx_screen(), nullptr);
+    gfx_lock();
+    gfx_clear(CLEAR_SCREEN);
+    gfx_line(nullptr, 0, 0, 16, 6, 0xFF1E1E1E, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+    gfx_line(nullptr, 8, 1, 15, 4, 0xFFFFFFFF, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+    gfx_line(nullptr, 0, 2, 15, 2, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);      // whole line
+    gfx_line(nullptr, 10, 0, 10, 5, 0xFF00C800, LINE_MODE_LINE, LINE_SOLID, 0);     // into every line
+    gfx_line(nullptr, 2, 3, 5, 3, 0xFF0066CC, LINE_MODE_FILLED_BOX, LINE_SOLID, 0); // over a written line
+    gfx_unlock(-1, -1);
+    const ScreenContext& s = *gfx_screen();
+    auto at = [&](int x, int y) {
+        uint32_t v;
+        std::memcpy(&v, s.visible_pixels + y * s.pitch + x * 4, 4);
+        return v;
+    };
+    struct Expect {
+        int x, y;
+        uint32_t colour;
+    } expected[] = {
+        {0, 0, 0xFF1E1E1E},  {8, 0, 0xFF1E1E1E},  {10, 0, 0xFF00C800}, {7, 1, 0xFF1E1E1E},
+        {8, 1, 0xFFFFFFFF},  {15, 4, 0xFFFFFFFF}, {0, 2, 0xFF888B8B},  {15, 2, 0xFF888B8B},
+        {10, 2, 0xFF00C800}, {2, 3, 0xFF0066CC},  {5, 3, 0xFF0066CC},  {6, 3, 0xFF1E1E1E},
+        {9, 3, 0xFFFFFFFF},  {0, 5, 0xFF1E1E1E},  {10, 5, 0xFF00C800},
+    };
+    for (const Expect& e : expected) EXPECT_EQ(at(e.x, e.y), e.colour) << e.x << "," << e.y;
+    gfx_close_mode();
+}
+
+} // namespace
