@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
+DrawContext gfx_internal::draw_context;
+
 namespace {
 
-DrawContext draw_context;
+using gfx_internal::draw_context;
 
 // Colours while no mode is open. No text console is provided, so they are only kept for the next answer.
 uint32_t console_foreground = 7;
@@ -44,10 +46,8 @@ void move_cursor_to_view_centre(DrawContext& dc) {
 
 } // namespace
 
-DrawContext* gfx_draw_context() {
-    const ScreenContext* screen = gfx_screen();
-    if (!screen) return nullptr;
-    if (draw_context.serial != screen->serial) build_draw_context(draw_context, *screen);
+DrawContext* gfx_internal::rebuild_draw_context(const ScreenContext& screen) {
+    build_draw_context(draw_context, screen);
     return &draw_context;
 }
 
@@ -159,13 +159,6 @@ int gfx_set_text_grid(int columns, int rows) {
     dc.view_set = false;
     gfx_clear(CLEAR_SCREEN);
     return 0;
-}
-
-void gfx_lock() {
-    ScreenContext* screen = gfx_screen();
-    if (!screen) return;
-    if (screen->lock_count == 0 && screen->driver->lock) screen->driver->lock();
-    ++screen->lock_count;
 }
 
 void gfx_unlock(int first_line, int last_line) {

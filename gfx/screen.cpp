@@ -11,9 +11,11 @@
 
 #include "rt/files.h"
 
+ScreenContext* gfx_internal::current_screen = nullptr;
+
 namespace {
 
-ScreenContext* current_screen = nullptr;
+using gfx_internal::current_screen;
 int32_t next_serial = 1;
 bool exit_action_registered = false;
 
@@ -89,10 +91,6 @@ void close_at_exit() {
 
 void PageFree::operator()(uint8_t* page) const {
     std::free(page);
-}
-
-ScreenContext* gfx_screen() {
-    return current_screen;
 }
 
 void gfx_close_mode() {

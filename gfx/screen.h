@@ -110,10 +110,25 @@ struct DrawContext {
     bool view_absolute = false; // coordinates are screen-absolute; stays clear here
 };
 
+// Every primitive asks for these several times; they are inline so that asking costs a load.
+namespace gfx_internal {
+extern ScreenContext* current_screen;
+extern DrawContext draw_context;
+DrawContext* rebuild_draw_context(const ScreenContext& screen);
+} // namespace gfx_internal
+
 // The open mode, nullptr while none is open.
-[[nodiscard]] ScreenContext* gfx_screen();
+[[nodiscard]] inline ScreenContext* gfx_screen() {
+    return gfx_internal::current_screen;
+}
 // The drawing state for the open mode, rebuilt first if the mode changed; nullptr while no mode is open.
-[[nodiscard]] DrawContext* gfx_draw_context();
+[[nodiscard]] inline DrawContext* gfx_draw_context() {
+    const ScreenContext* screen = gfx_screen();
+    if (!screen) return nullptr;
+    if (gfx_internal::draw_context.serial != screen->serial)
+        return gfx_internal::rebuild_draw_context(*screen);
+    return &gfx_internal::draw_context;
+}
 // Points the context's routines at the ones writing bytes_per_pixel (4, 2 or 1) bytes per pixel.
 void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel);
 // Makes the screen the drawing target: view, target rows and pixel routines.
@@ -144,7 +159,12 @@ inline constexpr uint32_t CLEAR_TEXT_ROWS = 2;
 // Paints with the background: the whole page, the text rows or the view (see CLEAR_*).
 void gfx_clear(uint32_t mode);
 // Screen lock: the outermost gfx_lock takes the driver's lock; inner ones only count.
-void gfx_lock();
+inline void gfx_lock() {
+    ScreenContext* screen = gfx_screen();
+    if (!screen) return;
+    if (screen->lock_count == 0 && screen->driver->lock) screen->driver->lock();
+    ++screen->lock_count;
+}
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
 // nothing), then releases one level; the outermost release calls the driver's unlock. gfx_unlock(1, 0) only
 // releases.
