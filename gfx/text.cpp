@@ -15,9 +15,9 @@
 
 namespace {
 
-// Whole glyphs of an 8-pixel-wide font, all inside the view of a plain 4-byte target, drawn line by line
-// across the text so that the stores run along each line. Each glyph row is one masked store of eight
-// pixels instead of eight tested single writes.
+// Whole glyphs of an 8-pixel-wide font, all inside the view of a plain 4-byte target, drawn glyph by glyph
+// over only the rows each glyph inks (a third of a text's glyph rows are empty). Each glyph row is one
+// masked store of eight pixels instead of eight tested single writes.
 struct GlyphRun {
     const uint8_t* glyphs; // glyph 0 of the font
     int glyph_height;
@@ -41,8 +41,8 @@ constexpr RowMasks make_row_masks() {
 }
 constexpr RowMasks row_masks = make_row_masks();
 
-// The ink rows of every glyph of a font: texts are mostly blanks, and the rows above and below the letters
-// are empty for whole runs of glyphs, so neither needs a store.
+// The ink rows of every glyph of a font: texts are mostly blanks, and the rows above and below a letter are
+// empty, so neither needs a store.
 struct InkRows {
     const uint8_t* glyphs = nullptr; // the font these rows describe
     uint8_t top[256];                // first row with ink; glyph_height for a blank glyph
@@ -71,24 +71,24 @@ const InkRows& ink_rows(const uint8_t* glyphs, int glyph_height) {
     return scratch;
 }
 
-// Up to GLYPH_BATCH glyphs of a run that have ink in the drawn rows, with the rows any of them inks.
+// Up to GLYPH_BATCH glyphs of a run that have ink in the drawn rows, each with the rows it inks.
 constexpr int GLYPH_BATCH = 64;
 struct InkedGlyphs {
-    const uint8_t* rows[GLYPH_BATCH]; // the glyph's first drawn row
-    int column[GLYPH_BATCH];          // target column of the glyph
+    const uint8_t* rows[GLYPH_BATCH];          // the glyph's first drawn row
+    int column[GLYPH_BATCH];                   // target column of the glyph
+    int top[GLYPH_BATCH], bottom[GLYPH_BATCH]; // the glyph's drawn rows that have ink
     int count = 0;
-    int first = 0, last = -1; // drawn rows, relative to the run's first line
 };
 
 void collect_inked(const GlyphRun& run, const InkRows& ink, int from, int end, InkedGlyphs& out) {
     const int cut = run.skipped_rows;
-    out.count = 0, out.first = run.rows, out.last = -1;
+    out.count = 0;
     for (int i = from; i < end; ++i) {
         const unsigned char code = run.codes[i];
         const int top = ink.top[code] - cut, bottom = std::min<int>(ink.bottom[code] - cut, run.rows - 1);
         if (bottom < 0 || top > bottom) continue; // nothing to draw, most often a blank
-        out.first = std::min(out.first, std::max(top, 0));
-        out.last = std::max(out.last, bottom);
+        out.top[out.count] = std::max(top, 0);
+        out.bottom[out.count] = bottom;
         out.rows[out.count] = run.glyphs + code * run.glyph_height + cut;
         out.column[out.count++] = run.x + 8 * i;
     }
@@ -99,12 +99,14 @@ void collect_inked(const GlyphRun& run, const InkRows& ink, int from, int end, I
 __attribute__((target("avx2"))) void glyph_rows_avx2(const DrawContext& dc, const GlyphRun& run,
                                                      const InkedGlyphs& g, uint32_t colour) {
     const __m256i ink = _mm256_set1_epi32(static_cast<int>(colour));
-    for (int r = g.first; r <= g.last; ++r) {
-        auto* line = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]);
-        for (int i = 0; i < g.count; ++i) {
-            auto* p = reinterpret_cast<__m256i*>(line + g.column[i]);
+    uint8_t* const* lines = dc.target_rows.data() + run.first_line;
+    for (int i = 0; i < g.count; ++i) {
+        const uint8_t* bits = g.rows[i];
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(g.column[i]) * 4;
+        for (int r = g.top[i]; r <= g.bottom[i]; ++r) {
+            auto* p = reinterpret_cast<__m256i*>(lines[r] + offset);
             const __m256i mask =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[g.rows[i][r]]));
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(row_masks.lanes[bits[r]]));
             _mm256_storeu_si256(p, _mm256_blendv_epi8(_mm256_loadu_si256(p), ink, mask));
         }
     }
@@ -113,10 +115,10 @@ __attribute__((target("avx2"))) void glyph_rows_avx2(const DrawContext& dc, cons
 
 // One store per ink pixel; nothing is read from the target.
 void glyph_rows_scalar(const DrawContext& dc, const GlyphRun& run, const InkedGlyphs& g, uint32_t colour) {
-    for (int r = g.first; r <= g.last; ++r) {
-        uint32_t* line = reinterpret_cast<uint32_t*>(dc.target_rows[run.first_line + r]);
-        for (int i = 0; i < g.count; ++i) {
-            uint32_t* p = line + g.column[i];
+    uint8_t* const* lines = dc.target_rows.data() + run.first_line;
+    for (int i = 0; i < g.count; ++i) {
+        for (int r = g.top[i]; r <= g.bottom[i]; ++r) {
+            uint32_t* p = reinterpret_cast<uint32_t*>(lines[r]) + g.column[i];
             for (unsigned bits = g.rows[i][r]; bits != 0; bits &= bits - 1) p[__builtin_ctz(bits)] = colour;
         }
     }
