@@ -13,30 +13,56 @@ FillSpanFn plain_fill(int bytes_per_pixel) {
                                   : gfx_fill_span_8;
 }
 
+bool bit(const std::vector<uint64_t>& bits, int y) {
+    return (bits[static_cast<std::size_t>(y) / 64] >> (y % 64)) & 1u;
+}
+
+// Sets or clears bits first..last.
+void set_bits(std::vector<uint64_t>& bits, int first, int last, bool on) {
+    for (int word = first / 64; word <= last / 64; ++word) {
+        uint64_t mask = ~uint64_t{0};
+        if (word == first / 64) mask &= ~uint64_t{0} << (first % 64);
+        if (word == last / 64 && last % 64 != 63) mask &= (uint64_t{1} << (last % 64 + 1)) - 1;
+        uint64_t& w = bits[static_cast<std::size_t>(word)];
+        w = on ? w | mask : w & ~mask;
+    }
+}
+
+// The first set bit at or after y and not after last, or last + 1.
+int next_bit(const std::vector<uint64_t>& bits, int y, int last) {
+    while (y <= last) {
+        const uint64_t w = bits[static_cast<std::size_t>(y) / 64] >> (y % 64);
+        if (w != 0) return std::min(y + __builtin_ctzll(w), last + 1);
+        y = (y / 64 + 1) * 64;
+    }
+    return last + 1;
+}
+
 uint8_t* line_start(const ScreenContext& screen, int page, int y) {
     return screen.pages[static_cast<std::size_t>(page)].get() + static_cast<std::ptrdiff_t>(y) * screen.pitch;
 }
 
-void settle_line(const ScreenContext& screen, DeferredFills& d, int y) {
-    uint8_t& n = d.counts[static_cast<std::size_t>(y)];
-    if (n == 0) return;
-    const FillSpanFn fill = plain_fill(screen.bytes_per_pixel);
-    uint8_t* line = line_start(screen, d.page, y);
-    const PendingSpan* s = &d.spans[static_cast<std::size_t>(y) * PENDING_SPANS_PER_LINE];
-    for (int k = 0; k < n; ++k)
-        fill(line + static_cast<std::ptrdiff_t>(s[k].x) * screen.bytes_per_pixel, s[k].colour,
-             static_cast<std::size_t>(s[k].count));
-    n = 0;
-    d.marks[static_cast<std::size_t>(y) / 64] &= ~(uint64_t{1} << (y % 64));
-}
-
-// Settles the marked lines of first..last (within the page) in order, word by word of the marks.
+// Writes what lines first..last have pending, in drawing order. Neighbouring lines that hold only the same
+// whole-line fill are written as one run: lines are unpadded, and long runs stream best.
 void settle_marked(const ScreenContext& screen, DeferredFills& d, int first, int last) {
-    for (int word = first / 64; word <= last / 64; ++word) {
-        uint64_t bits = d.marks[static_cast<std::size_t>(word)];
-        if (word == first / 64) bits &= ~uint64_t{0} << (first % 64);
-        if (word == last / 64 && last % 64 != 63) bits &= (uint64_t{1} << (last % 64 + 1)) - 1;
-        for (; bits != 0; bits &= bits - 1) settle_line(screen, d, word * 64 + __builtin_ctzll(bits));
+    const FillSpanFn fill = plain_fill(screen.bytes_per_pixel);
+    for (int y = next_bit(d.marks, first, last); y <= last; y = next_bit(d.marks, y + 1, last)) {
+        const auto i = static_cast<std::size_t>(y);
+        uint8_t* line = line_start(screen, d.page, y);
+        int end = y;
+        if (d.counts[i] == 0) {
+            while (end < last && bit(d.marks, end + 1) && d.counts[static_cast<std::size_t>(end) + 1] == 0 &&
+                   d.base[static_cast<std::size_t>(end) + 1] == d.base[i])
+                ++end;
+        }
+        fill(line, d.base[i], static_cast<std::size_t>(screen.width) * (end - y + 1));
+        const PendingSpan* s = &d.spans[i * PENDING_SPANS_PER_LINE];
+        for (int k = 0; k < d.counts[i]; ++k)
+            fill(line + static_cast<std::ptrdiff_t>(s[k].x) * screen.bytes_per_pixel, s[k].colour,
+                 static_cast<std::size_t>(s[k].count));
+        d.counts[i] = 0;
+        set_bits(d.marks, y, end, false);
+        y = end;
     }
 }
 
@@ -44,6 +70,16 @@ void settle_all(const ScreenContext& screen, DeferredFills& d) {
     if (d.first <= d.last) settle_marked(screen, d, d.first, d.last);
     d.page = -1;
     d.first = 0, d.last = -1;
+}
+
+void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
+    settle_all(screen, d);
+    d.page = page;
+    const auto height = static_cast<std::size_t>(screen.height);
+    d.marks.assign((height + 63) / 64, 0);
+    d.base.assign(height, 0);
+    d.counts.assign(height, 0);
+    d.spans.resize(height * PENDING_SPANS_PER_LINE);
 }
 
 } // namespace
@@ -55,34 +91,45 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
         dc.fill_span != plain_fill(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->deferred;
-    if (d.page != dc.work_page) {
-        settle_all(*screen, d);
-        d.page = dc.work_page;
-        d.counts.assign(static_cast<std::size_t>(screen->height), 0);
-        d.marks.assign((static_cast<std::size_t>(screen->height) + 63) / 64, 0);
-        d.spans.resize(static_cast<std::size_t>(screen->height) * PENDING_SPANS_PER_LINE);
-    }
-    // A fill over a whole line hides everything the line had pending. A part of a line is kept back only
-    // over a fill already pending; on a written line it is written at once, while the line is still
-    // wherever the drawing before left it.
-    const bool whole_line = x == 0 && count == screen->width;
-    const FillSpanFn fill = plain_fill(screen->bytes_per_pixel);
-    for (int y = first; y <= last; ++y) {
-        uint8_t& n = d.counts[static_cast<std::size_t>(y)];
-        if (whole_line) n = 0;
-        if (n == PENDING_SPANS_PER_LINE || (n == 0 && !whole_line)) {
-            settle_line(*screen, d, y);
-            fill(line_start(*screen, d.page, y) + static_cast<std::ptrdiff_t>(x) * screen->bytes_per_pixel,
-                 colour, static_cast<std::size_t>(count));
-            continue;
-        }
-        d.spans[static_cast<std::size_t>(y) * PENDING_SPANS_PER_LINE + n++] = {x, count, colour};
-        d.marks[static_cast<std::size_t>(y) / 64] |= uint64_t{1} << (y % 64);
-    }
+    if (d.page != dc.work_page) start_page(*screen, d, dc.work_page);
     if (d.first > d.last) {
         d.first = first, d.last = last;
     } else {
         d.first = std::min(d.first, first), d.last = std::max(d.last, last);
+    }
+    // A fill over whole lines hides everything they had pending.
+    if (x == 0 && count == screen->width) {
+        std::fill(d.base.begin() + first, d.base.begin() + last + 1, colour);
+        std::fill(d.counts.begin() + first, d.counts.begin() + last + 1, 0);
+        set_bits(d.marks, first, last, true);
+        return true;
+    }
+    const FillSpanFn fill = plain_fill(screen->bytes_per_pixel);
+    const int end = x + count - 1;
+    for (int y = first; y <= last; ++y) {
+        uint8_t* at =
+            line_start(*screen, d.page, y) + static_cast<std::ptrdiff_t>(x) * screen->bytes_per_pixel;
+        // A part of a line is kept back only over fills still pending; on a written line it is written at
+        // once, while the line is still wherever the drawing before left it.
+        if (!bit(d.marks, y)) {
+            fill(at, colour, static_cast<std::size_t>(count));
+            continue;
+        }
+        // Pending spans that this one covers would only be overwritten.
+        const auto i = static_cast<std::size_t>(y);
+        PendingSpan* s = &d.spans[i * PENDING_SPANS_PER_LINE];
+        int n = 0;
+        for (int k = 0; k < d.counts[i]; ++k) {
+            if (s[k].x < x || s[k].x + s[k].count - 1 > end) s[n++] = s[k];
+        }
+        d.counts[i] = static_cast<uint8_t>(n);
+        if (n == PENDING_SPANS_PER_LINE) {
+            settle_marked(*screen, d, y, y);
+            fill(at, colour, static_cast<std::size_t>(count));
+            continue;
+        }
+        s[n] = {x, count, colour};
+        d.counts[i] = static_cast<uint8_t>(n + 1);
     }
     return true;
 }

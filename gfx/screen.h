@@ -42,12 +42,15 @@ struct PendingSpan {
     int32_t count = 0;   // pixels
     uint32_t colour = 0; // converted for the page
 };
-inline constexpr int PENDING_SPANS_PER_LINE = 6;
+inline constexpr int PENDING_SPANS_PER_LINE = 8;
 struct DeferredFills {
-    int32_t page = -1;            // page the spans belong to; -1 while nothing is pending
-    int32_t first = 0, last = -1; // lines that may hold spans
-    std::vector<uint8_t> counts;  // spans pending per line
-    std::vector<uint64_t> marks;  // bit y % 64 of word y / 64: line y has spans; small enough to stay cached
+    int32_t page = -1;            // page the fills belong to; -1 while nothing is pending
+    int32_t first = 0, last = -1; // lines that may hold fills
+    // Bit y % 64 of word y / 64: line y has a fill over its whole width pending, and perhaps spans over
+    // it (a part of a line is only kept back over a whole-line fill). Small enough to stay cached.
+    std::vector<uint64_t> marks;
+    std::vector<uint32_t> base;     // per line, the colour of that whole-line fill
+    std::vector<uint8_t> counts;    // per line, the spans pending over the base
     std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
 };
 
