@@ -161,7 +161,7 @@ int gfx_set_text_grid(int columns, int rows) {
     return 0;
 }
 
-void gfx_unlock(int first_line, int last_line) {
+void gfx_internal::unlock(int first_line, int last_line) {
     ScreenContext* screen = gfx_screen();
     // Without the lock the presenter may be reading the table: an unmatched unlock marks nothing.
     if (!screen || screen->lock_count == 0) return;

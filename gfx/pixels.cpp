@@ -153,12 +153,3 @@ void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel) {
         break;
     }
 }
-
-void gfx_choose_pixel_routines(DrawContext& dc, uint32_t colour, bool alpha_primitives) {
-    if (alpha_primitives && dc.target_bytes_per_pixel == 4 && (colour >> 24) != 0xFF) {
-        dc.put_pixel = gfx_put_pixel_blend_32;
-        dc.fill_span = gfx_fill_span_blend_32;
-        return;
-    }
-    gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel);
-}

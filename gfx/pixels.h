@@ -44,4 +44,11 @@ void gfx_allow_avx2(bool allowed);
 
 // Chooses the routines for one call: the blending ones when the option is on, the target has 4 bytes per
 // pixel and the colour is not opaque; the plain ones of gfx_select_pixel_routines otherwise.
-void gfx_choose_pixel_routines(DrawContext& dc, uint32_t colour, bool alpha_primitives);
+inline void gfx_choose_pixel_routines(DrawContext& dc, uint32_t colour, bool alpha_primitives) {
+    if (alpha_primitives && dc.target_bytes_per_pixel == 4 && (colour >> 24) != 0xFF) {
+        dc.put_pixel = gfx_put_pixel_blend_32;
+        dc.fill_span = gfx_fill_span_blend_32;
+    } else if (dc.put_pixel == gfx_put_pixel_blend_32) {
+        gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel);
+    }
+}

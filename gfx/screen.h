@@ -171,4 +171,15 @@ inline void gfx_lock() {
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
 // nothing), then releases one level; the outermost release calls the driver's unlock. gfx_unlock(1, 0) only
 // releases.
-void gfx_unlock(int first_line, int last_line);
+namespace gfx_internal {
+void unlock(int first_line, int last_line);
+}
+inline void gfx_unlock(int first_line, int last_line) {
+    ScreenContext* screen = gfx_screen();
+    // How every primitive releases inside a frame: nothing to mark, and not the outermost lock.
+    if (screen && screen->lock_count > 1 && last_line >= 0 && first_line > last_line) {
+        --screen->lock_count;
+        return;
+    }
+    gfx_internal::unlock(first_line, last_line);
+}
