@@ -1,7 +1,7 @@
 // Drawing speed against memory speed: each primitive benchmark has a baseline measured in the same run, and
 // the ratios are printed at the end with the limits they must stay within.
 //
-//   build-*/bench/draw_bench [--benchmark_repetitions=5]
+//   build-*/bench/draw_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -235,8 +235,19 @@ void print_ratio(const RatioReporter& r, const char* what, const char* slow, con
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // A shared machine changes speed for seconds at a time; repetitions of all benchmarks in random order
+    // give each ratio's two sides the same mix. Flags given on the command line come later and win.
+    std::vector<char*> args = {argv[0]};
+    char repetitions[] = "--benchmark_repetitions=9";
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.push_back(repetitions);
+    args.push_back(interleave);
+    args.push_back(aggregates);
+    args.insert(args.end(), argv + 1, argv + argc);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n");
