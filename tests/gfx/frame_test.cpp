@@ -166,6 +166,36 @@ TEST(Frame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
     gfx_use_drivers({});
 }
 
+// More overlapping boxes on the same lines than a line keeps back, then text over them: the boxes must keep
+// their drawing order whether they were kept back or written at once.
+TEST(Frame, ManyBoxesOnOneLineKeepTheirOrder) {
+    static const DriverChoice drivers[] = {{&recording_alpha, nullptr}};
+    unsetenv("KORVID");
+    reset_recording();
+    gfx_use_drivers(drivers);
+    std::vector<Call> calls;
+    auto add = [&](Op op, float x1, float y1, float x2, float y2, uint32_t colour) {
+        Call c;
+        c.op = op, c.x1 = x1, c.y1 = y1, c.x2 = x2, c.y2 = y2, c.colour = colour;
+        calls.push_back(c);
+    };
+    add(Op::filled_box, 0, 0, WIDTH, HEIGHT, 0xFF1E1E1E);
+    for (int k = 0; k < 12; ++k)
+        add(Op::filled_box, static_cast<float>(5 * k), 2, static_cast<float>(5 * k + 12), 9,
+            0xFF000000u + 0x111111u * k);
+    add(Op::filled_box, 0, 5, WIDTH - 1, 5, 0xFF888B8B); // a whole line in the middle of them
+    add(Op::text, 3, 1, 0, 0, 0xFFF5FFFF);
+    calls.back().text = "Ping alle 3s";
+    add(Op::line, 70, 0, 2, 30, 0xFF00C800);
+    for (int depth : {32, 16, 8}) {
+        SCOPED_TRACE(testing::Message() << "depth " << depth);
+        const std::vector<uint8_t> at_once = draw(calls, depth, 0, false);
+        EXPECT_EQ(draw(calls, depth, 0, true), at_once);
+    }
+    gfx_close_mode();
+    gfx_use_drivers({});
+}
+
 // The background box over a cleared screen, boxes on top, then text and lines into some lines: each line
 // ends with the last of its fills under what was drawn into it.
 TEST(Frame, LaterFillsCoverEarlierOnesInEveryLine) {
