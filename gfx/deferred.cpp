@@ -7,12 +7,6 @@
 
 namespace {
 
-FillSpanFn plain_fill(int bytes_per_pixel) {
-    return bytes_per_pixel == 4   ? gfx_fill_span_32
-           : bytes_per_pixel == 2 ? gfx_fill_span_16
-                                  : gfx_fill_span_8;
-}
-
 bool bit(const std::vector<uint64_t>& bits, int y) {
     return (bits[static_cast<std::size_t>(y) / 64] >> (y % 64)) & 1u;
 }
@@ -45,7 +39,7 @@ uint8_t* line_start(const ScreenContext& screen, int page, int y) {
 // Writes what lines first..last have pending, in drawing order. Neighbouring lines that hold only the same
 // whole-line fill are written as one run: lines are unpadded, and long runs stream best.
 void settle_marked(const ScreenContext& screen, DeferredFills& d, int first, int last) {
-    const FillSpanFn fill = plain_fill(screen.bytes_per_pixel);
+    const FillSpanFn fill = gfx_plain_fill_span(screen.bytes_per_pixel);
     for (int y = next_bit(d.marks, first, last); y <= last; y = next_bit(d.marks, y + 1, last)) {
         const auto i = static_cast<std::size_t>(y);
         uint8_t* line = line_start(screen, d.page, y);
@@ -88,7 +82,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
     ScreenContext* screen = gfx_screen();
     // Outside a frame the primitive's own unlock would write the fill at once: nothing to gain.
     if (screen == nullptr || dc.serial != screen->serial || screen->lock_count < 2 ||
-        dc.fill_span != plain_fill(dc.target_bytes_per_pixel) || first > last || count <= 0)
+        dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->deferred;
     if (d.page != dc.work_page) start_page(*screen, d, dc.work_page);
@@ -104,7 +98,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
         set_bits(d.marks, first, last, true);
         return true;
     }
-    const FillSpanFn fill = plain_fill(screen->bytes_per_pixel);
+    const FillSpanFn fill = gfx_plain_fill_span(screen->bytes_per_pixel);
     const int end = x + count - 1;
     for (int y = first; y <= last; ++y) {
         uint8_t* at =

@@ -137,19 +137,15 @@ void gfx_fill_span_blend_32(uint8_t* line, uint32_t colour, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) p[i] = gfx_blend_pixel(colour, p[i]);
 }
 
+FillSpanFn gfx_plain_fill_span(int bytes_per_pixel) {
+    return bytes_per_pixel == 4   ? gfx_fill_span_32
+           : bytes_per_pixel == 2 ? gfx_fill_span_16
+                                  : gfx_fill_span_8;
+}
+
 void gfx_select_pixel_routines(DrawContext& dc, int bytes_per_pixel) {
-    switch (bytes_per_pixel) {
-    case 4:
-        dc.put_pixel = gfx_put_pixel_32;
-        dc.fill_span = gfx_fill_span_32;
-        break;
-    case 2:
-        dc.put_pixel = gfx_put_pixel_16;
-        dc.fill_span = gfx_fill_span_16;
-        break;
-    default:
-        dc.put_pixel = gfx_put_pixel_8;
-        dc.fill_span = gfx_fill_span_8;
-        break;
-    }
+    dc.put_pixel = bytes_per_pixel == 4   ? gfx_put_pixel_32
+                   : bytes_per_pixel == 2 ? gfx_put_pixel_16
+                                          : gfx_put_pixel_8;
+    dc.fill_span = gfx_plain_fill_span(bytes_per_pixel);
 }

@@ -31,6 +31,9 @@ void gfx_fill_span_32(uint8_t* line, uint32_t colour, std::size_t count);
 void gfx_fill_span_16(uint8_t* line, uint32_t colour, std::size_t count);
 void gfx_fill_span_8(uint8_t* line, uint32_t colour, std::size_t count);
 
+// The plain fill routine for targets of 4, 2 or 1 bytes per pixel.
+[[nodiscard]] FillSpanFn gfx_plain_fill_span(int bytes_per_pixel);
+
 // Blending routines for 4-byte targets, used with the alpha-primitives option for colours whose alpha is
 // not 0xFF.
 void gfx_put_pixel_blend_32(const DrawContext& dc, int x, int y, uint32_t colour);
