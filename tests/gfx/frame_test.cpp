@@ -139,11 +139,22 @@ std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, 
     return presented;
 }
 
-TEST(Frame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
-    static const DriverChoice drivers[] = {{&recording_alpha, nullptr}};
-    unsetenv("KORVID");
-    reset_recording();
-    gfx_use_drivers(drivers);
+// Modes opened on the recording driver, so that a test sees what its unlock would present.
+class RecordedFrame : public testing::Test {
+  protected:
+    void SetUp() override {
+        static const DriverChoice drivers[] = {{&recording_alpha, nullptr}};
+        unsetenv("KORVID");
+        reset_recording();
+        gfx_use_drivers(drivers);
+    }
+    void TearDown() override {
+        gfx_close_mode();
+        gfx_use_drivers({});
+    }
+};
+
+TEST_F(RecordedFrame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
     struct Target {
         int depth, flags;
     } targets[] = {{32, 0}, {32, SET_MODE_ALPHA}, {16, 0}, {8, 0}};
@@ -162,17 +173,11 @@ TEST(Frame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
             }
         }
     }
-    gfx_close_mode();
-    gfx_use_drivers({});
 }
 
 // More overlapping boxes on the same lines than a line keeps back, then text over them: the boxes must keep
 // their drawing order whether they were kept back or written at once.
-TEST(Frame, ManyBoxesOnOneLineKeepTheirOrder) {
-    static const DriverChoice drivers[] = {{&recording_alpha, nullptr}};
-    unsetenv("KORVID");
-    reset_recording();
-    gfx_use_drivers(drivers);
+TEST_F(RecordedFrame, ManyBoxesOnOneLineKeepTheirOrder) {
     std::vector<Call> calls;
     auto add = [&](Op op, float x1, float y1, float x2, float y2, uint32_t colour) {
         Call c;
@@ -192,8 +197,6 @@ TEST(Frame, ManyBoxesOnOneLineKeepTheirOrder) {
         const std::vector<uint8_t> at_once = draw(calls, depth, 0, false);
         EXPECT_EQ(draw(calls, depth, 0, true), at_once);
     }
-    gfx_close_mode();
-    gfx_use_drivers({});
 }
 
 // The background box over a cleared screen, boxes on top, then text and lines into some lines: each line
