@@ -1,0 +1,44 @@
+// Keys, pointer and the frame pause as the dashboard polls them while a mode is open.
+//
+// The KeyQueue is shared with the presenter thread: post_key runs with the driver lock already held,
+// next_key takes it through gfx_lock. Nothing else here is thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Key codes: 0 none, 1..255 one character byte, above 255 an extended key whose low byte is 255 and whose
+// second byte names the key.
+inline constexpr int32_t KEY_WINDOW_CLOSE = 0x6BFF; // reads back as byte 255, "k"
+
+inline constexpr int KEY_QUEUE_SLOTS = 16;
+// A ring that holds at most KEY_QUEUE_SLOTS - 1 codes: equal positions mean empty.
+struct KeyQueue {
+    int32_t slots[KEY_QUEUE_SLOTS] = {};
+    uint8_t write_pos = 0;
+    uint8_t read_pos = 0;
+    bool key_posted = false; // set by every post; cleared by next_key and the key-interruptible sleep
+};
+
+// The process-wide queue; empty at start, never cleared by opening or closing a mode.
+[[nodiscard]] KeyQueue& key_queue();
+
+// Pure queue steps on any queue.
+void post_key(KeyQueue& queue, int32_t code);
+[[nodiscard]] int32_t next_key(KeyQueue& queue);
+
+// The process-wide steps: post_key expects the driver lock held (the presenter holds it for its pass);
+// next_key takes the screen lock itself.
+void post_key(int32_t code);
+[[nodiscard]] int32_t next_key();
+
+// One key as text: empty, one byte, or byte 255 followed by the extended key's second byte.
+[[nodiscard]] std::string input_read_key();
+
+// Pointer in picture coordinates through the driver's query_pointer under the screen lock; buttons 1 left,
+// 2 right, 4 middle. All five -1 and runtime error 1 while the pointer is outside or the window lacks focus.
+void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, int64_t* confined);
+
+// flag 1: plain pause; flag 0: a pause that a posted key ends (checked every 50 ms); other flags: no pause,
+// runtime error 1.
+void rt_sleep(int32_t milliseconds, int32_t flag);
