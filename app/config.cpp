@@ -56,6 +56,7 @@ std::string rest_from(const std::string& line, std::size_t pos) {
 // Reading state from line 3 on.
 struct Reader {
     ServerTable& table;
+    ServerNotice notice = nullptr;
     // The server that port= and http= lines go to; null before the first server and after a
     // server line that was refused, so they never land on the server before it.
     ServerRecord* current = nullptr;
@@ -102,6 +103,7 @@ void handle_server(Reader& r, long number, const std::string& line) {
         report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
     }
+    if (r.notice) r.notice(line);
     add_server(r.table, line);
     r.current = &r.table.servers[r.table.server_count - 1];
 }
@@ -136,7 +138,7 @@ void add_server(ServerTable& table, std::string_view line) {
     table.server_count = index + 1;
 }
 
-bool read_configuration(ServerTable& table, DashboardState& state) {
+bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {
     // A directory of that name opens but reads as empty; it is as unreadable as a missing file.
     struct stat info {};
     const bool directory = stat(std::string(CONFIG_FILE_NAME).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -162,7 +164,7 @@ bool read_configuration(ServerTable& table, DashboardState& state) {
     }
     state.proxy = std::move(proxy);
 
-    Reader reader{.table = table};
+    Reader reader{.table = table, .notice = notice};
     long number = 2;
     while (!rt_eof(n)) {
         rt_line_input(n, line);
