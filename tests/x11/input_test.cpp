@@ -169,6 +169,30 @@ TEST_F(ModeTest, MouseMarksNoLineDirty) {
     for (uint8_t entry : gfx_screen()->dirty_lines.entries) EXPECT_EQ(entry, 0);
 }
 
+// A driver whose pointer query scribbles over its outputs and still refuses.
+int scribbling_query(int* x, int* y, int* wheel, int* buttons, int* confined) {
+    *x = *y = *wheel = *buttons = *confined = 5;
+    return -1;
+}
+int open_anything(const char*, int, int, int, int, int) {
+    return 0;
+}
+const ScreenDriver scribbling_driver = {
+    .name = "Scribble", .open = open_anything, .query_pointer = scribbling_query};
+const DriverChoice scribbling_choice[] = {{&scribbling_driver, nullptr}};
+
+TEST(Mouse, RefusedQueryGivesMinusOneWhateverTheDriverWrote) {
+    unsetenv("KORVID");
+    gfx_use_drivers(scribbling_choice);
+    gfx_set_mode(8, 4, 32, 1, 0, 0);
+    ASSERT_NE(gfx_screen(), nullptr);
+    rt_set_error(0);
+    EXPECT_EQ(read_mouse(), (Mouse{-1, -1, -1, -1, -1}));
+    EXPECT_EQ(rt_last_error(), 1);
+    gfx_close_mode();
+    gfx_use_drivers({});
+}
+
 TEST(Mouse, WithoutAModeAllMinusOne) {
     gfx_close_mode();
     null_driver_set_pointer(true, 1, 1, 0, 0);
