@@ -234,10 +234,9 @@ struct BlitterRow {
     Blitter red_high;
     Blitter red_low;
 };
-using PaletteRead = SourcePalette;
-constexpr auto palette_line_32 = line_to_32<PaletteRead, uint32_t (*)(uint32_t)>;
-constexpr auto palette_line_24 = line_to_24<PaletteRead, uint32_t (*)(uint32_t)>;
-constexpr auto palette_line_16 = line_to_16<PaletteRead, uint16_t (*)(uint32_t)>;
+constexpr auto palette_line_32 = line_to_32<SourcePalette, uint32_t (*)(uint32_t)>;
+constexpr auto palette_line_24 = line_to_24<SourcePalette, uint32_t (*)(uint32_t)>;
+constexpr auto palette_line_16 = line_to_16<SourcePalette, uint16_t (*)(uint32_t)>;
 
 constexpr BlitterRow blitter_table[] = {
     {SourceFormat::Bits32, 32, blit_32_to_32, blit_32_to_32_red_low},
