@@ -192,13 +192,28 @@ TEST_F(Dashboard, MouseIsSampledOncePerFrameIntoTheState) {
     ServerTable table;
     table.server_count = 1;
     ASSERT_TRUE(setup_screen(state_, 1, NULL_DRIVER));
-    state_.mouse_x = state_.mouse_y = state_.mouse_wheel = state_.mouse_buttons = 7;
-    // The null driver has no pointer: every value reads -1.
-    EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
-    EXPECT_EQ(state_.mouse_x, -1);
-    EXPECT_EQ(state_.mouse_y, -1);
-    EXPECT_EQ(state_.mouse_wheel, -1);
-    EXPECT_EQ(state_.mouse_buttons, -1);
+    struct Case {
+        bool inside;
+        int x, y, wheel, buttons;
+        int64_t want_x, want_y, want_wheel, want_buttons;
+    };
+    // The middle button is held: no panel acts on it, whatever lies under the pointer.
+    const Case cases[] = {
+        {true, 123, 45, 2, 4, 123, 45, 2, 4},
+        {false, 5, 6, 7, 4, -1, -1, -1, -1}, // outside the window every value reads -1
+        {true, 799, 199, -3, 0, 799, 199, -3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.x);
+        null_driver_set_pointer(c.inside, c.x, c.y, c.wheel, c.buttons);
+        state_.mouse_x = state_.mouse_y = state_.mouse_wheel = state_.mouse_buttons = 99;
+        EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
+        EXPECT_EQ(state_.mouse_x, c.want_x);
+        EXPECT_EQ(state_.mouse_y, c.want_y);
+        EXPECT_EQ(state_.mouse_wheel, c.want_wheel);
+        EXPECT_EQ(state_.mouse_buttons, c.want_buttons);
+    }
+    null_driver_set_pointer(false, 0, 0, 0, 0);
 }
 
 // Names handed to the notice, with the number of tool runs made before each: the notice comes first.
