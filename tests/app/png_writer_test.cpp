@@ -1,34 +1,12 @@
 // The framebuffer as a PNG, read back with libpng.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <png.h>
 #include <vector>
 
 #include "app/png_writer.h"
 #include "tests/app/test_support.h"
 
 namespace {
-
-struct Decoded {
-    bool ok = false;
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-};
-
-Decoded decode(const std::string& path) {
-    Decoded d;
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return d;
-    image.format = PNG_FORMAT_RGB;
-    d.width = image.width;
-    d.height = image.height;
-    d.rgb.resize(PNG_IMAGE_SIZE(image));
-    d.ok = png_image_finish_read(&image, nullptr, d.rgb.data(), 0, nullptr) != 0;
-    return d;
-}
 
 TEST(PngWriter, PixelsRoundTripWithoutPitchPadding) {
     TempDir dir;
@@ -46,13 +24,13 @@ TEST(PngWriter, PixelsRoundTripWithoutPitchPadding) {
     EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\0\3\0\0\0\2", 8));
     EXPECT_EQ(bytes[24], 8); // bits per channel
     EXPECT_EQ(bytes[25], 2); // colour type: RGB, no alpha
-    const Decoded d = decode(path);
-    ASSERT_TRUE(d.ok);
-    ASSERT_EQ(d.width, 3u);
-    ASSERT_EQ(d.height, 2u);
+    const auto d = decode_png(path);
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->width, 3u);
+    ASSERT_EQ(d->height, 2u);
     const std::vector<uint8_t> expected = {0x10, 0x20, 0x30, 0xFF, 0x00, 0x00, 0xAB, 0xCD, 0xEF,
                                            0x00, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(d.rgb, expected);
+    EXPECT_EQ(d->rgb, expected);
 }
 
 TEST(PngWriter, RefusalsSayWhyInGerman) {

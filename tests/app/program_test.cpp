@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <png.h>
 #include <pty.h>
 #include <signal.h>
 #include <string>
@@ -112,26 +111,6 @@ uint32_t big_endian(const std::string& bytes, std::size_t at) {
     uint32_t v = 0;
     for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
     return v;
-}
-
-struct Picture {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    [[nodiscard]] uint32_t at(uint32_t x, uint32_t y) const {
-        const uint8_t* p = rgb.data() + 3 * (static_cast<std::size_t>(y) * width + x);
-        return 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
-    }
-};
-
-std::optional<Picture> decode(const std::string& path) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
-    image.format = PNG_FORMAT_RGB;
-    Picture p{image.width, image.height, std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
-    if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return std::nullopt;
-    return p;
 }
 
 TEST(Program, HelpAndVersion) {
@@ -241,7 +220,7 @@ TEST(Program, SnapshotIsTheWindowsPicture) {
         EXPECT_EQ(big_endian(bytes, 20), 200u * count);
         EXPECT_EQ(bytes[24], 8);
         EXPECT_EQ(bytes[25], 2);
-        const auto picture = decode(png);
+        const auto picture = decode_png(png);
         ASSERT_TRUE(picture);
         // The line that closes the last panel, in its colour across the whole width.
         const uint32_t closing = 200u * count - 3;
