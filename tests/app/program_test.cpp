@@ -235,6 +235,17 @@ TEST(Program, SnapshotIsTheWindowsPicture) {
     }
 }
 
+TEST(Program, SnapshotRunsForItsSeconds) {
+    ProgramDir s(servers(1));
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun r = run_velmora(s.dir.path(), {"--snapshot", "shot.png", "--seconds", "1"});
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The loop cannot end before its stop time; how much later it ends is the machine's business.
+    EXPECT_GE(elapsed, std::chrono::seconds(1));
+    EXPECT_TRUE(decode_png(s.dir.path() + "/shot.png"));
+}
+
 TEST(Program, SnapshotToAPlaceThatCannotTakeItIsRefusedFirst) {
     ProgramDir s(servers(1));
     struct Case {
