@@ -17,9 +17,9 @@ struct BlitSource {
     int32_t pitch = 0;               // bytes per framebuffer line
     int32_t width = 0, height = 0;
     int32_t line_factor = 1;
-    const uint8_t* dirty = nullptr;       // DirtyLineTable entries
-    const uint32_t* palette = nullptr;    // 256 entries 0x00BBGGRR, palette sources only
-    const Rgb16Lookup* lookup = nullptr;  // 16-bit sources to 24/32-bit visuals
+    const uint8_t* dirty = nullptr;      // DirtyLineTable entries
+    const uint32_t* palette = nullptr;   // 256 entries 0x00BBGGRR, palette sources only
+    const Rgb16Lookup* lookup = nullptr; // 16-bit sources to 24/32-bit visuals
 };
 
 // Converts every dirty line into the same row of dst (dst_pitch bytes per line); other rows stay untouched.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "x11/keys.h"
+#include "x11/mode_choice.h"
 #include "x11/x11_errors.h"
 #include "x11/x11_state.h"
 
@@ -31,13 +32,6 @@ constexpr int LEFT_POINTER_CURSOR = XC_left_ptr;
 static_assert(LEFT_POINTER_CURSOR == 68);
 constexpr useconds_t PASS_PAUSE_US = 30000;
 constexpr int POINTER_GRAB_TRIES = 20; // every 100 ms: 2 s, then the confinement is given up
-
-// The first of 240, 480, 600, 768, 1024 above the height; from 1024 on the height itself.
-int rounded_height(int height) {
-    for (int h : {240, 480, 600, 768, 1024})
-        if (h > height) return h;
-    return height;
-}
 
 int pixmap_bits(Display* display, int depth) {
     int count = 0;
@@ -112,25 +106,18 @@ void read_randr(X11State& x) {
     x.size_in_force = x.initial_size;
     x.initial_rate = XRRConfigCurrentRate(x.screen_config);
     int count = 0;
-    XRRScreenSize* sizes = XRRConfigSizes(x.screen_config, &count);
-    for (int pass = 0; pass < 2 && x.chosen_size < 0; ++pass) {
-        int wanted = pass == 0 ? x.height : x.rounded_height;
-        for (int i = 0; i < count; ++i) {
-            if (sizes[i].width == x.width && sizes[i].height == wanted) {
-                x.chosen_size = i;
-                x.fullscreen_height = sizes[i].height;
-                break;
-            }
-        }
-    }
+    XRRScreenSize* listed = XRRConfigSizes(x.screen_config, &count);
+    std::vector<DisplaySize> sizes;
+    for (int i = 0; i < count; ++i) sizes.push_back({listed[i].width, listed[i].height});
+    x.chosen_size = choose_fullscreen_size(sizes, x.width, x.height);
     int in_use = x.initial_rate;
-    if (x.rate > 0 && x.chosen_size >= 0) {
+    if (x.chosen_size >= 0) {
+        x.fullscreen_height = sizes[static_cast<size_t>(x.chosen_size)].height;
         int rate_count = 0;
         short* rates = XRRConfigRates(x.screen_config, x.chosen_size, &rate_count);
-        if (std::find(rates, rates + rate_count, x.rate) != rates + rate_count) {
-            x.chosen_rate = static_cast<short>(x.rate);
-            in_use = x.rate;
-        }
+        x.chosen_rate = static_cast<short>(
+            choose_rate(std::span<const short>(rates, static_cast<size_t>(std::max(rate_count, 0))), x.rate));
+        if (x.chosen_rate > 0) in_use = x.chosen_rate;
     }
     x.rate = in_use;
     if (x.context) x.context->refresh_rate = in_use;
@@ -323,18 +310,6 @@ int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined)
     return 0;
 }
 
-// A grab another client holds is waited for at most POINTER_GRAB_TRIES x 100 ms; then the pointer stays
-// free rather than the caller waiting forever.
-bool grab_pointer(X11State& x, unsigned retry_us, int tries) {
-    for (int i = 0; i < tries; ++i) {
-        if (XGrabPointer(x.display, x.drawing_window, True, 0, GrabModeAsync, GrabModeAsync, x.drawing_window,
-                         None, CurrentTime) == GrabSuccess)
-            return true;
-        usleep(retry_us);
-    }
-    return false;
-}
-
 void x11_set_pointer(int px, int py, int cursor, int confine) {
     X11State& x = state;
     constexpr int KEEP = static_cast<int>(0x80000000u);
@@ -351,7 +326,7 @@ void x11_set_pointer(int px, int py, int cursor, int confine) {
         x.cursor_shown = cursor > 0;
     }
     if (confine > 0) {
-        x.pointer_confined = grab_pointer(x, 100000, POINTER_GRAB_TRIES) ? 1 : 0;
+        x.pointer_confined = x11_grab_pointer(x, 100000, POINTER_GRAB_TRIES) ? 1 : 0;
     } else if (confine == 0) {
         XUngrabPointer(x.display, CurrentTime);
         x.pointer_confined = 0;

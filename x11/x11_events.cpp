@@ -109,8 +109,15 @@ void handle(X11State& x, XEvent& event) {
         report(x, {event.type == EnterNotify ? EVENT_POINTER_ENTERED : EVENT_POINTER_LEFT, 0, 0, 0, 0});
         break;
     case FocusIn:
+    case FocusOut:
+        // A grab moves the keyboard, not the focus: full screen's own grab must not cost the window its keys.
+        if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab) break;
+        if (event.type == FocusIn)
+            on_focus_gained(x);
+        else
+            on_focus_lost(x);
+        break;
     case MapNotify: on_focus_gained(x); break;
-    case FocusOut: on_focus_lost(x); break;
     case Expose: mark_all_dirty(x); break;
     case ConfigureNotify: on_configure(x, event.xconfigure); break;
     case ClientMessage:

@@ -67,7 +67,8 @@ struct X11State {
     int pointer_confined = 0;
     ScreenContext* context = nullptr; // the mode being shown
     int framebuffer_depth = 32;
-    bool frame_mapped = false, drawing_mapped = false;
+    bool frame_mapped = false, drawing_mapped = false, fullscreen_mapped = false;
+    bool pointer_grabbed = false, keyboard_grabbed = false;
 };
 
 // The thread and its synchronisation, apart from the state so that open can reset the state by assignment.
@@ -90,8 +91,16 @@ void x11_window_teardown(X11State& x);
 void x11_present(X11State& x);
 // Handles every pending event (driver lock held; x11_events.cpp).
 void x11_handle_events(X11State& x);
-// Full screen on Alt+Enter and foreign sizes; windowed only for now (driver lock held).
+// Full screen (x11_fullscreen.cpp). Toggle: on Alt+Enter and foreign sizes, driver lock held; a failed
+// switch comes back to the mode it left.
 void x11_toggle_fullscreen(X11State& x);
+// Switches the display to the chosen size and grabs pointer and keyboard; false when full screen is refused.
+[[nodiscard]] bool x11_switch_display(X11State& x);
+// Back to the initial size, and the grabs released.
+void x11_leave_fullscreen(X11State& x);
+// Confines the pointer to the drawing window, retrying every retry_us; a grab another client holds is
+// waited for only so long, so that the driver lock is never held for good.
+[[nodiscard]] bool x11_grab_pointer(X11State& x, unsigned retry_us, int tries);
 // Puts the display back into the size it had at open (driver lock or closing).
 void x11_restore_display_mode(X11State& x);
 // Builds the ScancodeMap from the display's keyboard mapping.

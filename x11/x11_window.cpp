@@ -103,6 +103,19 @@ void map_windowed(X11State& x) {
     wait_for_structure_event(x.display, x.drawing_window, MapNotify);
 }
 
+void map_fullscreen(X11State& x) {
+    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
+    XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
+    XMapRaised(x.display, x.fullscreen_window);
+    x.fullscreen_mapped = true;
+    XSync(x.display, False);
+    XMapRaised(x.display, x.drawing_window);
+    x.drawing_mapped = true;
+    XSync(x.display, False);
+}
+
 void send_above_hint(X11State& x) {
     XEvent message{};
     message.xclient.type = ClientMessage;
@@ -124,25 +137,41 @@ bool x11_window_setup(X11State& x) {
     if (!x.blitter) return false;
     build_rgb16_lookup(x.rgb16, x.red_low);
 
-    // Full screen is not offered yet: every setup is windowed.
-    if (x.flags & X11_FLAG_FULLSCREEN) return false;
-    map_windowed(x);
+    bool fullscreen = x.flags & X11_FLAG_FULLSCREEN;
+    if (fullscreen)
+        map_fullscreen(x);
+    else
+        map_windowed(x);
     XRaiseWindow(x.display, x.drawing_window);
     if (x.flags & X11_FLAG_ABOVE) send_above_hint(x);
     x.y_offset = 0;
 
     int major = 0, minor = 0;
     Bool pixmaps = False;
-    if (display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps) && create_shared_image(x))
-        return true;
+    bool shm = display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps);
+    if (fullscreen) {
+        if (!shm || !x11_switch_display(x)) return false;
+        unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
+        XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
+        XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
+        XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
+        x.y_offset = (x.fullscreen_height - x.height) / 2;
+    }
+    if (shm && create_shared_image(x)) return true;
     return create_plain_image(x);
 }
 
 void x11_window_teardown(X11State& x) {
+    if (x.flags & X11_FLAG_FULLSCREEN) x11_leave_fullscreen(x);
     if (x.drawing_mapped) {
         XUnmapWindow(x.display, x.drawing_window);
         wait_for_structure_event(x.display, x.drawing_window, UnmapNotify);
         x.drawing_mapped = false;
+    }
+    if (x.fullscreen_mapped) {
+        XUnmapWindow(x.display, x.fullscreen_window);
+        XSync(x.display, False);
+        x.fullscreen_mapped = false;
     }
     if (x.frame_mapped) {
         XUnmapWindow(x.display, x.frame_window);
@@ -188,12 +217,4 @@ void x11_present(X11State& x) {
         first = end;
     }
     std::memset(dirty, 0, screen->dirty_lines.entries.size());
-}
-
-void x11_toggle_fullscreen(X11State&) {
-    // Full screen is not offered yet: Alt+Enter and a foreign window size leave the window as it is.
-}
-
-void x11_restore_display_mode(X11State&) {
-    // Nothing to restore while the display size is never switched.
 }
