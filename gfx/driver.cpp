@@ -9,6 +9,20 @@ namespace {
 void null_lock() {}
 void null_unlock() {}
 
+// What the null driver's pointer query answers; there is no window, so a test decides.
+struct NullPointer {
+    bool valid = false;
+    int x = 0, y = 0, wheel = 0, buttons = 0;
+};
+NullPointer null_pointer;
+
+int null_query_pointer(int* x, int* y, int* wheel, int* buttons, int* confined) {
+    if (!null_pointer.valid) return -1;
+    *x = null_pointer.x, *y = null_pointer.y, *wheel = null_pointer.wheel, *buttons = null_pointer.buttons;
+    *confined = 0;
+    return 0;
+}
+
 // The drivers set-mode tries, in order, as the program installed them. The null driver is not tried: only
 // KORVID or flags -1 choose it.
 std::span<const DriverChoice> builtin_drivers;
@@ -40,13 +54,17 @@ const ScreenDriver null_driver = {
     .unlock = null_unlock,
     .set_palette_entry = nullptr,
     .wait_retrace = nullptr,
-    .query_pointer = nullptr,
+    .query_pointer = null_query_pointer,
     .set_pointer = nullptr,
     .set_caption = nullptr,
     .move_window = nullptr,
     .list_sizes = nullptr,
     .present = nullptr,
 };
+
+void null_driver_set_pointer(bool valid, int x, int y, int wheel, int buttons) {
+    null_pointer = {valid, x, y, wheel, buttons};
+}
 
 std::span<const DriverChoice> gfx_drivers() {
     return installed_drivers.empty() ? builtin_drivers : installed_drivers;

@@ -52,8 +52,12 @@ struct DriverChoice {
     int (*query_desktop)(int* width, int* height, int* depth, int* refresh_rate) = nullptr;
 };
 
-// Shows nothing; the mode exists in memory only. Its only operations are an empty lock and unlock.
+// Shows nothing; the mode exists in memory only. Its operations are an empty lock and unlock and a pointer
+// query that answers what null_driver_set_pointer last set.
 extern const ScreenDriver null_driver;
+// Steers the null driver's query_pointer: while valid it returns 0 with these values (confined 0), else -1.
+// Starts invalid. Not thread-safe: set it between frames.
+void null_driver_set_pointer(bool valid, int x, int y, int wheel, int buttons);
 
 // The drivers in the order the selection tries them. Adding a driver is one entry in this list
 // (gfx/driver.cpp).

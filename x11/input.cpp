@@ -1,0 +1,133 @@
+// The key queue, the pointer query and the frame pause, as the dashboard polls them.
+#include "x11/input.h"
+
+#include <cerrno>
+#include <sys/select.h>
+
+#include "gfx/screen.h"
+#include "rt/files.h"
+
+namespace {
+
+// A key-interruptible sleep looks at the queue this often.
+constexpr int32_t KEY_CHECK_INTERVAL_MS = 50;
+// Below this a key-interruptible sleep is one plain pause.
+constexpr int32_t CHECKED_SLEEP_MIN_MS = 100;
+
+void select_pause(int32_t milliseconds) {
+    if (milliseconds <= 0) return;
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    // Linux leaves the time still to go in the timeout, so a signal does not cut the pause short.
+    while (select(0, nullptr, nullptr, nullptr, &timeout) < 0 && errno == EINTR) {
+    }
+}
+
+bool take_key_posted() {
+    gfx_lock();
+    KeyQueue& queue = key_queue();
+    const bool posted = queue.key_posted;
+    queue.key_posted = false;
+    gfx_unlock(1, 0);
+    return posted;
+}
+
+void store(int64_t* out, int value) {
+    if (out) *out = value;
+}
+
+} // namespace
+
+KeyQueue& key_queue() {
+    static KeyQueue queue;
+    return queue;
+}
+
+void post_key(KeyQueue& queue, int32_t code) {
+    queue.slots[queue.write_pos] = code;
+    queue.write_pos = static_cast<uint8_t>((queue.write_pos + 1) % KEY_QUEUE_SLOTS);
+    // Full: the oldest code makes room.
+    if (queue.write_pos == queue.read_pos)
+        queue.read_pos = static_cast<uint8_t>((queue.read_pos + 1) % KEY_QUEUE_SLOTS);
+    queue.key_posted = true;
+}
+
+int32_t next_key(KeyQueue& queue) {
+    int32_t code = 0;
+    if (queue.read_pos != queue.write_pos) {
+        code = queue.slots[queue.read_pos];
+        queue.read_pos = static_cast<uint8_t>((queue.read_pos + 1) % KEY_QUEUE_SLOTS);
+    }
+    queue.key_posted = false;
+    return code;
+}
+
+void post_key(int32_t code) {
+    post_key(key_queue(), code);
+}
+
+int32_t next_key() {
+    gfx_lock();
+    const int32_t code = next_key(key_queue());
+    gfx_unlock(1, 0);
+    return code;
+}
+
+std::string input_read_key() {
+    // Without a mode the keys would come from the text console, which this program does not read.
+    if (!gfx_screen()) return {};
+    const int32_t code = next_key();
+    if (code <= 0) return {};
+    if (code <= 255) return std::string(1, static_cast<char>(code));
+    return {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF)};
+}
+
+void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, int64_t* confined) {
+    int px = -1, py = -1, pwheel = -1, pbuttons = -1, pconfined = -1;
+    int result = -1;
+    if (ScreenContext* screen = gfx_screen()) {
+        gfx_lock();
+        if (screen->driver && screen->driver->query_pointer)
+            result = screen->driver->query_pointer(&px, &py, &pwheel, &pbuttons, &pconfined);
+        gfx_unlock(1, 0);
+    }
+    if (result != 0) px = py = pwheel = pbuttons = pconfined = -1;
+    store(x, px), store(y, py), store(wheel, pwheel), store(buttons, pbuttons), store(confined, pconfined);
+    rt_set_error(result == 0 ? RT_OK : RT_NOT_ALLOWED);
+}
+
+SleepSteps system_sleep_steps() {
+    return {.pause = select_pause, .key_check = take_key_posted};
+}
+
+void rt_sleep_with(int32_t milliseconds, int32_t flag, bool mode_open, const SleepSteps& steps) {
+    if (flag != 0 && flag != 1) {
+        rt_set_error(RT_NOT_ALLOWED);
+        return;
+    }
+    rt_set_error(RT_OK);
+    if (flag == 1 || !mode_open) {
+        // Without a mode no key can arrive, so there is nothing to wait for.
+        if (milliseconds > 0) steps.pause(milliseconds);
+        return;
+    }
+    if (milliseconds == -1) {
+        while (!steps.key_check()) steps.pause(KEY_CHECK_INTERVAL_MS);
+        return;
+    }
+    if (milliseconds < CHECKED_SLEEP_MIN_MS) {
+        if (milliseconds > 0) steps.pause(milliseconds);
+        return;
+    }
+    int32_t remaining = milliseconds;
+    while (remaining > KEY_CHECK_INTERVAL_MS) {
+        if (steps.key_check()) return;
+        steps.pause(KEY_CHECK_INTERVAL_MS);
+        remaining -= KEY_CHECK_INTERVAL_MS;
+    }
+    // The last 1 to 50 ms are not checked: a key posted now ends the next sleep instead.
+    steps.pause(remaining);
+}
+
+void rt_sleep(int32_t milliseconds, int32_t flag) {
+    rt_sleep_with(milliseconds, flag, gfx_screen() != nullptr, system_sleep_steps());
+}
