@@ -6,7 +6,7 @@
 #include <X11/Xlib.h>
 
 void x11_install_error_handlers();
-// The display whose name the messages use.
+// The driver's own connection: its errors end the process, and its name is the one the messages use.
 void x11_remember_display(Display* display);
 void x11_forget_display(Display* display);
 

@@ -152,7 +152,8 @@ bool x11_window_setup(X11State& x) {
     if (fullscreen) {
         if (!shm || !x11_switch_display(x)) return false;
         unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
-        XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
+        // The drawing window is already a child of the full-screen window: reparenting it again would unmap
+        // it for a moment and so release the pointer grab just taken.
         XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
         XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
         x.y_offset = (x.fullscreen_height - x.height) / 2;

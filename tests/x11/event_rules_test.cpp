@@ -89,3 +89,40 @@ TEST(EventRules, MotionDecidesInsideAndReportsOnlyWithFocus) {
 }
 
 } // namespace
+
+#include "x11/mode_choice.h"
+
+namespace {
+
+TEST(ModeChoice, RoundedHeight) {
+    struct Case {
+        int height, rounded;
+    };
+    for (Case c : {Case{200, 240}, Case{239, 240}, Case{240, 480}, Case{600, 768}, Case{1000, 1024},
+                   Case{1023, 1024}, Case{1024, 1024}, Case{1200, 1200}})
+        EXPECT_EQ(rounded_height(c.height), c.rounded) << c.height;
+}
+
+TEST(ModeChoice, FirstListedSizeOfTheModeOrItsRoundedHeight) {
+    const DisplaySize usual[] = {{1024, 768}, {800, 600}, {800, 768}, {640, 480}, {800, 240}, {800, 200}};
+    const DisplaySize taller_first[] = {{800, 768}, {800, 600}};
+    struct Case {
+        std::span<const DisplaySize> sizes;
+        int width, height, index;
+    };
+    for (Case c : {Case{usual, 800, 600, 1}, Case{taller_first, 800, 600, 0}, Case{usual, 800, 200, 4},
+                   Case{usual, 1024, 768, 0}, Case{usual, 640, 400, 3}, Case{usual, 800, 1200, -1},
+                   Case{usual, 801, 600, -1}, Case{{}, 800, 600, -1}})
+        EXPECT_EQ(choose_fullscreen_size(c.sizes, c.width, c.height), c.index) << c.width << "x" << c.height;
+}
+
+TEST(ModeChoice, RequestedRateOnlyWhenTheSizeOffersIt) {
+    const short rates[] = {60, 75, 85};
+    EXPECT_EQ(choose_rate(rates, 75), 75);
+    EXPECT_EQ(choose_rate(rates, 70), 0);
+    EXPECT_EQ(choose_rate(rates, 0), 0);
+    EXPECT_EQ(choose_rate(rates, -60), 0);
+    EXPECT_EQ(choose_rate({}, 60), 0);
+}
+
+} // namespace

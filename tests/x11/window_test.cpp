@@ -240,6 +240,122 @@ TEST_F(WindowTest, PointerAndButtonsReadLiveWhileInsideWithFocus) {
     EXPECT_EQ(buttons, -1);
 }
 
+// Full screen needs a server whose screen size fits the mode; the process's DISPLAY names it meanwhile.
+class FullScreenTest : public WindowTest {
+  protected:
+    void use_server(const std::string& geometry) {
+        own = start_xvfb(geometry);
+        ASSERT_GT(own.pid, 0);
+        setenv("DISPLAY", display_name(own).c_str(), 1);
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        observer = nullptr;
+        setenv("DISPLAY", display_name(shared_server).c_str(), 1);
+        stop_xvfb(own);
+    }
+    Window parent_of(Window w) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(observer, w, &root, &parent, &children, &count);
+        if (children) XFree(children);
+        return parent;
+    }
+    bool full_screen() {
+        XWindowAttributes a{};
+        XGetWindowAttributes(observer, parent_of(window), &a);
+        return a.override_redirect && a.x == 0 && a.y == 0 && a.width == 800 && a.height == 240;
+    }
+    bool windowed() { return parent_of(window) == x11_frame_window(); }
+    // The picture y_offset rows down in the drawing window.
+    std::string compare_picture(int y_offset) {
+        XImage* image = XGetImage(observer, window, 0, y_offset, static_cast<unsigned>(screen->width),
+                                  static_cast<unsigned>(screen->height), AllPlanes, ZPixmap);
+        if (!image) return "no image";
+        const auto* pixels = reinterpret_cast<const uint32_t*>(screen->visible_pixels);
+        std::string difference;
+        for (int y = 0; y < screen->height && difference.empty(); ++y)
+            for (int x = 0; x < screen->width && difference.empty(); ++x)
+                if ((XGetPixel(image, x, y) & 0xFFFFFF) != (pixels[y * screen->width + x] & 0xFFFFFF))
+                    difference = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+        XDestroyImage(image);
+        return difference;
+    }
+    bool grabbed_by_someone() {
+        Window root = DefaultRootWindow(observer);
+        int pointer =
+            XGrabPointer(observer, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+        int keyboard = XGrabKeyboard(observer, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (pointer == GrabSuccess) XUngrabPointer(observer, CurrentTime);
+        if (keyboard == GrabSuccess) XUngrabKeyboard(observer, CurrentTime);
+        XSync(observer, False);
+        return pointer == AlreadyGrabbed && keyboard == AlreadyGrabbed;
+    }
+    bool keys_released() {
+        gfx_lock();
+        bool all_up = std::all_of(std::begin(screen->key_state), std::end(screen->key_state),
+                                  [](uint8_t k) { return k == 0; });
+        gfx_unlock(1, 0);
+        return all_up;
+    }
+    XvfbServer own;
+};
+
+TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBack) {
+    use_server("800x240x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x33);
+    focus();
+    xdotool("key alt+Return");
+    ASSERT_TRUE(eventually([&] { return full_screen(); }));
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(20)).empty(); })) << difference;
+    EXPECT_TRUE(grabbed_by_someone());
+
+    xdotool("key alt+Return");
+    ASSERT_TRUE(eventually([&] { return windowed(); }));
+    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0)).empty(); })) << difference;
+    EXPECT_FALSE(grabbed_by_someone());
+    EXPECT_TRUE(eventually([&] { return keys_released(); }));
+    focus();
+    xdotool("key z");
+    EXPECT_EQ(read_key_within_deadline(), "z"); // Alt+Enter posted nothing before it
+}
+
+TEST_F(FullScreenTest, WithoutAFittingSizeTheWindowComesBack) {
+    use_server("1024x768x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x44);
+    focus();
+    xdotool("key alt+Return");
+    // The failed attempt maps the full-screen window for a moment; afterwards the picture is windowed.
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
+        << difference;
+    EXPECT_FALSE(grabbed_by_someone());
+}
+
+TEST_F(FullScreenTest, APointerGrabElsewhereRefusesTheSwitchInBoundedTime) {
+    use_server("800x240x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x55);
+    focus();
+    Display* holder = XOpenDisplay(nullptr);
+    ASSERT_NE(holder, nullptr);
+    ASSERT_EQ(XGrabPointer(holder, DefaultRootWindow(holder), False, 0, GrabModeAsync, GrabModeAsync, None,
+                           None, CurrentTime),
+              GrabSuccess);
+    XSync(holder, False);
+    xdotool("key alt+Return");
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
+        << difference;
+    // The frame loop's lock is free again: the presenter gave up instead of holding it.
+    gfx_lock();
+    gfx_unlock(1, 0);
+    XCloseDisplay(holder);
+}
+
 // Processes that use the driver and are watched from outside.
 struct Child {
     pid_t pid = -1;
