@@ -316,6 +316,34 @@ TEST_F(PanelTest, PingGraphWithScaleLabels) {
     EXPECT_TRUE(region_is(751, t + 1, 799, t + 45, WHITE));
 }
 
+// Each segment runs from sample k back to sample k - 1; a line's pixels depend on its direction, so the
+// curve is compared with one drawn that way, in the rows only the curve reaches.
+TEST_F(PanelTest, CurveSegmentsRunBackToThePreviousSample) {
+    ServerRecord& r = add("alpha");
+    for (int k = 1; k <= HISTORY_LENGTH; ++k) r.ping_history[k] = 160 + (k * 13) % 31 + (k % 2) * 0.5;
+    r.ping_history[7] = 190;
+    r.ping_history[100] = 150; // its dashed line below the rows compared
+    r.http_target = "127.0.0.1:8089"; // no scale labels in the way
+    frame();
+    const int x1 = 453, x2 = 700, y1 = 1, y2 = 45;
+    std::vector<uint32_t> drawn;
+    for (int y = y1; y <= y2; ++y)
+        for (int x = x1; x <= x2; ++x) drawn.push_back(pixel(x, y));
+    gfx_line(nullptr, 401, 1, 799, 196, WHITE, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+    for (int k = 2; k <= HISTORY_LENGTH; ++k)
+        gfx_line(nullptr, static_cast<float>(450 + 3 * k), static_cast<float>(196 - r.ping_history[k]),
+                 static_cast<float>(447 + 3 * k), static_cast<float>(196 - r.ping_history[k - 1]), GREEN,
+                 LINE_MODE_LINE, LINE_SOLID, 0);
+    std::size_t i = 0;
+    for (int y = y1; y <= y2; ++y)
+        for (int x = x1; x <= x2; ++x, ++i)
+            if (drawn[i] != pixel(x, y)) {
+                ADD_FAILURE() << "first wrong pixel (" << x << ", " << y << "): expected " << hex(pixel(x, y))
+                              << ", actual " << hex(drawn[i]);
+                return;
+            }
+}
+
 TEST_F(PanelTest, PingAndHttpGraphs) {
     fill_histories(add("alpha"), true);
     frame();
@@ -438,6 +466,22 @@ TEST_F(PanelTest, HostDownNotice) {
     EXPECT_TRUE(tools.calls().empty()) << "a host that is down is never probed";
 }
 
+// The rows of missing ports count on from the last non-empty port line, not from the number of lines.
+TEST_F(PanelTest, MissingPortsFollowTheLastPortLine) {
+    ServerRecord& r = add("alpha");
+    r.nmap_lines[3] = "25/tcp    open   smtp";
+    r.nmap_lines[5] = "80/tcp    open   http";
+    r.expected_ports[2] = "443/tcp"; // entry 1 empty: always present
+    r.expected_ports[4] = "25";
+    r.expected_ports[6] = "993";
+    frame();
+    EXPECT_TRUE(region_is(70, 66, 299, 196, BACKGROUND,
+                          {{70, 97, "25/tcp    open   smtp", LIGHT},
+                           {70, 127, "80/tcp    open   http", LIGHT},
+                           {70, 142, "443/tcp fehlt", WARNING},
+                           {70, 157, "993 fehlt", WARNING}}));
+}
+
 // Missing ports follow the last non-empty port line; past row 9 they run into the next panel, which covers
 // them only where it draws.
 TEST_F(PanelTest, MissingPortsRunIntoTheNextPanel) {
@@ -475,7 +519,7 @@ TEST_F(PanelTest, ReadOutPicksTheSampleUnderThePointer) {
         SCOPED_TRACE("pointer " + std::to_string(c.x) + ", " + std::to_string(c.y));
         point(c.x, c.y);
         frame();
-        for (int m = 2; m <= 100; ++m) {
+        for (int m = 1; m <= 100; ++m) {
             const bool marked = pixel(450 + 3 * m, 190) == RULE;
             EXPECT_EQ(marked, m == c.m) << "marker of sample " << m;
         }
