@@ -67,10 +67,14 @@ bool under_pointer(const DashboardState& state, const HitArea& area) {
            state.mouse_y < area.bottom;
 }
 
+struct Rect {
+    float x1, y1, x2, y2;
+};
+
 struct Button {
-    float x1, y1, x2, y2; // face
-    float lit_y2;         // lower edge of the face under the pointer
     std::string_view label;
+    Rect face;
+    float lit_y2; // lower edge of the face under the pointer
     float label_x, label_y;
     HitArea hit;
     double delay; // seconds since the last accepted click on any button
@@ -79,11 +83,11 @@ struct Button {
 // Draws the face and the label, lit while the pointer is on the button. True when the left button alone is
 // down on it and its delay has passed; the caller acts and then calls accept_click.
 bool button(const DashboardState& state, const Button& b) {
-    filled_box(b.x1, b.y1, b.x2, b.y2, BUTTON_FACE);
+    filled_box(b.face.x1, b.face.y1, b.face.x2, b.face.y2, BUTTON_FACE);
     set_colour(LIGHT);
     text(b.label, b.label_x, b.label_y);
     if (!under_pointer(state, b.hit)) return false;
-    filled_box(b.x1, b.y1, b.x2, b.lit_y2, LIGHT);
+    filled_box(b.face.x1, b.face.y1, b.face.x2, b.lit_y2, LIGHT);
     set_colour(DARK);
     text(b.label, b.label_x, b.label_y);
     return state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
@@ -103,20 +107,14 @@ void open_session(const ServerRecord& record, const DashboardState& state, std::
     rt_shell(session_command(state.terminal_command, session, record.name));
 }
 
-void session_button(const ServerRecord& record, DashboardState& state, float row, bool ftp) {
-    const int64_t r = static_cast<int64_t>(row);
-    const Button b{300,
-                   row,
-                   390,
-                   row + (ftp ? 13.0f : 14.0f),
-                   row + 14,
-                   ftp ? "FTP-Client" : "SSH-Client",
-                   306,
-                   row,
-                   HitArea{300, r, 390, r + 14},
-                   SESSION_DELAY};
+// A port line's session button; the FTP face ends one row higher than the SSH face until it is lit.
+void session_button(const ServerRecord& record, DashboardState& state, float row, float face_height,
+                    std::string_view label, std::string_view session) {
+    const auto r = static_cast<int64_t>(row);
+    const Button b(label, Rect{300, row, 390, row + face_height}, row + 14, 306, row,
+                   HitArea{300, r, 390, r + 14}, SESSION_DELAY);
     if (!button(state, b)) return;
-    open_session(record, state, ftp ? FTP_SESSION : SSH_SESSION);
+    open_session(record, state, session);
     accept_click(state);
 }
 
@@ -219,18 +217,15 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
     const int64_t hit_top = top, hit_bottom = top + 19;
 
     // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
-    const Button reload{
-        0,           t + 1, 100, t + 19, t + 19, "Neuladen", 20, t + 3, HitArea{20, hit_top, 100, hit_bottom},
-        RELOAD_DELAY};
+    const Button reload("Neuladen", Rect{0, t + 1, 100, t + 19}, t + 19, 20, t + 3,
+                        HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY);
     if (button(state, reload)) {
         probe_lookup_and_scan(record);
         accept_click(state);
     }
     const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
-    const Button interval{120,           t + 1,  230,
-                          t + 19,        t + 19, interval_label,
-                          128,           t + 3,  HitArea{120, hit_top, 230, hit_bottom},
-                          INTERVAL_DELAY};
+    const Button interval(interval_label, Rect{120, t + 1, 230, t + 19}, t + 19, 128, t + 3,
+                          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY);
     if (button(state, interval)) {
         record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
         accept_click(state);
@@ -251,8 +246,8 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
         const std::string& port_line = record.nmap_lines[i];
         set_colour(LIGHT);
         if (!port_line.empty()) text(port_line, 70, r);
-        if (port_line.starts_with("21/tcp")) session_button(record, state, r, true);
-        if (port_line.starts_with("22/tcp")) session_button(record, state, r, false);
+        if (port_line.starts_with("21/tcp")) session_button(record, state, r, 13, "FTP-Client", FTP_SESSION);
+        if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
         if (!port_line.empty()) row = static_cast<uint8_t>(i);
     }
 
