@@ -322,24 +322,25 @@ TEST_F(PanelTest, CurveSegmentsRunBackToThePreviousSample) {
     ServerRecord& r = add("alpha");
     for (int k = 1; k <= HISTORY_LENGTH; ++k) r.ping_history[k] = 160 + (k * 13) % 31 + (k % 2) * 0.5;
     r.ping_history[7] = 190;
-    r.ping_history[100] = 150; // its dashed line below the rows compared
+    r.ping_history[100] = 150;        // its dashed line below the rows compared
     r.http_target = "127.0.0.1:8089"; // no scale labels in the way
     frame();
+    // The reference: the same segments drawn right to left on white paper.
     const int x1 = 453, x2 = 700, y1 = 1, y2 = 45;
-    std::vector<uint32_t> drawn;
-    for (int y = y1; y <= y2; ++y)
-        for (int x = x1; x <= x2; ++x) drawn.push_back(pixel(x, y));
-    gfx_line(nullptr, 401, 1, 799, 196, WHITE, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+    gfx_line(nullptr, x1, y1, x2, y2, WHITE, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
     for (int k = 2; k <= HISTORY_LENGTH; ++k)
         gfx_line(nullptr, static_cast<float>(450 + 3 * k), static_cast<float>(196 - r.ping_history[k]),
                  static_cast<float>(447 + 3 * k), static_cast<float>(196 - r.ping_history[k - 1]), GREEN,
                  LINE_MODE_LINE, LINE_SOLID, 0);
+    std::vector<uint32_t> reference;
+    for (int y = y1; y <= y2; ++y)
+        for (int x = x1; x <= x2; ++x) reference.push_back(pixel(x, y));
+    frame();
     std::size_t i = 0;
     for (int y = y1; y <= y2; ++y)
         for (int x = x1; x <= x2; ++x, ++i)
-            if (drawn[i] != pixel(x, y)) {
-                ADD_FAILURE() << "first wrong pixel (" << x << ", " << y << "): expected " << hex(pixel(x, y))
-                              << ", actual " << hex(drawn[i]);
+            if (reference[i] != pixel(x, y)) {
+                ADD_FAILURE() << wrong_pixel(x, y, reference[i], pixel(x, y)).message();
                 return;
             }
 }
