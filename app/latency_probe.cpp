@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::string_view TIME_MARK = "time=";
 constexpr std::string_view TOTAL_LOSS = "100% packet loss";
+// httping's own words for total loss.
+constexpr std::string_view HTTP_TOTAL_LOSS = "100.00% failed";
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
@@ -27,7 +29,8 @@ void run_latency_probe(ServerRecord& record, const std::string& command,
         rt_line_input(n, line);
         if (line.find(TIME_MARK) != std::string::npos) {
             push_sample(history, times, parse_time_value(line), rt_time_string());
-        } else if (line.find(TOTAL_LOSS) != std::string::npos) {
+        } else if (line.find(TOTAL_LOSS) != std::string::npos ||
+                   line.find(HTTP_TOTAL_LOSS) != std::string::npos) {
             record.up = 0;
         }
     }
@@ -46,7 +49,9 @@ std::string http_command(const ServerRecord& record, std::string_view proxy) {
         command += " -x ";
         command += proxy;
     }
-    command += " -c 1";
+    // The frame waits for the probe: httping's own timeout and interval keep a dropped request to 2 s and
+    // an answered one from waiting a second after its reply.
+    command += " -c 1 -t 2 -i 0.01";
     return command;
 }
 

@@ -19,7 +19,8 @@
 void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::string, HISTORY_SLOTS>& times,
                  double sample, std::string stamp);
 
-// Each runs its tool once, adds one sample per "time=" line and clears up on "100% packet loss".
+// Each runs its tool once, adds one sample per "time=" line and clears up on total loss ("100% packet loss",
+// or httping's "100.00% failed").
 // A text the shell could misread runs nothing.
 void probe_ping(ServerRecord& record);
 void probe_http(ServerRecord& record, std::string_view proxy);

@@ -2,8 +2,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "app/server_table.h"
+
+// The clock the panel reads for click delays and probe schedules, in seconds since the epoch. rt_timer
+// unless a test steers it.
+using PanelClock = double (*)();
+extern PanelClock panel_clock;
+
+// What the FTP and SSH buttons run inside the terminal; the host follows directly.
+inline constexpr std::string_view FTP_SESSION = "ftp -nv ";
+inline constexpr std::string_view SSH_SESSION = "ssh -X root@";
+
+// The terminal command, a blank, and the session with the host in double quotes.
+[[nodiscard]] std::string session_command(std::string_view terminal_command, std::string_view session,
+                                          std::string_view host);
 
 // Draws the panel of record with its top edge at y = top, acts on clicks and runs the latency probes that
 // are due. Runs between gfx_lock and gfx_unlock, on the main thread.

@@ -4,6 +4,8 @@
 //   build-*/bench/blit_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_report.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,37 +96,6 @@ void BM_blit_32_to_24(benchmark::State& state) {
 }
 BENCHMARK(BM_blit_32_to_24);
 
-// Collects each benchmark's time (the median when repeated) to print the ratios after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    // Colours only on a terminal, so that the output can be piped and parsed.
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    std::map<std::string, double> times; // nanoseconds per iteration
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            const std::string name = r.run_name.function_name;
-            const double ns = r.GetAdjustedRealTime() *
-                              benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
-                              benchmark::GetTimeUnitMultiplier(r.time_unit);
-            if (r.run_type == Run::RT_Iteration && !medians.count(name)) times[name] = ns;
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-                times[name] = ns;
-                medians[name] = true;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-  private:
-    std::map<std::string, bool> medians;
-};
-
-void print_ratio(const RatioReporter& r, const char* what, const char* slow, const char* fast,
-                 const char* limit) {
-    if (!r.times.count(slow) || !r.times.count(fast)) return;
-    std::printf("%-48s %6.2f   (%s)\n", what, r.times.at(slow) / r.times.at(fast), limit);
-}
-
 void print_per_pixel(const RatioReporter& r, const char* what, const char* name) {
     if (!r.times.count(name)) return;
     std::printf("%-48s %6.2f ns/pixel\n", what, r.times.at(name) / PIXELS);
@@ -133,22 +104,8 @@ void print_per_pixel(const RatioReporter& r, const char* what, const char* name)
 } // namespace
 
 int main(int argc, char** argv) {
-    // A shared machine changes speed for seconds at a time; repetitions of all benchmarks in random order
-    // give each ratio's two sides the same mix. Flags given on the command line come later and win.
-    std::vector<char*> args = {argv[0]};
-    char repetitions[] = "--benchmark_repetitions=9";
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char aggregates[] = "--benchmark_report_aggregates_only=true";
-    args.push_back(repetitions);
-    args.push_back(interleave);
-    args.push_back(aggregates);
-    args.insert(args.end(), argv + 1, argv + argc);
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n");
+    if (!run_ratio_benchmarks(argc, argv, reporter)) return 1;
     print_ratio(reporter, "32->32 blit of 1200 dirty lines / memcpy", "BM_blit_32_to_32", "BM_memcpy_frame",
                 "at most 1.1");
     print_per_pixel(reporter, "32->16 blit, 800x1200", "BM_blit_32_to_16");

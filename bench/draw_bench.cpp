@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "bench/text_reference.h"
 #include "gfx/fonts.h"
 #include "gfx/line.h"
@@ -203,54 +204,11 @@ void BM_frame(benchmark::State& state) {
 }
 BENCHMARK(BM_frame);
 
-// Collects each benchmark's time (the median when repeated) to print the ratios after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    // Colours only on a terminal, so that the output can be piped and parsed.
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            const std::string name = r.run_name.function_name;
-            if (r.run_type == Run::RT_Iteration && !medians.count(name))
-                times[name] = r.GetAdjustedRealTime();
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-                times[name] = r.GetAdjustedRealTime();
-                medians[name] = true;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-  private:
-    std::map<std::string, bool> medians;
-};
-
-void print_ratio(const RatioReporter& r, const char* what, const char* slow, const char* fast,
-                 const char* limit) {
-    if (!r.times.count(slow) || !r.times.count(fast)) return;
-    std::printf("%-44s %6.2f   (%s)\n", what, r.times.at(slow) / r.times.at(fast), limit);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // A shared machine changes speed for seconds at a time; repetitions of all benchmarks in random order
-    // give each ratio's two sides the same mix. Flags given on the command line come later and win.
-    std::vector<char*> args = {argv[0]};
-    char repetitions[] = "--benchmark_repetitions=9";
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char aggregates[] = "--benchmark_report_aggregates_only=true";
-    args.push_back(repetitions);
-    args.push_back(interleave);
-    args.push_back(aggregates);
-    args.insert(args.end(), argv + 1, argv + argc);
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n");
+    if (!run_ratio_benchmarks(argc, argv, reporter)) return 1;
     print_ratio(reporter, "filled box 800x1200 / memset of its bytes", "BM_filled_box_screen",
                 "BM_memset_screen", "at most 1.2");
     print_ratio(reporter, "reference text / gfx_draw_text, 4000 glyphs", "BM_text_reference", "BM_text",

@@ -23,12 +23,9 @@ int null_query_pointer(int* x, int* y, int* wheel, int* buttons, int* confined) 
     return 0;
 }
 
-// The drivers set-mode tries, in order; a new driver is one more entry here, e.g.
-// {&x11_driver, x11_query_desktop}. The null driver is not tried: only KORVID or flags -1 choose it.
-constexpr DriverChoice builtin_drivers[] = {
-    {nullptr, nullptr}, // keeps the list non-empty; entries without a table are skipped
-};
-
+// The drivers set-mode tries, in order, as the program installed them. The null driver is not tried: only
+// KORVID or flags -1 choose it.
+std::span<const DriverChoice> builtin_drivers;
 std::span<const DriverChoice> installed_drivers;
 
 bool same_name(const char* a, const char* b) {
@@ -70,7 +67,11 @@ void null_driver_set_pointer(bool valid, int x, int y, int wheel, int buttons) {
 }
 
 std::span<const DriverChoice> gfx_drivers() {
-    return installed_drivers.empty() ? std::span<const DriverChoice>(builtin_drivers) : installed_drivers;
+    return installed_drivers.empty() ? builtin_drivers : installed_drivers;
+}
+
+void gfx_set_builtin_drivers(std::span<const DriverChoice> drivers) {
+    builtin_drivers = drivers;
 }
 
 void gfx_use_drivers(std::span<const DriverChoice> drivers) {

@@ -65,6 +65,9 @@ void null_driver_set_pointer(bool valid, int x, int y, int wheel, int buttons);
 // Replaces the list the selection and the desktop query use (tests install recording drivers); an empty
 // span restores the built-in list.
 void gfx_use_drivers(std::span<const DriverChoice> drivers);
+// Sets the built-in list: the platform drivers the program links, installed once at start-up before any
+// mode opens (x11_install_driver). The graphics screen itself knows no platform.
+void gfx_set_builtin_drivers(std::span<const DriverChoice> drivers);
 
 // Runs the selection for the mode already installed as gfx_screen(): KORVID (or flags -1) choosing the null
 // driver, the sweeps, each driver tried with the requested rate and then with rate 0, close after every

@@ -2,22 +2,49 @@
 #include "rt/files.h"
 
 #include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
 enum class Device : unsigned char { none, file, pipe };
 
+using Clock = std::chrono::steady_clock;
+
+// A command's output, read through a buffer of our own so that no read waits past the command's deadline.
+struct PipeReader {
+    int fd = -1;
+    pid_t pid = -1; // leader of the command's own process group
+    Clock::time_point deadline;
+    std::size_t total = 0; // bytes taken from the command so far
+    std::size_t pos = 0, len = 0;
+    bool ended = false; // no more bytes will be taken
+    char buffer[4096];
+};
+
 struct FileEntry {
     Device device = Device::none;
-    std::FILE* stream = nullptr;
-    long long size = 0; // bytes at the time of opening; files only
+    std::FILE* stream = nullptr;      // files
+    std::unique_ptr<PipeReader> pipe; // pipes
+    long long size = 0;               // bytes at the time of opening; files only
 };
 
 // Entry i belongs to number i; entry 0 (the console) is never handed out.
 std::array<FileEntry, MAX_FILE_NUMBER + 1> file_table{};
 int last_error = RT_OK;
+int pipe_time_limit_ms = PIPE_TIME_LIMIT_MS;
+std::size_t pipe_byte_limit = PIPE_BYTE_LIMIT;
 
 FileEntry* open_entry(int number) {
     if (number < 1 || number > MAX_FILE_NUMBER) return nullptr;
@@ -27,6 +54,79 @@ FileEntry* open_entry(int number) {
 
 bool number_usable_for_open(int number) {
     return number >= 1 && number <= MAX_FILE_NUMBER && file_table[number].device == Device::none;
+}
+
+// Ends the command and everything it started.
+void stop_command(PipeReader& p) {
+    if (p.pid > 0) ::kill(-p.pid, SIGKILL);
+}
+
+// Refills the buffer; false at the end of the output, after the deadline, or past the byte limit. A command
+// that prints forever, never ends or floods us is cut off there and reads as ended.
+bool fill(PipeReader& p) {
+    if (p.ended) return false;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(p.deadline - Clock::now()).count();
+        pollfd ready{p.fd, POLLIN, 0};
+        int polled = left > 0 ? ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0 && left > 1000) continue;
+        if (polled <= 0) break;
+        ssize_t n = ::read(p.fd, p.buffer, sizeof p.buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            p.ended = true;
+            return false;
+        }
+        p.pos = 0;
+        p.len = static_cast<std::size_t>(n);
+        p.total += p.len;
+        if (p.total > pipe_byte_limit) break;
+        return true;
+    }
+    p.ended = true;
+    stop_command(p);
+    return false;
+}
+
+int next_byte(FileEntry& e) {
+    if (e.device == Device::file) return getc_unlocked(e.stream);
+    PipeReader& p = *e.pipe;
+    if (p.pos == p.len && !fill(p)) return EOF;
+    return static_cast<unsigned char>(p.buffer[p.pos++]);
+}
+
+bool at_end(FileEntry& e) {
+    if (e.device == Device::file) {
+        if (std::feof(e.stream)) return true;
+        int c = std::getc(e.stream);
+        if (c == EOF) return true;
+        std::ungetc(c, e.stream);
+        return false;
+    }
+    PipeReader& p = *e.pipe;
+    return p.pos == p.len && !fill(p);
+}
+
+// Waits for the command, but not past its deadline: then it is ended.
+void reap(PipeReader& p) {
+    if (p.fd >= 0) ::close(p.fd);
+    p.fd = -1;
+    if (p.pid <= 0) return;
+    useconds_t pause = 100;
+    for (;;) {
+        pid_t done = ::waitpid(p.pid, nullptr, WNOHANG);
+        if (done == p.pid || (done < 0 && errno != EINTR)) break;
+        if (Clock::now() >= p.deadline) {
+            stop_command(p);
+            while (::waitpid(p.pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        ::usleep(pause);
+        pause = std::min<useconds_t>(pause * 2, 10000);
+    }
+    p.pid = -1;
 }
 
 } // namespace
@@ -62,28 +162,53 @@ int rt_open_file(std::string_view path, int number) {
     f = std::freopen(p.c_str(), "re", f);
     if (!f) return last_error = RT_CANNOT_OPEN;
     std::setvbuf(f, nullptr, _IOFBF, 8192);
-    file_table[number] = FileEntry{Device::file, f, size};
+    file_table[number] = FileEntry{Device::file, f, nullptr, size};
     return last_error = RT_OK;
+}
+
+void rt_set_pipe_limits(int milliseconds, std::size_t bytes) {
+    pipe_time_limit_ms = milliseconds > 0 ? milliseconds : PIPE_TIME_LIMIT_MS;
+    pipe_byte_limit = bytes > 0 ? bytes : PIPE_BYTE_LIMIT;
 }
 
 int rt_open_pipe(std::string_view command, int number) {
     if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
     std::string cmd(command);
     std::fflush(nullptr); // buffered output must not be duplicated into the child
-    std::FILE* f = ::popen(cmd.c_str(), "re");
-    if (!f) return last_error = RT_CANNOT_OPEN;
-    file_table[number] = FileEntry{Device::pipe, f, 0};
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return last_error = RT_CANNOT_OPEN;
+    auto reader = std::make_unique<PipeReader>();
+    reader->fd = ends[0];
+    reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
+    // The command leads a process group of its own, so that cutting it off also ends what it started.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    char sh[] = "sh", dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, cmd.data(), nullptr};
+    int failed = ::posix_spawn(&reader->pid, "/bin/sh", &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(ends[1]);
+    if (failed) {
+        ::close(ends[0]);
+        return last_error = RT_CANNOT_OPEN;
+    }
+    file_table[number] = FileEntry{Device::pipe, nullptr, std::move(reader), 0};
     return last_error = RT_OK;
 }
 
 bool rt_eof(int number) {
     FileEntry* e = open_entry(number);
-    if (!e) return true;
-    if (std::feof(e->stream)) return true;
-    int c = std::getc(e->stream);
-    if (c == EOF) return true;
-    std::ungetc(c, e->stream);
-    return false;
+    return !e || at_end(*e);
 }
 
 void rt_line_input(int number, std::string& text) {
@@ -100,7 +225,7 @@ void rt_line_input(int number, std::string& text) {
         int n = 0;
         int c = 0;
         while (n < LINE_CHUNK - 1) {
-            c = getc_unlocked(e->stream);
+            c = next_byte(*e);
             if (c == EOF) break;
             chunk[n++] = static_cast<char>(c);
             if (c == '\n') break;
@@ -133,7 +258,7 @@ int rt_close(int number) {
     FileEntry* e = open_entry(number);
     if (!e) return last_error = RT_NOT_ALLOWED;
     if (e->device == Device::pipe)
-        ::pclose(e->stream); // waits for the command; its status is of no interest
+        reap(*e->pipe); // its status is of no interest
     else
         std::fclose(e->stream);
     *e = FileEntry{};

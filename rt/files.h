@@ -3,6 +3,7 @@
 // Not thread-safe: the table and the last-result code belong to the main thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,13 @@ void rt_set_error(int code);
 [[nodiscard]] int rt_free_file();
 // Opens a text file for input; backslashes in the path count as slashes. Returns the result code.
 int rt_open_file(std::string_view path, int number);
+// A command's output is read for at most this long and this many bytes; then the command and what it
+// started are ended and its output reads as ended. Closing waits for the command until the same deadline.
+inline constexpr int PIPE_TIME_LIMIT_MS = 60000;
+inline constexpr std::size_t PIPE_BYTE_LIMIT = 4 << 20;
+// Sets both limits for pipes opened later (tests use short ones); 0 restores the defaults above.
+void rt_set_pipe_limits(int milliseconds, std::size_t bytes);
+
 // Starts the command through the shell, unchanged, and reads its standard output. Returns the result code.
 int rt_open_pipe(std::string_view command, int number);
 // True when no more input can come; an invalid or free number is always at its end.

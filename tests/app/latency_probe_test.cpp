@@ -20,12 +20,12 @@ TEST(LatencyProbe, CommandLines) {
     record.name = "10.0.0.1";
     record.http_target = "web:8080";
     EXPECT_EQ(ping_command(record), "ping 10.0.0.1 -c 1 -W 1");
-    EXPECT_EQ(http_command(record, ""), "httping -h web:8080 -c 1");
-    EXPECT_EQ(http_command(record, "cache:80"), "httping -h web:8080 -x cache:80 -c 1");
+    EXPECT_EQ(http_command(record, ""), "httping -h web:8080 -c 1 -t 2 -i 0.01");
+    EXPECT_EQ(http_command(record, "cache:80"), "httping -h web:8080 -x cache:80 -c 1 -t 2 -i 0.01");
     record.name = "alpha  ";
     record.http_target = "alpha ";
     EXPECT_EQ(ping_command(record), "ping alpha   -c 1 -W 1");
-    EXPECT_EQ(http_command(record, "cache "), "httping -h alpha  -x cache  -c 1");
+    EXPECT_EQ(http_command(record, "cache "), "httping -h alpha  -x cache  -c 1 -t 2 -i 0.01");
 }
 
 TEST(LatencyProbe, PingSampleFromRealOutput) {
@@ -61,9 +61,9 @@ TEST(LatencyProbe, HttpCommandWithAndWithoutProxy) {
         double sample;
     };
     const Case cases[] = {
-        {"", "httping_127.txt", "httping [-h] [127.0.0.1:8089] [-c] [1]", 1.82},
+        {"", "httping_127.txt", "httping [-h] [127.0.0.1:8089] [-c] [1] [-t] [2] [-i] [0.01]", 1.82},
         {"127.0.0.1:8089", "httping_proxy.txt",
-         "httping [-h] [127.0.0.1:8089] [-x] [127.0.0.1:8089] [-c] [1]", 12.3},
+         "httping [-h] [127.0.0.1:8089] [-x] [127.0.0.1:8089] [-c] [1] [-t] [2] [-i] [0.01]", 12.3},
     };
     for (const Case& c : cases) {
         FakeTools fakes;
@@ -176,16 +176,36 @@ TEST(LatencyProbe, LossAndTimeOnOneLineAddsASampleAndKeepsUp) {
     EXPECT_EQ(record.http_history[100], 4.5);
 }
 
-TEST(LatencyProbe, RefusedConnectionAddsNothingAndKeepsUp) {
-    FakeTools fakes;
-    fakes.replay("httping", fixture("httping_refused.txt"));
-    ServerRecord record;
-    record.http_target = "127.0.0.1:1";
-    record.up = 1;
-    probe_http(record, "");
-    EXPECT_EQ(record.up, 1);
-    EXPECT_EQ(record.http_history[100], 0);
-    EXPECT_EQ(record.http_times[100], "");
+// httping reports a target that refused or never answered as "100.00% failed", not as packet loss; left
+// unrecognised, the host would stay up and freeze every frame of its interval again.
+TEST(LatencyProbe, HttpingFailureIsTotalLoss) {
+    struct Case {
+        const char* output;
+        uint8_t up;
+    };
+    const Case cases[] = {
+        {nullptr, 0}, // the recorded refused connection
+        {"1 connects, 0 ok, 100.00% failed, time 2002ms\n", 0},
+        {"100.00% failed", 0},
+        {"1 connects, 1 ok, 0.00% failed, time 1002ms\n", 1},
+        {"2 connects, 1 ok, 50.00% failed, time 2002ms\n", 1},
+        {"100% failed\n", 1},
+    };
+    for (const Case& c : cases) {
+        FakeTools fakes;
+        if (c.output) {
+            fakes.replay_bytes("httping", c.output);
+        } else {
+            fakes.replay("httping", fixture("httping_refused.txt"));
+        }
+        ServerRecord record;
+        record.http_target = "127.0.0.1:1";
+        record.up = 1;
+        probe_http(record, "");
+        EXPECT_EQ(record.up, c.up) << (c.output ? c.output : "httping_refused.txt");
+        EXPECT_EQ(record.http_history[100], 0);
+        EXPECT_EQ(record.http_times[100], "");
+    }
 }
 
 TEST(LatencyProbe, UnsafeTextsRunNothing) {

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <netinet/in.h>
@@ -177,6 +178,29 @@ TEST(RealTools, RecordFillsFromLoopback) {
     const double http_printed = printed_time(read_file(dir.path() + "/httping.out"));
     ASSERT_GT(http_printed, 0) << read_file(dir.path() + "/httping.out");
     EXPECT_EQ(record.http_history[100], http_printed);
+}
+
+// A target that takes the connection and never answers: httping gives up after its own two seconds and
+// reports "100.00% failed", which marks the host down. With its default timeout every frame that probed
+// such a target stood still for half a minute, and the host stayed up.
+TEST(RealTools, SilentHttpTargetIsTotalLoss) {
+    const char* original_path = std::getenv("PATH");
+    if (!find_program("httping", original_path ? original_path : "/usr/bin:/bin"))
+        GTEST_SKIP() << "no httping";
+    // Listening but never accepting: the kernel completes the handshake and nothing ever replies.
+    const int fd = bind_loopback(SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    ServerRecord record;
+    record.http_target = "127.0.0.1:" + std::to_string(local_port(fd));
+    record.up = 1;
+    const auto start = std::chrono::steady_clock::now();
+    probe_http(record, "");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    close(fd);
+    EXPECT_EQ(record.up, 0);
+    EXPECT_EQ(record.http_history[100], 0);
+    // A bound far above the two seconds and far below the default thirty.
+    EXPECT_LT(waited, std::chrono::seconds(15));
 }
 
 } // namespace

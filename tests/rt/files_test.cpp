@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -220,6 +223,56 @@ TEST_F(Files, ThousandsOfCyclesLeakNoDescriptorAndNoChild) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// Tools that misbehave: the frame that reads them must end, with bounded memory, and leave nothing running.
+TEST_F(Files, MisbehavingCommandsAreCutOffAtTheirLimits) {
+    struct Case {
+        const char* what;
+        const char* command;
+        std::size_t min_bytes, max_bytes; // bytes read in all
+    } const cases[] = {
+        {"never ends", "echo start; exec sleep 60", 6, 6},
+        {"prints forever", "yes", 1 << 20, (1 << 20) + 4096},
+        {"one line of 10 MB", "head -c 10000000 /dev/zero | tr '\\0' x; echo", 1 << 20, (1 << 20) + 4096},
+        {"binary bytes", "head -c 300000 /dev/urandom", 290000,
+         300000 + 4096}, // CR LF pairs in the noise end lines too
+        {"closes its output, keeps running", "echo a; exec >&-; sleep 60", 2, 2},
+    };
+    rt_set_pipe_limits(400, 1 << 20);
+    for (const Case& c : cases) {
+        auto start = std::chrono::steady_clock::now();
+        int n = rt_free_file();
+        ASSERT_EQ(rt_open_pipe(std::string("exec 2>/dev/null; echo $$ > '") + (dir / "pid").string() + "'; " +
+                                   c.command,
+                               n),
+                  RT_OK);
+        std::size_t bytes = 0, longest = 0;
+        std::string line;
+        while (!rt_eof(n)) {
+            rt_line_input(n, line);
+            bytes += line.size() + 1;
+            longest = std::max(longest, line.size());
+        }
+        EXPECT_EQ(rt_close(n), RT_OK);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::seconds(30)) << c.what; // far below the commands' own 60 s
+        EXPECT_GE(bytes, c.min_bytes) << c.what;
+        EXPECT_LE(longest, c.max_bytes) << c.what;
+        // Nothing of the command's process group is left, not even a zombie.
+        std::ifstream pid_file(dir / "pid");
+        pid_t group = 0;
+        pid_file >> group;
+        ASSERT_GT(group, 0) << c.what;
+        auto gone_by = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::kill(-group, 0) == 0 && std::chrono::steady_clock::now() < gone_by) ::usleep(1000);
+        errno = 0;
+        EXPECT_EQ(::kill(-group, 0), -1) << c.what; // killed members are reaped by init, in its own time
+        EXPECT_EQ(errno, ESRCH) << c.what;
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << c.what;
+    }
+    rt_set_pipe_limits(0, 0);
 }
 
 TEST(FilesAtExit, OpenPipesAreClosedAndWaitedFor) {

@@ -1,0 +1,283 @@
+#include "app/panel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/latency_probe.h"
+#include "app/scan_probe.h"
+#include "app/shell_text.h"
+#include "gfx/line.h"
+#include "gfx/screen.h"
+#include "gfx/text.h"
+#include "rt/clock.h"
+#include "rt/files.h"
+#include "rt/numbers.h"
+
+PanelClock panel_clock = rt_timer;
+
+namespace {
+
+constexpr uint32_t BUTTON_FACE = 0xFF0066CC;
+constexpr uint32_t LIGHT = 0xFFF5FFFF; // labels, left-half texts, the face under the pointer
+constexpr uint32_t DARK = 0xFF010101;  // label under the pointer, read-out texts
+constexpr uint32_t RULE = 0xFF888B8B;
+constexpr uint32_t WARNING = 0xFFE06C75;
+constexpr uint32_t GRAPH_PAPER = 0xFFFFFFFF;
+constexpr uint32_t SCALE_INK = 0xFF000000;
+constexpr uint32_t PING_INK = 0xFF00C800;
+constexpr uint32_t HTTP_INK = 0xFFC80000;
+
+constexpr int TEXT_FLAGS = DRAW_FOREGROUND | COORD_GIVEN;
+constexpr int PORT_ROWS = 9;
+constexpr double RELOAD_DELAY = 1.0;
+constexpr double INTERVAL_DELAY = 0.25;
+constexpr double SESSION_DELAY = 1.0;
+constexpr int MAX_INTERVAL = 10;
+
+// Graph geometry as offsets from the panel's top: zero lies on the bottom line, a ping maximum 190 and an
+// HTTP maximum 85 above it, so the HTTP graph keeps to the lower half.
+constexpr double GRAPH_BASE = 196;
+constexpr double PING_SPAN = 190;
+constexpr double HTTP_SPAN = 85;
+constexpr float VALUE_LABEL_X = 710;
+
+void set_colour(uint32_t colour) {
+    gfx_set_color(colour, 0, 2);
+}
+
+void text(std::string_view s, float x, float y) {
+    gfx_draw_text(nullptr, TEXT_FLAGS, s, 0, nullptr, TEXT_METHOD_PLAIN, x, y, nullptr, nullptr, nullptr);
+}
+
+void filled_box(float x1, float y1, float x2, float y2, uint32_t colour) {
+    gfx_line(nullptr, x1, y1, x2, y2, colour, LINE_MODE_FILLED_BOX, LINE_SOLID, COORD_ABSOLUTE);
+}
+
+void line(float x1, float y1, float x2, float y2, uint32_t colour, LineStyle style = LINE_SOLID) {
+    gfx_line(nullptr, x1, y1, x2, y2, colour, LINE_MODE_LINE, style, COORD_ABSOLUTE);
+}
+
+// Pointer bounds, all exclusive.
+struct HitArea {
+    int64_t left, top, right, bottom;
+};
+
+bool under_pointer(const DashboardState& state, const HitArea& area) {
+    return state.mouse_x > area.left && state.mouse_x < area.right && state.mouse_y > area.top &&
+           state.mouse_y < area.bottom;
+}
+
+struct Rect {
+    float x1, y1, x2, y2;
+};
+
+struct Button {
+    std::string_view label;
+    Rect face;
+    float lit_y2; // lower edge of the face under the pointer
+    float label_x, label_y;
+    HitArea hit;
+    double delay; // seconds since the last accepted click on any button
+};
+
+// Draws the face and the label, lit while the pointer is on the button. True when the left button alone is
+// down on it and its delay has passed; the caller acts and then calls accept_click.
+bool button(const DashboardState& state, const Button& b) {
+    filled_box(b.face.x1, b.face.y1, b.face.x2, b.face.y2, BUTTON_FACE);
+    set_colour(LIGHT);
+    text(b.label, b.label_x, b.label_y);
+    if (!under_pointer(state, b.hit)) return false;
+    filled_box(b.face.x1, b.face.y1, b.face.x2, b.lit_y2, LIGHT);
+    set_colour(DARK);
+    text(b.label, b.label_x, b.label_y);
+    return state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
+}
+
+// Taken after the action, so that a slow action does not eat into the next delay.
+void accept_click(DashboardState& state) {
+    state.last_click = panel_clock();
+}
+
+// The session runs in the terminal and the frame waits for it: the whole dashboard stands still until the
+// terminal command returns.
+void open_session(const ServerRecord& record, const DashboardState& state, std::string_view session) {
+    // The host stands inside double quotes, where the shell still expands; the configuration refuses such
+    // names, and this keeps a record filled any other way from running more than the session.
+    if (!is_shell_safe(record.name)) return;
+    rt_shell(session_command(state.terminal_command, session, record.name));
+}
+
+// A port line's session button; the FTP face ends one row higher than the SSH face until it is lit.
+void session_button(const ServerRecord& record, DashboardState& state, float row, float face_height,
+                    std::string_view label, std::string_view session) {
+    const auto r = static_cast<int64_t>(row);
+    const Button b(label, Rect{300, row, 390, row + face_height}, row + 14, 306, row,
+                   HitArea{300, r, 390, r + 14}, SESSION_DELAY);
+    if (!button(state, b)) return;
+    open_session(record, state, session);
+    accept_click(state);
+}
+
+double history_max(const std::array<double, HISTORY_SLOTS>& history) {
+    double top = 0;
+    for (int k = 1; k <= HISTORY_LENGTH; ++k) top = std::max(top, history[k]);
+    return top;
+}
+
+std::string milliseconds(double v, std::string_view suffix) {
+    return rt_format_number(v, "0.##") + std::string(suffix);
+}
+
+// One latency history on the graph: value positions, the newest value's dashed line and label, the curve.
+struct Curve {
+    const std::array<double, HISTORY_SLOTS>* history;
+    double scale; // pixels per millisecond; 0 while the history has no sample above 0
+    uint32_t ink;
+    std::string_view label;
+    float y(float top, int k) const { return static_cast<float>(top + GRAPH_BASE - scale * (*history)[k]); }
+};
+
+float sample_x(int k) {
+    return static_cast<float>(450 + 3 * k);
+}
+
+void read_out(const ServerRecord& record, const DashboardState& state, uint16_t top) {
+    const int64_t mx = state.mouse_x, my = state.mouse_y;
+    if (!(my > top && my < top + PANEL_HEIGHT)) return;
+    const float t = top;
+    for (int m = 2; m <= HISTORY_LENGTH; ++m) {
+        if (!(mx > 448 + 3 * m && mx < 452 + 3 * m) || record.ping_history[m] == 0) continue;
+        line(sample_x(m), t, sample_x(m), t + 196, RULE);
+        const auto x = static_cast<float>(mx), y = static_cast<float>(my);
+        if (record.http_target.empty()) {
+            const auto stamp_width = static_cast<float>(8 * record.ping_times[m].size());
+            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE);
+            set_colour(DARK);
+            text(milliseconds(record.ping_history[m], " ms"), x + 12, y);
+            text(record.ping_times[m], x + 12, y + 15);
+        } else {
+            const std::string http = milliseconds(record.http_history[m], " ms HTTP");
+            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE);
+            set_colour(DARK);
+            text(milliseconds(record.ping_history[m], " ms Ping"), x + 12, y);
+            text(http, x + 12, y + 15);
+            text(record.ping_times[m], x + 12, y + 30);
+        }
+        return; // the x ranges do not overlap
+    }
+}
+
+void graph(const ServerRecord& record, const DashboardState& state, uint16_t top_px) {
+    const float top = top_px;
+    const bool has_http = !record.http_target.empty();
+    const double max_ping = history_max(record.ping_history);
+    const double max_http = has_http ? history_max(record.http_history) : 0;
+    if (!has_http) {
+        set_colour(SCALE_INK);
+        text("0 ms", 405, top + 182);
+        text(rt_format_number(max_ping, "0.#") + " ms", 405, top + 2);
+    }
+    Curve curves[2]{};
+    int count = 0;
+    if (max_ping > 0) curves[count++] = {&record.ping_history, PING_SPAN / max_ping, PING_INK, "Ping "};
+    if (has_http && max_http > 0)
+        curves[count++] = {&record.http_history, HTTP_SPAN / max_http, HTTP_INK, "HTTP "};
+
+    for (int c = 0; c < count; ++c) {
+        const float y = curves[c].y(top, HISTORY_LENGTH);
+        line(401, y, 800, y, RULE, LINE_DASHED);
+    }
+    for (int c = 0; c < count; ++c) {
+        set_colour(curves[c].ink);
+        const std::string label =
+            std::string(curves[c].label) + milliseconds((*curves[c].history)[HISTORY_LENGTH], " ms");
+        text(label, VALUE_LABEL_X, curves[c].y(top, HISTORY_LENGTH));
+    }
+    for (int k = 2; k <= HISTORY_LENGTH; ++k) {
+        for (int c = 0; c < count; ++c)
+            line(sample_x(k), curves[c].y(top, k), sample_x(k) - 3, curves[c].y(top, k - 1), curves[c].ink);
+    }
+    read_out(record, state, top_px);
+}
+
+} // namespace
+
+std::string session_command(std::string_view terminal_command, std::string_view session,
+                            std::string_view host) {
+    std::string command(terminal_command);
+    command += " \"";
+    command += session;
+    command += host;
+    command += '"';
+    return command;
+}
+
+void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
+    const float t = top;
+    const int64_t hit_top = top, hit_bottom = top + 19;
+
+    // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
+    const Button reload("Neuladen", Rect{0, t + 1, 100, t + 19}, t + 19, 20, t + 3,
+                        HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY);
+    if (button(state, reload)) {
+        probe_lookup_and_scan(record);
+        accept_click(state);
+    }
+    const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
+    const Button interval(interval_label, Rect{120, t + 1, 230, t + 19}, t + 19, 128, t + 3,
+                          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY);
+    if (button(state, interval)) {
+        record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
+        accept_click(state);
+    }
+
+    // Who the server is.
+    set_colour(LIGHT);
+    text("Name:  " + record.name, 10, t + 20);
+    text("Alias: " + record.alias, 10, t + 35);
+    text("IP:    " + record.ip, 10, t + 50);
+    line(0, t + 65, 400, t + 65, RULE);
+    text("NMAP:", 10, t + 67);
+
+    // Port lines, with a session button where FTP or SSH answered.
+    uint8_t row = 0;
+    for (int i = 1; i <= PORT_ROWS; ++i) {
+        const float r = t + 52 + 15.0f * static_cast<float>(i);
+        const std::string& port_line = record.nmap_lines[i];
+        set_colour(LIGHT);
+        if (!port_line.empty()) text(port_line, 70, r);
+        if (port_line.starts_with("21/tcp")) session_button(record, state, r, 13, "FTP-Client", FTP_SESSION);
+        if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
+        if (!port_line.empty()) row = static_cast<uint8_t>(i);
+    }
+
+    // Expected ports the scan did not report, in the rows below; past row 9 they run into the next panel.
+    for (int j = 1; j <= PORT_ROWS; ++j) {
+        if (has_expected_port(record, record.expected_ports[j])) continue;
+        ++row;
+        set_colour(WARNING);
+        text(record.expected_ports[j] + " fehlt", 70, t + 52 + 15.0f * static_cast<float>(row));
+    }
+
+    if (record.up == 0) {
+        set_colour(WARNING);
+        text("Host nicht erreichbar", 70, t + 67);
+    }
+
+    // Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
+    const auto width = static_cast<float>(state.screen_width);
+    line(0, t - 3, width, t - 3, RULE);
+    line(0, t, width, t, RULE);
+    line(400, t, 400, t + 197, RULE);
+    filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
+
+    // Latency probes, only while the host is up; the graph below already shows their samples.
+    const double now = panel_clock();
+    if (record.up == 1 && now - record.interval > static_cast<double>(record.last_probe)) {
+        probe_ping(record);
+        if (!record.http_target.empty()) probe_http(record, state.proxy);
+        record.last_probe = static_cast<int64_t>(std::nearbyint(panel_clock()));
+    }
+
+    graph(record, state, top);
+}

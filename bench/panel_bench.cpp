@@ -1,0 +1,112 @@
+// A whole 6-panel frame as the main loop draws it against the floor of its unavoidable writes: every pixel
+// of the framebuffer once. Nothing is due, so no tool runs; both graphs are full.
+//
+//   build-*/bench/panel_bench [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include "bench/ratio_report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/panel.h"
+#include "gfx/line.h"
+#include "gfx/screen.h"
+
+namespace {
+
+constexpr int WIDTH = 800;
+constexpr int HEIGHT = PANEL_HEIGHT * MAX_SERVERS;
+constexpr uint32_t BACKGROUND = 0xFF1E1E1E;
+// Far enough ahead of the clock that no probe is due during the run.
+constexpr int64_t NOT_DUE = int64_t{1} << 40;
+
+void open_mode() {
+    if (gfx_screen() != nullptr) return;
+    gfx_set_mode(WIDTH, HEIGHT, 32, 1, -1, 0);
+    gfx_set_text_grid(WIDTH / 8, HEIGHT / 14);
+}
+
+std::size_t page_bytes() {
+    return static_cast<std::size_t>(gfx_screen()->pitch) * gfx_screen()->height;
+}
+
+// Six servers as a busy dashboard shows them: port lines with FTP and SSH buttons, a missing port, full
+// ping and HTTP histories with time stamps.
+struct Dashboard {
+    ServerTable table;
+    DashboardState state;
+    Dashboard() {
+        state.screen_width = WIDTH;
+        state.screen_height = HEIGHT;
+        state.mouse_x = 600; // over the graph of panel 2: a read-out is drawn too
+        state.mouse_y = 470;
+        state.terminal_command = "xterm -e";
+        for (int i = 0; i < MAX_SERVERS; ++i) {
+            ServerRecord& r = table.servers[static_cast<std::size_t>(i)];
+            r.name = "server" + std::to_string(i) + ".example";
+            r.alias = "host" + std::to_string(i) + ".example";
+            r.ip = "10.0.0." + std::to_string(10 + i);
+            const char* lines[] = {"21/tcp    open   ftp", "22/tcp    open   ssh", "80/tcp    open   http",
+                                   "443/tcp   open   https", "3306/tcp  open   mysql"};
+            for (int k = 0; k < 5; ++k) r.nmap_lines[static_cast<std::size_t>(k + 1)] = lines[k];
+            r.expected_ports[1] = "22/tcp";
+            r.expected_ports[2] = "8080/tcp";
+            r.http_target = "10.0.0." + std::to_string(10 + i) + ":80";
+            for (int k = 1; k <= HISTORY_LENGTH; ++k) {
+                r.ping_history[k] = 20.0 + 4.0 * std::sin(k * 0.37) + 0.3 * (k % 7);
+                r.http_history[k] = 80.0 + 15.0 * std::cos(k * 0.21) + 1.5 * (k % 5);
+                r.ping_times[k] = "12:34:" + std::to_string(10 + k % 50);
+            }
+            r.up = 1;
+            r.interval = 3;
+            r.last_probe = NOT_DUE;
+            ++table.server_count;
+        }
+    }
+};
+
+void BM_frame_floor(benchmark::State& state) {
+    open_mode();
+    for (auto _ : state) {
+        std::memset(gfx_screen()->visible_pixels, 0x1E, page_bytes());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_frame_floor);
+
+void BM_panel_frame(benchmark::State& state) {
+    open_mode();
+    static Dashboard d;
+    for (auto _ : state) {
+        gfx_lock();
+        gfx_clear(CLEAR_DEFAULT);
+        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        for (int i = 0; i < d.table.server_count; ++i)
+            draw_panel(d.table.servers[static_cast<std::size_t>(i)], static_cast<uint16_t>(PANEL_HEIGHT * i),
+                       d.state);
+        gfx_line(nullptr, 0, HEIGHT - 3, WIDTH, HEIGHT - 3, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
+        gfx_unlock(-1, -1);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_panel_frame);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    RatioReporter reporter;
+    if (!run_ratio_benchmarks(argc, argv, reporter)) return 1;
+    print_ratio(reporter, "6-panel frame / one memset of the framebuffer", "BM_panel_frame", "BM_frame_floor",
+                "at most 1.3");
+    gfx_close_mode();
+    benchmark::Shutdown();
+    return 0;
+}

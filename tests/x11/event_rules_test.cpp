@@ -1,0 +1,128 @@
+// The presenter's decisions about pointer and key events, on plain event data.
+#include <gtest/gtest.h>
+
+#include "x11/event_rules.h"
+
+namespace {
+
+TEST(EventRules, DoubleClickWithin249MsAcrossTheClockWrap) {
+    struct Case {
+        uint32_t last, now;
+        bool twice;
+    };
+    for (Case c : {Case{1000, 1249, true}, Case{1000, 1250, false}, Case{1000, 1000, true},
+                   Case{0xFFFFFFF0u, 0x00000020u, true}, Case{0xFFFFFF00u, 0x00000100u, false}}) {
+        PointerState p;
+        p.last_press_time = c.last;
+        WindowEvent e = on_button_press(p, 1, c.now);
+        EXPECT_EQ(e.type, c.twice ? EVENT_DOUBLE_CLICK : EVENT_BUTTON_PRESS) << c.last << " " << c.now;
+        EXPECT_EQ(p.last_press_time, c.now);
+    }
+}
+
+TEST(EventRules, AutoRepeatIsAPressOfTheSameKeyAtTheSameOrNextMillisecond) {
+    EXPECT_TRUE(is_auto_repeat(38, 500, true, 38, 500));
+    EXPECT_TRUE(is_auto_repeat(38, 500, true, 38, 501));
+    EXPECT_FALSE(is_auto_repeat(38, 500, true, 38, 502));
+    EXPECT_FALSE(is_auto_repeat(38, 500, true, 39, 500));
+    EXPECT_FALSE(is_auto_repeat(38, 500, false, 38, 500));
+    EXPECT_FALSE(is_auto_repeat(38, 500, true, 38, 499)); // an earlier press is no repeat of this release
+}
+
+TEST(EventRules, ButtonsWheelsAndTheirReports) {
+    PointerState p;
+    p.last_press_time = 0;
+    struct Step {
+        bool press;
+        unsigned button;
+        int type, a, buttons, wheel, hwheel;
+    };
+    // X buttons 1, 2, 3 are left, middle, right; 4/5 the wheel, 6/7 the horizontal wheel; 8 has no bit.
+    const Step steps[] = {
+        {true, 1, EVENT_BUTTON_PRESS, 1, 1, 0, 0},
+        {true, 3, EVENT_DOUBLE_CLICK, 2, 3, 0, 0},
+        {true, 2, EVENT_DOUBLE_CLICK, 4, 7, 0, 0},
+        {false, 1, EVENT_BUTTON_RELEASE, 1, 6, 0, 0},
+        {false, 8, 0, 0, 6, 0, 0},
+        {true, 4, EVENT_WHEEL, 0, 6, 1, 0},
+        {true, 4, EVENT_WHEEL, 1, 6, 2, 0},
+        {true, 5, EVENT_WHEEL, 2, 6, 1, 0},
+        {true, 6, EVENT_HWHEEL, 0, 6, 1, -1},
+        {true, 7, EVENT_HWHEEL, -1, 6, 1, 0},
+        {true, 8, EVENT_BUTTON_PRESS, 0, 6, 1, 0}, // the wheels do not count as presses
+    };
+    uint32_t time = 10000;
+    for (const Step& s : steps) {
+        WindowEvent e = s.press ? on_button_press(p, s.button, time += 100) : on_button_release(p, s.button);
+        EXPECT_EQ(e.type, s.type) << s.button;
+        EXPECT_EQ(e.a, s.a) << s.button;
+        EXPECT_EQ(p.buttons, s.buttons) << s.button;
+        EXPECT_EQ(p.wheel, s.wheel) << s.button;
+        EXPECT_EQ(p.hwheel, s.hwheel) << s.button;
+    }
+}
+
+TEST(EventRules, MotionDecidesInsideAndReportsOnlyWithFocus) {
+    PointerState p;
+    WindowEvent e = on_motion(p, 5, 7, 105, 207, 80, 60, 0);
+    EXPECT_EQ(e.type, 0); // no focus, but the position is kept
+    EXPECT_TRUE(p.inside);
+    p.has_focus = true;
+    e = on_motion(p, 79, 59, 110, 200, 80, 60, 0);
+    EXPECT_EQ(e.type, EVENT_POINTER_MOVED);
+    EXPECT_EQ(e.a, 79);
+    EXPECT_EQ(e.b, 59);
+    EXPECT_EQ(e.c, 5);
+    EXPECT_EQ(e.d, -7);
+    EXPECT_TRUE(p.inside);
+    struct Case {
+        int x, y, y_offset;
+        bool inside;
+    };
+    for (Case c :
+         {Case{80, 10, 0, false}, Case{-1, 10, 0, false}, Case{10, 60, 0, false}, Case{10, 83, 84, false},
+          Case{10, 84, 84, true}, Case{10, 143, 84, true}, Case{10, 144, 84, false}}) {
+        (void)on_motion(p, c.x, c.y, 0, 0, 80, 60, c.y_offset);
+        EXPECT_EQ(p.inside, c.inside) << c.x << "," << c.y << " offset " << c.y_offset;
+        EXPECT_EQ(p.y, c.y - c.y_offset);
+    }
+}
+
+} // namespace
+
+#include "x11/mode_choice.h"
+
+namespace {
+
+TEST(ModeChoice, RoundedHeight) {
+    struct Case {
+        int height, rounded;
+    };
+    for (Case c : {Case{200, 240}, Case{239, 240}, Case{240, 480}, Case{600, 768}, Case{1000, 1024},
+                   Case{1023, 1024}, Case{1024, 1024}, Case{1200, 1200}})
+        EXPECT_EQ(rounded_height(c.height), c.rounded) << c.height;
+}
+
+TEST(ModeChoice, FirstListedSizeOfTheModeOrItsRoundedHeight) {
+    const DisplaySize usual[] = {{1024, 768}, {800, 600}, {800, 768}, {640, 480}, {800, 240}, {800, 200}};
+    const DisplaySize taller_first[] = {{800, 768}, {800, 600}};
+    struct Case {
+        std::span<const DisplaySize> sizes;
+        int width, height, index;
+    };
+    for (Case c : {Case{usual, 800, 600, 1}, Case{taller_first, 800, 600, 0}, Case{usual, 800, 200, 4},
+                   Case{usual, 1024, 768, 0}, Case{usual, 640, 400, 3}, Case{usual, 800, 1200, -1},
+                   Case{usual, 801, 600, -1}, Case{{}, 800, 600, -1}})
+        EXPECT_EQ(choose_fullscreen_size(c.sizes, c.width, c.height), c.index) << c.width << "x" << c.height;
+}
+
+TEST(ModeChoice, RequestedRateOnlyWhenTheSizeOffersIt) {
+    const short rates[] = {60, 75, 85};
+    EXPECT_EQ(choose_rate(rates, 75), 75);
+    EXPECT_EQ(choose_rate(rates, 70), 0);
+    EXPECT_EQ(choose_rate(rates, 0), 0);
+    EXPECT_EQ(choose_rate(rates, -60), 0);
+    EXPECT_EQ(choose_rate({}, 60), 0);
+}
+
+} // namespace

@@ -1,0 +1,519 @@
+// The X11 driver on private Xvfb servers: the picture read back from the server, input from xdotool, the
+// close request, shared-memory hygiene, and the loss of the display.
+// gtest first: Xlib defines None and Bool as macros.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "gfx/screen.h"
+#include "x11/input.h"
+#include "x11/x11_driver.h"
+#include "xvfb_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto DEADLINE = std::chrono::seconds(10);
+
+// Polls until the condition holds or the deadline passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = DEADLINE) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        if (condition()) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// One Xvfb for the whole executable; tests that kill or reconfigure a server start their own.
+XvfbServer shared_server;
+
+class XvfbEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        unsetenv("KORVID");
+        shared_server = start_xvfb("1024x768x24", {"-listen", "tcp"});
+        ASSERT_GT(shared_server.pid, 0) << "Xvfb could not be started";
+        setenv("DISPLAY", display_name(shared_server).c_str(), 1);
+        x11_install_driver();
+    }
+    void TearDown() override { stop_xvfb(shared_server); }
+};
+const auto* environment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+void xdotool(const std::string& arguments) {
+    ASSERT_EQ(std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
+}
+
+// The first pixel where the window differs from the framebuffer (alpha aside), or "" when they agree.
+std::string compare_window(Display* observer, Window window, const ScreenContext& screen) {
+    XImage* image = XGetImage(observer, window, 0, 0, static_cast<unsigned>(screen.width),
+                              static_cast<unsigned>(screen.height), AllPlanes, ZPixmap);
+    if (!image) return "no image";
+    std::string difference;
+    const auto* pixels = reinterpret_cast<const uint32_t*>(screen.visible_pixels);
+    for (int y = 0; y < screen.height && difference.empty(); ++y) {
+        for (int x = 0; x < screen.width; ++x) {
+            uint32_t want = pixels[y * screen.width + x] & 0xFFFFFF;
+            uint32_t got = static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFF;
+            if (want != got) {
+                char text[96];
+                std::snprintf(text, sizeof text, "(%d, %d): window 0x%06X, framebuffer 0x%06X", x, y, got,
+                              want);
+                difference = text;
+                break;
+            }
+        }
+    }
+    XDestroyImage(image);
+    return difference;
+}
+
+void draw_pattern(ScreenContext& screen, uint32_t salt) {
+    gfx_lock();
+    auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
+    for (int y = 0; y < screen.height; ++y)
+        for (int x = 0; x < screen.width; ++x)
+            pixels[y * screen.width + x] =
+                0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
+    gfx_unlock(-1, -1);
+}
+
+// A mode of the X11 driver on the shared server, with a second connection that watches it.
+class WindowTest : public ::testing::Test {
+  protected:
+    void open(int width = 80, int height = 60) {
+        gfx_set_mode(width, height, 32, 1, 0, 0);
+        screen = gfx_screen();
+        ASSERT_NE(screen, nullptr);
+        ASSERT_STREQ(screen->driver->name, "X11");
+        observer = XOpenDisplay(nullptr);
+        ASSERT_NE(observer, nullptr);
+        window = x11_drawing_window();
+    }
+    void TearDown() override {
+        gfx_close_mode();
+        if (observer) XCloseDisplay(observer);
+        while (next_key() != 0) {
+        }
+    }
+    void focus() {
+        XSetInputFocus(observer, window, RevertToPointerRoot, CurrentTime);
+        XSync(observer, False);
+        ASSERT_TRUE(eventually([&] {
+            gfx_lock();
+            WindowEvent event;
+            bool gained = false;
+            while (gfx_take_event(screen->event_queue, event)) gained |= event.type == EVENT_FOCUS_GAINED;
+            gfx_unlock(1, 0);
+            return gained || has_focus_now();
+        }));
+    }
+    // Focus is already ours when an earlier test left it there: a pointer query answers once inside.
+    bool has_focus_now() {
+        Window focused = 0;
+        int revert = 0;
+        XGetInputFocus(observer, &focused, &revert);
+        return focused == window;
+    }
+    std::string read_key_within_deadline() {
+        std::string key;
+        eventually([&] { return !(key = input_read_key()).empty(); });
+        return key;
+    }
+
+    ScreenContext* screen = nullptr;
+    Display* observer = nullptr;
+    Window window = 0;
+};
+
+TEST_F(WindowTest, AFrameAppearsWholeThroughSharedMemory) {
+    open();
+    EXPECT_TRUE(x11_uses_shared_memory());
+    draw_pattern(*screen, 0x11);
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = compare_window(observer, window, *screen)).empty(); }))
+        << difference;
+}
+
+TEST_F(WindowTest, ExposeSendsTheWholePictureAgain) {
+    open();
+    draw_pattern(*screen, 0x22);
+    ASSERT_TRUE(eventually([&] { return compare_window(observer, window, *screen).empty(); }));
+    XClearArea(observer, window, 10, 10, 30, 20, True); // paints black, then the server sends Expose
+    XSync(observer, False);
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = compare_window(observer, window, *screen)).empty(); }))
+        << difference;
+}
+
+TEST_F(WindowTest, CloseRequestPostsTheCloseKeyAndKeepsTheWindow) {
+    open();
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = x11_frame_window();
+    message.xclient.message_type = XInternAtom(observer, "WM_PROTOCOLS", False);
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = static_cast<long>(XInternAtom(observer, "WM_DELETE_WINDOW", False));
+    message.xclient.data.l[1] = CurrentTime;
+    XSendEvent(observer, x11_frame_window(), False, NoEventMask, &message);
+    XSync(observer, False);
+    EXPECT_EQ(read_key_within_deadline(), "\xffk");
+    bool reported = false;
+    WindowEvent event;
+    while (gfx_take_event(screen->event_queue, event)) reported |= event.type == EVENT_CLOSE_REQUESTED;
+    EXPECT_TRUE(reported);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(observer, window, &attributes);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+}
+
+TEST_F(WindowTest, KeysReachTheQueueOnlyWithFocus) {
+    open();
+    focus();
+    struct Case {
+        const char* key;
+        const char* text;
+    };
+    for (Case c : {Case{"a", "a"}, Case{"Up", "\xffH"},
+                   Case{"F10", "\xff"
+                               "D"},
+                   Case{"Delete", "\xffS"}, Case{"Return", "\r"}}) {
+        xdotool(std::string("key ") + c.key);
+        EXPECT_EQ(read_key_within_deadline(), c.text) << c.key;
+    }
+    // Held down, the key shows in key_state; losing the focus clears it, and keys then go nowhere.
+    xdotool("keydown shift");
+    auto shift_down = [&] {
+        gfx_lock();
+        bool down = screen->key_state[42] == 1;
+        gfx_unlock(1, 0);
+        return down;
+    };
+    EXPECT_TRUE(eventually(shift_down));
+    XSetInputFocus(observer, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(observer, False);
+    EXPECT_TRUE(eventually([&] { return !shift_down(); }));
+    xdotool("keyup shift");
+    xdotool("mousemove 500 500"); // keys without focus: the pointer is off the window as well
+    xdotool("key b");
+    focus();
+    xdotool("key c");
+    EXPECT_EQ(read_key_within_deadline(), "c"); // b was dropped: events arrive in order
+}
+
+TEST_F(WindowTest, PointerAndButtonsReadLiveWhileInsideWithFocus) {
+    open();
+    focus();
+    xdotool("mousemove --sync 10 20");
+    int64_t x = 0, y = 0, wheel = 0, buttons = 0, confined = 0;
+    auto read = [&] {
+        input_get_mouse(&x, &y, &wheel, &buttons, &confined);
+        return x;
+    };
+    EXPECT_TRUE(eventually([&] { return read() == 10 && y == 20; })) << x << "," << y;
+    EXPECT_EQ(buttons, 0);
+    xdotool("mousedown 3");
+    EXPECT_TRUE(eventually([&] { return read() == 10 && buttons == 2; })) << buttons;
+    xdotool("mouseup 3");
+    xdotool("click 4 click 4 click 4 click 5");
+    EXPECT_TRUE(eventually([&] { return read() == 10 && wheel == 2; })) << wheel;
+    xdotool("mousemove --sync 500 500");
+    EXPECT_TRUE(eventually([&] { return read() == -1; }));
+    EXPECT_EQ(y, -1);
+    EXPECT_EQ(buttons, -1);
+}
+
+// Full screen needs a server whose screen size fits the mode; the process's DISPLAY names it meanwhile.
+class FullScreenTest : public WindowTest {
+  protected:
+    void use_server(const std::string& geometry) {
+        own = start_xvfb(geometry);
+        ASSERT_GT(own.pid, 0);
+        setenv("DISPLAY", display_name(own).c_str(), 1);
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        observer = nullptr;
+        setenv("DISPLAY", display_name(shared_server).c_str(), 1);
+        stop_xvfb(own);
+    }
+    Window parent_of(Window w) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(observer, w, &root, &parent, &children, &count);
+        if (children) XFree(children);
+        return parent;
+    }
+    bool full_screen() {
+        XWindowAttributes a{};
+        XGetWindowAttributes(observer, parent_of(window), &a);
+        return a.override_redirect && a.x == 0 && a.y == 0 && a.width == 800 && a.height == 240;
+    }
+    bool windowed() { return parent_of(window) == x11_frame_window(); }
+    // The picture y_offset rows down in the drawing window.
+    std::string compare_picture(int y_offset) {
+        XImage* image = XGetImage(observer, window, 0, y_offset, static_cast<unsigned>(screen->width),
+                                  static_cast<unsigned>(screen->height), AllPlanes, ZPixmap);
+        if (!image) return "no image";
+        const auto* pixels = reinterpret_cast<const uint32_t*>(screen->visible_pixels);
+        std::string difference;
+        for (int y = 0; y < screen->height && difference.empty(); ++y)
+            for (int x = 0; x < screen->width && difference.empty(); ++x)
+                if ((XGetPixel(image, x, y) & 0xFFFFFF) != (pixels[y * screen->width + x] & 0xFFFFFF))
+                    difference = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+        XDestroyImage(image);
+        return difference;
+    }
+    bool grabbed_by_someone() {
+        Window root = DefaultRootWindow(observer);
+        int pointer =
+            XGrabPointer(observer, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+        int keyboard = XGrabKeyboard(observer, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (pointer == GrabSuccess) XUngrabPointer(observer, CurrentTime);
+        if (keyboard == GrabSuccess) XUngrabKeyboard(observer, CurrentTime);
+        XSync(observer, False);
+        return pointer == AlreadyGrabbed && keyboard == AlreadyGrabbed;
+    }
+    bool keys_released() {
+        gfx_lock();
+        bool all_up = std::all_of(std::begin(screen->key_state), std::end(screen->key_state),
+                                  [](uint8_t k) { return k == 0; });
+        gfx_unlock(1, 0);
+        return all_up;
+    }
+    XvfbServer own;
+};
+
+TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBack) {
+    use_server("800x240x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x33);
+    focus();
+    xdotool("key alt+Return");
+    ASSERT_TRUE(eventually([&] { return full_screen(); }));
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(20)).empty(); })) << difference;
+    EXPECT_TRUE(grabbed_by_someone());
+
+    xdotool("key alt+Return");
+    ASSERT_TRUE(eventually([&] { return windowed(); }));
+    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0)).empty(); })) << difference;
+    EXPECT_FALSE(grabbed_by_someone());
+    EXPECT_TRUE(eventually([&] { return keys_released(); }));
+    focus();
+    xdotool("key z");
+    EXPECT_EQ(read_key_within_deadline(), "z"); // Alt+Enter posted nothing before it
+}
+
+TEST_F(FullScreenTest, WithoutAFittingSizeTheWindowComesBack) {
+    use_server("1024x768x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x44);
+    focus();
+    xdotool("key alt+Return");
+    // The failed attempt maps the full-screen window for a moment; afterwards the picture is windowed.
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
+        << difference;
+    EXPECT_FALSE(grabbed_by_someone());
+}
+
+TEST_F(FullScreenTest, APointerGrabElsewhereRefusesTheSwitchInBoundedTime) {
+    use_server("800x240x24");
+    open(800, 200);
+    draw_pattern(*screen, 0x55);
+    focus();
+    Display* holder = XOpenDisplay(nullptr);
+    ASSERT_NE(holder, nullptr);
+    ASSERT_EQ(XGrabPointer(holder, DefaultRootWindow(holder), False, 0, GrabModeAsync, GrabModeAsync, None,
+                           None, CurrentTime),
+              GrabSuccess);
+    XSync(holder, False);
+    xdotool("key alt+Return");
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
+        << difference;
+    // The frame loop's lock is free again: the presenter gave up instead of holding it.
+    gfx_lock();
+    gfx_unlock(1, 0);
+    XCloseDisplay(holder);
+}
+
+// Processes that use the driver and are watched from outside.
+struct Child {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+    int err = -1;
+    std::string first_line;
+};
+
+Child start_child(const std::string& prefix, const std::string& display) {
+    Child child;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        close(out[0]), close(err[0]), close(out[1]), close(err[1]);
+        setenv("DISPLAY", display.c_str(), 1);
+        std::string command = prefix + " " + WINDOW_CHILD;
+        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]), close(err[1]);
+    child.out = fdopen(out[0], "r");
+    child.err = err[0];
+    char line[128] = "";
+    if (std::fgets(line, sizeof line, child.out)) child.first_line = line;
+    return child;
+}
+
+// What the child wrote to stderr so far; never waits for more.
+std::string drain(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    return text;
+}
+
+// Shared segments a process created, with their permission bits, from the kernel's own list.
+std::vector<int> segment_modes_of(pid_t pid) {
+    std::vector<int> modes;
+    std::ifstream list("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(list, line);
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        long key, id, size;
+        int perms;
+        pid_t cpid;
+        if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid && cpid == pid)
+            modes.push_back(perms & 0777);
+    }
+    return modes;
+}
+
+unsigned long window_of(const Child& child) {
+    unsigned long window = 0;
+    std::sscanf(child.first_line.c_str(), "window=%lu", &window);
+    return window;
+}
+
+bool window_shows_child_pattern(Display* observer, Window window) {
+    XImage* image = XGetImage(observer, window, 0, 0, 64, 40, AllPlanes, ZPixmap);
+    if (!image) return false;
+    bool same = true;
+    for (int y = 0; y < 40 && same; ++y)
+        for (int x = 0; x < 64 && same; ++x)
+            same =
+                (XGetPixel(image, x, y) & 0xFFFFFF) == (uint32_t(x * 4) << 16 | uint32_t(y * 6) << 8 | 0x5A);
+    XDestroyImage(image);
+    return same;
+}
+
+TEST(WindowProcess, SegmentIsPrivateAndGoneAfterCloseAndAfterKill) {
+    for (bool kill_it : {false, true}) {
+        Child child = start_child("", display_name(shared_server));
+        ASSERT_NE(child.first_line.find("shm=1"), std::string::npos) << child.first_line;
+        EXPECT_EQ(segment_modes_of(child.pid), std::vector<int>{0600});
+        if (kill_it) {
+            kill(child.pid, SIGKILL);
+        } else {
+            Display* observer = XOpenDisplay(display_name(shared_server).c_str());
+            ASSERT_NE(observer, nullptr);
+            // The close button as a window manager sends it, to the decorated top-level window.
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(observer, window_of(child), &root, &parent, &children, &count);
+            if (children) XFree(children);
+            XEvent message{};
+            message.xclient.type = ClientMessage;
+            message.xclient.window = parent;
+            message.xclient.message_type = XInternAtom(observer, "WM_PROTOCOLS", False);
+            message.xclient.format = 32;
+            message.xclient.data.l[0] = static_cast<long>(XInternAtom(observer, "WM_DELETE_WINDOW", False));
+            XSendEvent(observer, parent, False, NoEventMask, &message);
+            XCloseDisplay(observer);
+        }
+        int status = 0;
+        waitpid(child.pid, &status, 0);
+        if (!kill_it) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        EXPECT_TRUE(eventually([&] { return segment_modes_of(child.pid).empty(); })) << "kill " << kill_it;
+        fclose(child.out);
+        close(child.err);
+    }
+}
+
+TEST(WindowProcess, RefusedAttachFallsBackToPlainImages) {
+    // In an IPC namespace of its own the segment is invisible to the server, which refuses the attach.
+    Child child = start_child("unshare --ipc", display_name(shared_server));
+    ASSERT_NE(child.first_line.find("shm=0"), std::string::npos) << child.first_line << drain(child.err);
+    Display* observer = XOpenDisplay(display_name(shared_server).c_str());
+    ASSERT_NE(observer, nullptr);
+    EXPECT_TRUE(eventually([&] { return window_shows_child_pattern(observer, window_of(child)); }));
+    XCloseDisplay(observer);
+    kill(child.pid, SIGTERM);
+    waitpid(child.pid, nullptr, 0);
+    fclose(child.out);
+    close(child.err);
+}
+
+TEST(WindowProcess, RemoteDisplayGetsPlainImages) {
+    Child child = start_child("", display_name(shared_server, true));
+    ASSERT_NE(child.first_line.find("shm=0"), std::string::npos) << child.first_line << drain(child.err);
+    Display* observer = XOpenDisplay(display_name(shared_server).c_str());
+    ASSERT_NE(observer, nullptr);
+    EXPECT_TRUE(eventually([&] { return window_shows_child_pattern(observer, window_of(child)); }));
+    XCloseDisplay(observer);
+    kill(child.pid, SIGTERM);
+    waitpid(child.pid, nullptr, 0);
+    fclose(child.out);
+    close(child.err);
+}
+
+TEST(WindowProcess, LosingTheDisplayEndsTheProcessInOrder) {
+    XvfbServer doomed = start_xvfb("320x240x24");
+    ASSERT_GT(doomed.pid, 0);
+    Child child = start_child("", display_name(doomed));
+    ASSERT_NE(child.first_line.find("window="), std::string::npos) << child.first_line;
+    kill(doomed.pid, SIGKILL);
+    waitpid(doomed.pid, nullptr, 0);
+    auto killed = Clock::now();
+    int status = 0;
+    ASSERT_TRUE(eventually([&] { return waitpid(child.pid, &status, WNOHANG) == child.pid; }));
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed);
+    std::string errors = drain(child.err);
+    EXPECT_TRUE(WIFEXITED(status)) << "died by signal " << WTERMSIG(status) << "\n" << errors;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(errors.find("Verbindung zum X-Server"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(display_name(doomed)), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    std::printf("process ended %lld ms after the server\n", static_cast<long long>(took.count()));
+    fclose(child.out);
+    close(child.err);
+}
+
+} // namespace

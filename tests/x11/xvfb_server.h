@@ -1,0 +1,20 @@
+// A private X server for tests and benchmarks: Xvfb on a display number it picks itself, never the
+// caller's DISPLAY.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct XvfbServer {
+    pid_t pid = -1;
+    int number = -1; // the display number Xvfb chose
+};
+
+// Starts Xvfb with a screen of the given geometry ("800x600x24") and extra arguments; waits until it accepts
+// connections (at most 20 s). pid -1 when it could not be started.
+[[nodiscard]] XvfbServer start_xvfb(const std::string& geometry, const std::vector<std::string>& extra = {});
+// Ends the server and waits for it.
+void stop_xvfb(XvfbServer& server);
+// ":N", or "127.0.0.1:N" for a server started with "-listen tcp" reached over TCP.
+[[nodiscard]] std::string display_name(const XvfbServer& server, bool over_tcp = false);

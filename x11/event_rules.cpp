@@ -1,0 +1,39 @@
+#include "x11/event_rules.h"
+
+WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
+    if (button == 4 || button == 5) {
+        WindowEvent e{EVENT_WHEEL, p.wheel, 0, 0, 0};
+        p.wheel += button == 4 ? 1 : -1;
+        return e;
+    }
+    if (button == 6 || button == 7) {
+        WindowEvent e{EVENT_HWHEEL, p.hwheel, 0, 0, 0};
+        p.hwheel += button == 6 ? -1 : 1;
+        return e;
+    }
+    int bit = button_bit(button);
+    p.buttons |= bit;
+    bool twice = is_double_click(time, p.last_press_time);
+    p.last_press_time = time;
+    return {twice ? EVENT_DOUBLE_CLICK : EVENT_BUTTON_PRESS, bit, 0, 0, 0};
+}
+
+WindowEvent on_button_release(PointerState& p, unsigned button) {
+    int bit = button_bit(button);
+    if (!bit) return {};
+    p.buttons &= ~bit;
+    return {EVENT_BUTTON_RELEASE, bit, 0, 0, 0};
+}
+
+WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width, int height,
+                      int y_offset) {
+    int dx = 0, dy = 0;
+    if (p.last_root_x >= 0) dx = root_x - p.last_root_x, dy = root_y - p.last_root_y;
+    p.last_root_x = root_x;
+    p.last_root_y = root_y;
+    p.x = x;
+    p.y = y - y_offset;
+    p.inside = p.x >= 0 && p.x < width && p.y >= 0 && p.y < height;
+    if (!p.has_focus) return {};
+    return {EVENT_POINTER_MOVED, p.x, p.y, dx, dy};
+}

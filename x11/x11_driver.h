@@ -1,0 +1,20 @@
+// The X11 screen driver: an X11 window showing the framebuffer, refreshed by a presenter thread of its own
+// that also turns the window's events into pointer state, key codes and window events.
+#pragma once
+
+#include "gfx/driver.h"
+
+extern const ScreenDriver x11_driver;
+
+// Desktop size, depth and refresh rate from a display connection of its own; -1 without a display.
+int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate);
+
+// Makes the X11 driver the first the selection tries and prepares Xlib for two threads. Call once at start,
+// before anything else talks to X.
+void x11_install_driver();
+
+// What the open window uses, for tests and diagnostics: true when the picture travels through MIT-SHM.
+[[nodiscard]] bool x11_uses_shared_memory();
+// The window that receives the picture, 0 when none is open.
+[[nodiscard]] unsigned long x11_drawing_window();
+[[nodiscard]] unsigned long x11_frame_window();

@@ -1,0 +1,79 @@
+#include "x11/x11_errors.h"
+
+#include <X11/extensions/XShm.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+// The name is copied so that the handlers never read a closed connection's memory.
+char display_name[256] = "";
+std::atomic<Display*> driver_display = nullptr;
+std::atomic<int> shm_major_opcode = -1; // errors of this extension are being caught, -1: none
+std::atomic<bool> shm_refused = false;
+
+// Only async-signal-safe calls from here on: the other thread may be anywhere.
+[[noreturn]] void end_process(const char* text) {
+    char line[512];
+    int n = std::snprintf(line, sizeof line, "velmora: %s (Display \"%s\"). Das Programm wird beendet.\n",
+                          text, display_name[0] ? display_name : "?");
+    if (n > 0) {
+        ssize_t ignored =
+            write(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line ? n : sizeof line - 1);
+        (void)ignored;
+    }
+    _exit(1);
+}
+
+int on_io_error(Display*) {
+    end_process("Die Verbindung zum X-Server ist abgebrochen");
+}
+
+int on_error(Display* display, XErrorEvent* error) {
+    // Another connection of the process (a desktop query, a test watching the window) judges its own errors.
+    if (display != driver_display.load()) return 0;
+    if (error->request_code == shm_major_opcode.load()) {
+        shm_refused = true;
+        return 0;
+    }
+    char text[160] = "";
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    char line[256];
+    std::snprintf(line, sizeof line, "Der X-Server meldet einen Fehler: %s (Anfrage %d.%d)", text,
+                  error->request_code, error->minor_code);
+    end_process(line);
+}
+
+} // namespace
+
+void x11_install_error_handlers() {
+    XSetErrorHandler(on_error);
+    XSetIOErrorHandler(on_io_error);
+}
+
+void x11_remember_display(Display* display) {
+    driver_display = display;
+    const char* name = DisplayString(display);
+    std::snprintf(display_name, sizeof display_name, "%s", name ? name : "");
+}
+
+void x11_forget_display(Display* display) {
+    Display* expected = display;
+    driver_display.compare_exchange_strong(expected, nullptr);
+}
+
+bool x11_try_shm_attach(Display* display, bool (*attach)(Display*, void*), void* argument) {
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "MIT-SHM", &opcode, &event, &error)) return false;
+    XSync(display, False);
+    shm_refused = false;
+    shm_major_opcode = opcode;
+    bool sent = attach(display, argument);
+    XSync(display, False);
+    shm_major_opcode = -1;
+    return sent && !shm_refused;
+}

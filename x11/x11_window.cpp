@@ -1,0 +1,221 @@
+// Window setup and teardown in the presenter thread, the client-side image (MIT-SHM or plain), and the
+// presentation of dirty lines.
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "x11/x11_errors.h"
+#include "x11/x11_state.h"
+
+namespace {
+
+// The window manager has this long to map or unmap a window; a manager that never does must not freeze the
+// program.
+constexpr auto STRUCTURE_WAIT = std::chrono::seconds(5);
+
+// Takes structure events until the one wanted for window arrives; the others taken meanwhile are dropped,
+// as they describe the setup itself.
+bool wait_for_structure_event(Display* display, Window window, int type) {
+    auto deadline = std::chrono::steady_clock::now() + STRUCTURE_WAIT;
+    XEvent event;
+    for (;;) {
+        while (XCheckMaskEvent(display, StructureNotifyMask, &event)) {
+            if (event.type == type && event.xany.window == window) return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        usleep(1000);
+    }
+}
+
+bool display_is_local() {
+    const char* name = XDisplayName(nullptr);
+    return !name || name[0] == '\0' || name[0] == ':' || std::strncmp(name, "unix:", 5) == 0;
+}
+
+bool attach_segment(Display* display, void* info) {
+    return XShmAttach(display, static_cast<XShmSegmentInfo*>(info));
+}
+
+// The picture in a shared segment that only this user may open. It is marked for removal as soon as the
+// server holds it, so it disappears with the last detach even when the process is killed.
+bool create_shared_image(X11State& x) {
+    x.frame_image =
+        XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr, &x.shm_info,
+                        static_cast<unsigned>(x.width), static_cast<unsigned>(x.height));
+    if (!x.frame_image) return false;
+    size_t bytes = static_cast<size_t>(x.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+    x.shm_info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    void* address = x.shm_info.shmid >= 0 ? shmat(x.shm_info.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
+    if (address != reinterpret_cast<void*>(-1)) {
+        x.shm_info.shmaddr = x.frame_image->data = static_cast<char*>(address);
+        x.shm_info.readOnly = False;
+        if (x11_try_shm_attach(x.display, attach_segment, &x.shm_info)) {
+            shmctl(x.shm_info.shmid, IPC_RMID, nullptr);
+            x.use_shm = true;
+            return true;
+        }
+        shmdt(address);
+    }
+    if (x.shm_info.shmid >= 0) shmctl(x.shm_info.shmid, IPC_RMID, nullptr);
+    x.shm_info = {};
+    x.frame_image->data = nullptr;
+    XDestroyImage(x.frame_image);
+    x.frame_image = nullptr;
+    return false;
+}
+
+bool create_plain_image(X11State& x) {
+    x.use_shm = false;
+    x.frame_image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
+                                 static_cast<unsigned>(x.width), static_cast<unsigned>(x.height), 32, 0);
+    if (!x.frame_image) return false;
+    size_t bytes = static_cast<size_t>(x.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+    // Zeroed: lines the framebuffer never marked must not send leftover heap memory to the server.
+    x.frame_image->data = static_cast<char*>(std::calloc(bytes, 1));
+    if (!x.frame_image->data) {
+        XDestroyImage(x.frame_image);
+        x.frame_image = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void map_windowed(X11State& x) {
+    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    XResizeWindow(x.display, x.frame_window, w, h);
+    XResizeWindow(x.display, x.drawing_window, w, h);
+    if (x.flags & X11_FLAG_FRAMELESS) {
+        XMapRaised(x.display, x.drawing_window);
+        XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.width) / 2,
+                    (XDisplayHeight(x.display, x.screen) - x.height) / 2);
+    } else {
+        XReparentWindow(x.display, x.drawing_window, x.frame_window, 0, 0);
+        XMapRaised(x.display, x.frame_window);
+        x.frame_mapped = true;
+        wait_for_structure_event(x.display, x.frame_window, MapNotify);
+        XMapRaised(x.display, x.drawing_window);
+    }
+    x.drawing_mapped = true;
+    wait_for_structure_event(x.display, x.drawing_window, MapNotify);
+}
+
+void map_fullscreen(X11State& x) {
+    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
+    XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
+    XMapRaised(x.display, x.fullscreen_window);
+    x.fullscreen_mapped = true;
+    XSync(x.display, False);
+    XMapRaised(x.display, x.drawing_window);
+    x.drawing_mapped = true;
+    XSync(x.display, False);
+}
+
+void send_above_hint(X11State& x) {
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = x.frame_window;
+    message.xclient.message_type = XInternAtom(x.display, "_NET_WM_STATE", False);
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = 1; // add
+    message.xclient.data.l[1] = static_cast<long>(XInternAtom(x.display, "_NET_WM_STATE_ABOVE", False));
+    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
+}
+
+} // namespace
+
+bool x11_window_setup(X11State& x) {
+    x.frame_image = nullptr;
+    x.use_shm = false;
+    x.red_low = red_low_from_mask(x.visual_bits, x.visual->red_mask);
+    x.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
+    if (!x.blitter) return false;
+    build_rgb16_lookup(x.rgb16, x.red_low);
+
+    bool fullscreen = x.flags & X11_FLAG_FULLSCREEN;
+    if (fullscreen)
+        map_fullscreen(x);
+    else
+        map_windowed(x);
+    XRaiseWindow(x.display, x.drawing_window);
+    if (x.flags & X11_FLAG_ABOVE) send_above_hint(x);
+    x.y_offset = 0;
+
+    int major = 0, minor = 0;
+    Bool pixmaps = False;
+    bool shm = display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps);
+    if (fullscreen) {
+        if (!shm || !x11_switch_display(x)) return false;
+        unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
+        // The drawing window is already a child of the full-screen window: reparenting it again would unmap
+        // it for a moment and so release the pointer grab just taken.
+        XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
+        XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
+        x.y_offset = (x.fullscreen_height - x.height) / 2;
+    }
+    if (shm && create_shared_image(x)) return true;
+    return create_plain_image(x);
+}
+
+void x11_window_teardown(X11State& x) {
+    if (x.flags & X11_FLAG_FULLSCREEN) x11_leave_fullscreen(x);
+    if (x.drawing_mapped) {
+        XUnmapWindow(x.display, x.drawing_window);
+        wait_for_structure_event(x.display, x.drawing_window, UnmapNotify);
+        x.drawing_mapped = false;
+    }
+    if (x.fullscreen_mapped) {
+        XUnmapWindow(x.display, x.fullscreen_window);
+        XSync(x.display, False);
+        x.fullscreen_mapped = false;
+    }
+    if (x.frame_mapped) {
+        XUnmapWindow(x.display, x.frame_window);
+        wait_for_structure_event(x.display, x.frame_window, UnmapNotify);
+        x.frame_mapped = false;
+    }
+    if (x.frame_image) {
+        if (x.use_shm) {
+            XShmDetach(x.display, &x.shm_info);
+            XSync(x.display, False);
+            shmdt(x.shm_info.shmaddr);
+            x.frame_image->data = nullptr;
+            x.shm_info = {};
+        }
+        XDestroyImage(x.frame_image); // frees plain pixel memory with it
+        x.frame_image = nullptr;
+    }
+    x.use_shm = false;
+}
+
+void x11_present(X11State& x) {
+    ScreenContext* screen = x.context;
+    if (!screen || !x.frame_image) return;
+    uint8_t* dirty = screen->dirty_lines.entries.data();
+    int lines = std::min(static_cast<int>(screen->dirty_lines.entries.size()), x.height);
+    BlitSource source{screen->visible_pixels, screen->pitch, screen->width,   screen->height,
+                      screen->line_factor,    dirty,         screen->palette, &x.rgb16};
+    x.blitter(source, reinterpret_cast<uint8_t*>(x.frame_image->data), x.frame_image->bytes_per_line);
+    for (int first = 0; first < lines;) {
+        if (!dirty[first]) {
+            ++first;
+            continue;
+        }
+        int end = first + 1;
+        while (end < lines && dirty[end]) ++end;
+        unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(end - first);
+        if (x.use_shm)
+            XShmPutImage(x.display, x.drawing_window, x.gc, x.frame_image, 0, first, 0, first + x.y_offset, w,
+                         n, False);
+        else
+            XPutImage(x.display, x.drawing_window, x.gc, x.frame_image, 0, first, 0, first + x.y_offset, w,
+                      n);
+        first = end;
+    }
+    std::memset(dirty, 0, screen->dirty_lines.entries.size());
+}
