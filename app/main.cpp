@@ -15,6 +15,7 @@
 #include "gfx/screen.h"
 #include "rt/clock.h"
 #include "rt/runtime.h"
+#include "x11/x11_driver.h"
 
 #ifndef VELMORA_VERSION
 #error "VELMORA_VERSION comes from the project version in CMakeLists.txt"
@@ -112,6 +113,7 @@ int run_snapshot(const Options& options) {
 
 int main(int argc, char** argv) {
     rt_init(argc, argv);
+    x11_install_driver();
     const Options options =
         parse_options(std::span<const char* const>(argv + (argc > 0 ? 1 : 0), argc > 0 ? argc - 1 : 0));
     switch (options.mode) {
