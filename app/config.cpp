@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/command_lines.h"
 #include "app/scan_probe.h"
 #include "app/shell_text.h"
 #include "rt/files.h"
@@ -49,8 +49,12 @@ std::string hazard_reason(std::string_view text, std::size_t start) {
            std::to_string(start + at + 1) + ")";
 }
 
-std::string rest_from(const std::string& line, std::size_t pos) {
-    return pos < line.size() ? line.substr(pos) : std::string();
+// The next line; one longer than MAX_CONFIG_LINE is reported and comes back empty, which every
+// line of the file treats as nothing given. The bound keeps a line without end from eating memory.
+void read_line(int file, long line_number, std::string& line) {
+    if (rt_line_input_bounded(file, line, MAX_CONFIG_LINE)) return;
+    report(line_number, "länger als " + std::to_string(MAX_CONFIG_LINE) + " Bytes; Zeile wird ignoriert.");
+    line.clear();
 }
 
 // Reading state from line 3 on.
@@ -83,6 +87,11 @@ void handle_http(Reader& r, long number, const std::string& line) {
         return;
     }
     std::string target = rest_from(line, HTTP_KEY.size());
+    // Blanks alone would leave httping without a target: it would take the next option word for one.
+    if (is_blank(target)) {
+        r.current->http_target.clear();
+        return;
+    }
     const std::string why = hazard_reason(target, HTTP_KEY.size());
     if (!why.empty()) {
         report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
@@ -108,13 +117,9 @@ void handle_server(Reader& r, long number, const std::string& line) {
     r.current = &r.table.servers[r.table.server_count - 1];
 }
 
-// A line of nothing but blanks would run the tools without a host; nslookup would then wait for
-// commands on the program's own input.
-bool is_blank(const std::string& line) {
-    return line.find_first_not_of(' ') == std::string::npos;
-}
-
 void handle_line(Reader& r, long number, const std::string& line) {
+    // A line of nothing but blanks would run the tools without a host; nslookup would then wait
+    // for commands on the program's own input.
     if (is_blank(line)) return;
     if (line.find('#') != std::string::npos) return;
     if (line.starts_with(PORT_KEY)) {
@@ -139,26 +144,26 @@ void add_server(ServerTable& table, std::string_view line) {
 }
 
 bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {
-    // A directory of that name opens but reads as empty; it is as unreadable as a missing file.
-    struct stat info {};
-    const bool directory = stat(std::string(CONFIG_FILE_NAME).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    // Only a regular file opens: a directory, a device or a FIFO is as unreadable as a missing file.
     const int n = rt_free_file();
-    if (directory || rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
+    if (rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
         std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
                      config_path().c_str());
         return false;
     }
     std::string line;
-    rt_line_input(n, line);
+    read_line(n, 1, line);
     // An editor's byte-order mark would otherwise eat into the label and cut the command.
     if (line.starts_with(BYTE_ORDER_MARK)) line.erase(0, BYTE_ORDER_MARK.size());
     state.terminal_command = rest_from(line, TERMINAL_LABEL);
 
     line.clear();
-    rt_line_input(n, line);
+    read_line(n, 2, line);
     std::string proxy = rest_from(line, PROXY_LABEL);
     const std::string why = hazard_reason(proxy, PROXY_LABEL);
-    if (!why.empty()) {
+    if (is_blank(proxy)) {
+        proxy.clear(); // "-x" without a proxy would break every HTTP probe
+    } else if (!why.empty()) {
         report(2, "Proxy " + why + "; es wird kein Proxy verwendet.");
         proxy.clear();
     }
@@ -167,8 +172,8 @@ bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice 
     Reader reader{.table = table, .notice = notice};
     long number = 2;
     while (!rt_eof(n)) {
-        rt_line_input(n, line);
-        handle_line(reader, ++number, line);
+        read_line(n, ++number, line);
+        handle_line(reader, number, line);
     }
     rt_close(n);
 

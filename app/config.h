@@ -2,12 +2,15 @@
 // and HTTP targets. Read once at start-up; every server is probed as it is added.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "app/server_table.h"
 
 inline constexpr std::string_view CONFIG_FILE_NAME = "velmora.cfg";
 inline constexpr int MAX_EXPECTED_PORTS = 10;
+// Longest line taken from the file, in bytes; a longer one is reported and ignored.
+inline constexpr std::size_t MAX_CONFIG_LINE = 4096;
 
 // Told the name of each server just before its name lookup and port scan start; they may take seconds.
 using ServerNotice = void (*)(std::string_view name);

@@ -1,10 +1,11 @@
 #include "app/latency_probe.h"
 
+#include <cmath>
 #include <utility>
 
+#include "app/command_lines.h"
 #include "app/shell_text.h"
 #include "rt/clock.h"
-#include "rt/files.h"
 #include "rt/numbers.h"
 
 namespace {
@@ -22,19 +23,14 @@ bool is_digit(char c) {
 void run_latency_probe(ServerRecord& record, const std::string& command,
                        std::array<double, HISTORY_SLOTS>& history,
                        std::array<std::string, HISTORY_SLOTS>& times) {
-    const int n = rt_free_file();
-    rt_open_pipe(command, n);
-    std::string line;
-    while (!rt_eof(n)) {
-        rt_line_input(n, line);
-        if (line.find(TIME_MARK) != std::string::npos) {
+    read_command_lines(command, [&](std::string_view line) {
+        if (line.find(TIME_MARK) != std::string_view::npos) {
             push_sample(history, times, parse_time_value(line), rt_time_string());
-        } else if (line.find(TOTAL_LOSS) != std::string::npos ||
-                   line.find(HTTP_TOTAL_LOSS) != std::string::npos) {
+        } else if (line.find(TOTAL_LOSS) != std::string_view::npos ||
+                   line.find(HTTP_TOTAL_LOSS) != std::string_view::npos) {
             record.up = 0;
         }
-    }
-    rt_close(n);
+    });
 }
 
 } // namespace
@@ -45,7 +41,8 @@ std::string ping_command(const ServerRecord& record) {
 
 std::string http_command(const ServerRecord& record, std::string_view proxy) {
     std::string command = "httping -h " + record.http_target;
-    if (!proxy.empty()) {
+    // "-x" with nothing after it would take "-c" for the proxy, and httping would never stop.
+    if (!is_blank(proxy)) {
         command += " -x ";
         command += proxy;
     }
@@ -61,7 +58,7 @@ double parse_time_value(std::string_view line) {
     std::size_t start = mark + TIME_MARK.size();
     while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
     // Only digits and one point are taken, so "inf", "nan", signs and exponents never make a
-    // sample the graph cannot scale.
+    // sample the graph cannot scale; hundreds of digits still can, and push_sample keeps that out.
     std::size_t end = start;
     bool point = false;
     while (end < line.size() && (is_digit(line[end]) || (line[end] == '.' && !point))) {
@@ -77,7 +74,8 @@ void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::str
         history[i] = history[i + 1];
         times[i] = std::move(times[i + 1]);
     }
-    history[HISTORY_LENGTH] = sample;
+    // The graph scales by its samples: one it cannot scale counts as a line without a number.
+    history[HISTORY_LENGTH] = std::isfinite(sample) ? sample : 0;
     times[HISTORY_LENGTH] = std::move(stamp);
 }
 
@@ -87,6 +85,7 @@ void probe_ping(ServerRecord& record) {
 }
 
 void probe_http(ServerRecord& record, std::string_view proxy) {
-    if (!is_shell_safe(record.http_target) || !is_shell_safe(proxy)) return;
+    // A blank target would leave httping taking "-c" for its target and running forever.
+    if (is_blank(record.http_target) || !is_shell_safe(record.http_target) || !is_shell_safe(proxy)) return;
     run_latency_probe(record, http_command(record, proxy), record.http_history, record.http_times);
 }

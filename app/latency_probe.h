@@ -8,7 +8,7 @@
 #include "app/server_table.h"
 
 [[nodiscard]] std::string ping_command(const ServerRecord& record);
-// The proxy goes in with " -x " only when it is not empty.
+// The proxy goes in with " -x " only when it is not empty or blank.
 [[nodiscard]] std::string http_command(const ServerRecord& record, std::string_view proxy);
 
 // The milliseconds of a line that holds "time=": the number right after it, blanks skipped,
@@ -20,7 +20,6 @@ void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::str
                  double sample, std::string stamp);
 
 // Each runs its tool once, adds one sample per "time=" line and clears up on total loss ("100% packet loss",
-// or httping's "100.00% failed").
-// A text the shell could misread runs nothing.
+// or httping's "100.00% failed"). A text the shell could misread, or a blank HTTP target, runs nothing.
 void probe_ping(ServerRecord& record);
 void probe_http(ServerRecord& record, std::string_view proxy);

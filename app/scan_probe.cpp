@@ -1,7 +1,7 @@
 #include "app/scan_probe.h"
 
+#include "app/command_lines.h"
 #include "app/shell_text.h"
-#include "rt/files.h"
 
 namespace {
 
@@ -16,23 +16,6 @@ constexpr std::size_t ADDRESS_COLUMN = 9;
 
 bool contains(std::string_view line, std::string_view text) {
     return line.find(text) != std::string_view::npos;
-}
-
-std::string rest_from(std::string_view line, std::size_t pos) {
-    return pos < line.size() ? std::string(line.substr(pos)) : std::string();
-}
-
-// Feeds every line of the command's output to the handler. Reading goes on to the end so the
-// tool never blocks on a full pipe.
-template <typename Handler> void read_command(const std::string& command, Handler&& handle) {
-    const int n = rt_free_file();
-    rt_open_pipe(command, n);
-    std::string line;
-    while (!rt_eof(n)) {
-        rt_line_input(n, line);
-        handle(std::string_view(line));
-    }
-    rt_close(n);
 }
 
 } // namespace
@@ -61,9 +44,9 @@ void apply_scan_line(ServerRecord& record, uint8_t& scan_count, std::string_view
         ++scan_count;
         if (scan_count < SCAN_LINE_LIMIT) record.nmap_lines[scan_count] = std::string(line);
     } else if (scan_count >= SCAN_LINE_LIMIT && contains(line, FTP_OPEN)) {
-        record.nmap_lines[7] = std::string(line);
+        record.nmap_lines[FTP_LINE_SLOT] = std::string(line);
     } else if (scan_count >= SCAN_LINE_LIMIT && contains(line, SSH_OPEN)) {
-        record.nmap_lines[8] = std::string(line);
+        record.nmap_lines[SSH_LINE_SLOT] = std::string(line);
     } else if (contains(line, HOST_DOWN)) {
         record.up = 0;
     }
@@ -71,14 +54,15 @@ void apply_scan_line(ServerRecord& record, uint8_t& scan_count, std::string_view
 
 void probe_lookup_and_scan(ServerRecord& record) {
     if (!is_shell_safe(record.name)) return;
-    read_command(lookup_command(record), [&](std::string_view line) { apply_lookup_line(record, line); });
+    read_command_lines(lookup_command(record),
+                       [&](std::string_view line) { apply_lookup_line(record, line); });
     uint8_t scan_count = 0;
-    read_command(scan_command(record),
-                 [&](std::string_view line) { apply_scan_line(record, scan_count, line); });
+    read_command_lines(scan_command(record),
+                       [&](std::string_view line) { apply_scan_line(record, scan_count, line); });
 }
 
 bool has_expected_port(const ServerRecord& record, std::string_view port) {
-    for (int i = 1; i <= 9; ++i) {
+    for (int i = 1; i <= LAST_CHECKED_PORT_LINE; ++i) {
         if (std::string_view(record.nmap_lines[i]).starts_with(port)) return true;
     }
     return false;

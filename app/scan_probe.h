@@ -9,6 +9,12 @@
 
 // The port scan keeps at most this many port lines counted; the last of them is dropped.
 inline constexpr uint8_t SCAN_LINE_LIMIT = 8;
+// Past a full list, the FTP and SSH lines still go to these entries of nmap_lines, so that the
+// panel's buttons for them find the service however many ports are open.
+inline constexpr int FTP_LINE_SLOT = 7;
+inline constexpr int SSH_LINE_SLOT = 8;
+// has_expected_port looks at nmap_lines 1 up to this entry.
+inline constexpr int LAST_CHECKED_PORT_LINE = 9;
 
 [[nodiscard]] std::string lookup_command(const ServerRecord& record);
 [[nodiscard]] std::string scan_command(const ServerRecord& record);
@@ -22,5 +28,6 @@ void apply_scan_line(ServerRecord& record, uint8_t& scan_count, std::string_view
 // Values not found keep what they held. A name the shell could misread runs nothing.
 void probe_lookup_and_scan(ServerRecord& record);
 
-// True when one of nmap_lines 1..9 begins with the port text (an empty text is always present).
+// True when one of nmap_lines 1..LAST_CHECKED_PORT_LINE begins with the port text (an empty text is always
+// present).
 [[nodiscard]] bool has_expected_port(const ServerRecord& record, std::string_view port);

@@ -18,9 +18,17 @@ bool is_hazard(unsigned char c) {
     case ')':
     case '\\':
     case '"':
-    case '\'': return true;
+    case '\'':
+    case '#': // a comment from here on
+    case '*': // glob patterns that expand against the working directory
+    case '?':
+    case '[': return true;
     default: return false;
     }
+}
+
+bool starts_word(std::string_view text, std::size_t i) {
+    return i == 0 || text[i - 1] == ' ';
 }
 
 } // namespace
@@ -28,13 +36,15 @@ bool is_hazard(unsigned char c) {
 std::size_t find_shell_hazard(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (is_hazard(static_cast<unsigned char>(text[i]))) return i;
+        // Tilde expansion to a home directory happens only at the start of a word.
+        if (text[i] == '~' && starts_word(text, i)) return i;
     }
     return std::string_view::npos;
 }
 
 std::size_t find_option_word(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '-' && (i == 0 || text[i - 1] == ' ')) return i;
+        if (text[i] == '-' && starts_word(text, i)) return i;
     }
     return std::string_view::npos;
 }

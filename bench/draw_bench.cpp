@@ -126,21 +126,25 @@ void box(const Box& b, float top) {
              top + static_cast<float>(b.y2), b.colour, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
 }
 
-// The fills of a 6-panel frame at memset speed: the clear, the background, and per panel the graph area and
-// the two buttons, box by box, line by line. The renderer keeps fills back inside a frame and may skip what a
-// later fill covers, so the frame can come close to this although it also draws text and lines.
+// The writes a 6-panel frame cannot avoid, at memset speed: every pixel once, in its final fill (the
+// background, and per panel the graph area and the two buttons), line by line and left to right. The renderer
+// keeps fills back inside a frame and writes what a later fill covers only once, so this is the floor for the
+// frame's fills; the frame's text and lines come on top of it.
 void BM_frame_memset_floor(benchmark::State& state) {
     open_mode();
     const int pitch = gfx_screen()->pitch;
     for (auto _ : state) {
-        std::memset(page(), 0, page_bytes());
-        std::memset(page(), 0x1E, page_bytes());
-        for (int p = 0; p < PANELS; ++p) {
+        for (int y = 0; y < HEIGHT; ++y) {
+            uint8_t* line = page() + static_cast<std::ptrdiff_t>(y) * pitch;
+            const int row = y % 200;
+            int x = 0;
             for (const Box& b : PANEL_BOXES) {
-                for (int y = p * 200 + b.y1; y <= p * 200 + b.y2; ++y)
-                    std::memset(page() + y * pitch + b.x1 * 4, 0x66,
-                                static_cast<std::size_t>(b.x2 - b.x1 + 1) * 4);
+                if (row < b.y1 || row > b.y2) continue;
+                std::memset(line + x * 4, 0x1E, static_cast<std::size_t>(b.x1 - x) * 4);
+                std::memset(line + b.x1 * 4, 0x66, static_cast<std::size_t>(b.x2 - b.x1 + 1) * 4);
+                x = b.x2 + 1;
             }
+            std::memset(line + x * 4, 0x1E, static_cast<std::size_t>(WIDTH - x) * 4);
         }
         benchmark::ClobberMemory();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "gfx/deferred.h"
@@ -31,11 +32,14 @@ void mark_lines(uint8_t* dirty, int64_t a, int64_t b) {
 }
 
 // Pixels cut off in front of the view when start is clamped into [lo, hi].
-inline int64_t cut_before(int start, int lo, int hi) {
-    if (start < lo) return int64_t{lo} - start;
-    if (start > hi) return int64_t{start} - hi;
+inline int64_t cut_before(int64_t start, int lo, int hi) {
+    if (start < lo) return lo - start;
+    if (start > hi) return start - hi;
     return 0;
 }
+
+// The start correction multiplies distances of up to 2^60 by steps of up to 2^61.
+using Wide = __int128;
 
 // Single pixels through the context's routine.
 struct RoutinePut {
@@ -53,8 +57,9 @@ struct Store32 {
 };
 
 template <typename Put>
-void vertical_line(const Put& put, const Bounds& v, int x, int y1, int y2c, LineStyle style, uint8_t* dirty) {
-    const int ys = std::clamp(y1, v.t, v.b);
+void vertical_line(const Put& put, const Bounds& v, int x, int64_t y1, int y2c, LineStyle style,
+                   uint8_t* dirty) {
+    const int ys = static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b));
     int64_t i = cut_before(y1, v.t, v.b);
     // Walking upwards visits the same pixels with the same bits as the reversed style walked downwards.
     const int step = ys <= y2c ? 1 : -1;
@@ -66,10 +71,10 @@ void vertical_line(const Put& put, const Bounds& v, int x, int y1, int y2c, Line
 }
 
 template <typename Put>
-void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int x1, int x2, int y,
+void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int64_t x1, int64_t x2, int y,
                      uint32_t colour, LineStyle style, uint8_t* dirty) {
-    const int xs = std::clamp(x1, v.l, v.r);
-    const int x2c = std::clamp(x2, v.l, v.r);
+    const int xs = static_cast<int>(std::clamp<int64_t>(x1, v.l, v.r));
+    const int x2c = static_cast<int>(std::clamp<int64_t>(x2, v.l, v.r));
     if (style == LINE_SOLID) {
         const int from = std::min(xs, x2c);
         const int count = std::abs(x2c - xs) + 1;
@@ -118,66 +123,120 @@ void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, 
 }
 
 template <typename Put>
-void sloped_line(const Put& put, const Bounds& v, int x1, int y1, int x2, int y2, int y2c, LineStyle style,
-                 uint8_t* dirty) {
+void sloped_line(const Put& put, const Bounds& v, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int y2c,
+                 LineStyle style, uint8_t* dirty) {
     const int64_t sx = x2 > x1 ? 1 : -1;
     const int64_t sy = y2 > y1 ? 1 : -1;
-    const int64_t ax = std::abs(int64_t{x2} - x1);
-    const int64_t ay = std::abs(int64_t{y2} - y1);
+    const int64_t ax = x2 > x1 ? x2 - x1 : x1 - x2;
+    const int64_t ay = y2 > y1 ? y2 - y1 : y1 - y2;
     const int64_t A = 2 * ay;
     const int64_t W = 2 * ax;
     const bool x_major = ax >= ay;
-    int64_t d = x_major ? A - ax : ay - W;
+    Wide d = x_major ? A - ax : ay - W;
 
     // Move the start into the view arithmetically: first the clamped coordinates with their effect on d,
     // then the fewest steps that bring d back into the range the walk itself produces, [A - W, A) x-major
     // and (-W, A - W] y-major. Both ends of those ranges occur on the whole line, so the step counts that
     // reach A - W exactly round up; rounding down and adding one would skip a pixel of the line whenever
-    // the distance is a whole number of steps.
-    int64_t xs = std::clamp(x1, v.l, v.r);
-    int64_t ys = std::clamp(y1, v.t, v.b);
-    const int64_t x2c = std::clamp(x2, v.l, v.r);
-    d += A * (xs - x1) * sx - W * (ys - y1) * sy;
-    int64_t skip;
-    if (x_major) {
-        skip = (xs - x1) * sx;
-        if (d >= A) {
-            const int64_t k = (d - A) / W + 1;
-            ys += sy * k;
-            d -= k * W;
-        } else if (d < A - W) {
-            const int64_t k = (A - W - d + A - 1) / A;
-            xs += sx * k;
-            skip += k;
-            d += k * A;
-        }
-    } else {
-        skip = (ys - y1) * sy;
-        // Strictly below -W: a start value of exactly -W is drawn where it is.
-        if (d < -W) {
-            const int64_t k = (-W - d) / A + 1;
-            xs += sx * k;
-            d += k * A;
-        } else if (d > A - W) {
-            const int64_t k = (d - A + W + W - 1) / W;
-            ys += sy * k;
-            skip += k;
-            d -= k * W;
+    // the distance is a whole number of steps. A start inside the view needs none of it.
+    Wide xs = std::clamp<int64_t>(x1, v.l, v.r);
+    Wide ys = std::clamp<int64_t>(y1, v.t, v.b);
+    const int64_t x2c = std::clamp<int64_t>(x2, v.l, v.r);
+    Wide skip = 0;
+    if (xs != x1 || ys != y1) {
+        d += Wide{A} * (xs - x1) * sx - Wide{W} * (ys - y1) * sy;
+        if (x_major) {
+            skip = (xs - x1) * sx;
+            if (d >= A) {
+                const Wide k = (d - A) / W + 1;
+                ys += sy * k;
+                d -= k * W;
+            } else if (d < A - W) {
+                const Wide k = (A - W - d + A - 1) / A;
+                xs += sx * k;
+                skip += k;
+                d += k * A;
+            }
+        } else {
+            skip = (ys - y1) * sy;
+            if (d <= -W) {
+                const Wide k = (-W - d) / A + 1;
+                xs += sx * k;
+                d += k * A;
+            } else if (d > A - W) {
+                const Wide k = (d - A + W + W - 1) / W;
+                ys += sy * k;
+                skip += k;
+                d -= k * W;
+            }
         }
     }
     if (xs < v.l || xs > v.r || ys < v.t || ys > v.b) return;
 
     // The walk stops one step past the clamped end, or where the line leaves the view across the minor
-    // axis. A start beyond the end (which the corrections never produce) draws nothing.
+    // axis. A start beyond the end (which the corrections never produce) draws nothing. From here on d
+    // lies within one step of zero and fits 64 bits again.
     if ((xs - x2c) * sx > 0 || (ys - y2c) * sy > 0) return;
+    const auto x = static_cast<int>(xs), y = static_cast<int>(ys);
     if (style == LINE_SOLID) {
-        walk<true>(put, x_major, static_cast<int>(xs), static_cast<int>(ys), static_cast<int>(x2c), y2c,
-                   static_cast<int>(sx), static_cast<int>(sy), d, A, W, style, skip);
+        walk<true>(put, x_major, x, y, static_cast<int>(x2c), y2c, static_cast<int>(sx), static_cast<int>(sy),
+                   static_cast<int64_t>(d), A, W, style, static_cast<int64_t>(skip));
     } else {
-        walk<false>(put, x_major, static_cast<int>(xs), static_cast<int>(ys), static_cast<int>(x2c), y2c,
-                    static_cast<int>(sx), static_cast<int>(sy), d, A, W, style, skip);
+        walk<false>(put, x_major, x, y, static_cast<int>(x2c), y2c, static_cast<int>(sx),
+                    static_cast<int>(sy), static_cast<int64_t>(d), A, W, style, static_cast<int64_t>(skip));
     }
-    mark_lines(dirty, ys, y2c);
+    mark_lines(dirty, y, y2c);
+}
+
+// Cuts the line to the square of LINE_COORD_LIMIT around the origin (Liang-Barsky). False when no part of it
+// lies inside. Lines inside the square are left exactly as they are, and so is the course of a line parallel
+// to an axis; a sloped one is cut in extended precision from its nearer end, which keeps the course exact
+// enough near that end (with both ends this far out, no screen is near either).
+bool cut_to_line_limit(double& x1, double& y1, double& x2, double& y2) {
+    constexpr double L = static_cast<double>(LINE_COORD_LIMIT);
+    constexpr double FAR = std::numeric_limits<float>::max();
+    if (std::fabs(x1) <= L && std::fabs(y1) <= L && std::fabs(x2) <= L && std::fabs(y2) <= L) return true;
+    for (double* c : {&x1, &y1, &x2, &y2}) *c = std::clamp(*c, -FAR, FAR); // infinities: the farthest float
+    if (x1 == x2 || y1 == y2) {
+        if (std::fabs(x1 == x2 ? x1 : y1) > L) return false;
+        for (double* c : {&x1, &y1, &x2, &y2}) *c = std::clamp(*c, -L, L);
+        return true;
+    }
+    using Ext = long double;
+    const Ext dx = Ext{x2} - x1, dy = Ext{y2} - y1;
+    Ext t0 = 0, t1 = 1;
+    // Keeps the part of the line with p * t <= q.
+    auto keep = [&](Ext p, Ext q) {
+        const Ext r = q / p;
+        if (p < 0) {
+            if (r > t1) return false;
+            t0 = std::max(t0, r);
+        } else {
+            if (r < t0) return false;
+            t1 = std::min(t1, r);
+        }
+        return true;
+    };
+    if (!keep(-dx, x1 + Ext{L}) || !keep(dx, Ext{L} - x1) || !keep(-dy, y1 + Ext{L}) ||
+        !keep(dy, Ext{L} - y1))
+        return false;
+    auto at = [&](Ext t, double& x, double& y) {
+        const Ext px = t <= 0.5L ? x1 + t * dx : x2 - (1 - t) * dx;
+        const Ext py = t <= 0.5L ? y1 + t * dy : y2 - (1 - t) * dy;
+        x = std::clamp(static_cast<double>(px), -L, L);
+        y = std::clamp(static_cast<double>(py), -L, L);
+    };
+    double nx1 = 0, ny1 = 0;
+    at(t0, nx1, ny1);
+    at(t1, x2, y2);
+    x1 = nx1;
+    y1 = ny1;
+    return true;
+}
+
+// Nearest whole pixel of a coordinate within LINE_COORD_LIMIT, halves away from zero.
+int64_t round_line_coordinate(double v) {
+    return static_cast<int64_t>(v >= 0.0 ? v + 0.5 : v - 0.5);
 }
 
 // True when lines first..last of the target follow each other in memory and span exactly `bytes`
@@ -192,22 +251,22 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 } // namespace
 
-void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
-                          LineStyle style, uint8_t* dirty) {
+void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
+                          uint32_t colour, LineStyle style, uint8_t* dirty) {
     const Bounds v = view_bounds(dc);
     if ((x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
         (y1 > v.b && y2 > v.b)) {
         return;
     }
-    const int y2c = std::clamp(y2, v.t, v.b);
+    const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
     gfx_lock();
     // A horizontal line settles its own line: a solid one may be kept back as a fill.
-    if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, std::clamp(y1, v.t, v.b), y2c);
+    if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c);
     auto draw = [&](const auto& put) {
         if (x1 == x2) {
-            vertical_line(put, v, x1, y1, y2c, style, dirty);
+            vertical_line(put, v, static_cast<int>(x1), y1, y2c, style, dirty);
         } else if (y1 == y2) {
-            horizontal_line(dc, put, v, x1, x2, y1, colour, style, dirty);
+            horizontal_line(dc, put, v, x1, x2, static_cast<int>(y1), colour, style, dirty);
         } else {
             sloped_line(put, v, x1, y1, x2, y2, y2c, style, dirty);
         }
@@ -290,13 +349,18 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
 
     const int ox = dc->view_absolute ? 0 : dc->view.x;
     const int oy = dc->view_absolute ? 0 : dc->view.y;
-    int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
-    int px2 = gfx_round_coordinate(x2) + ox, py2 = gfx_round_coordinate(y2) + oy;
     uint8_t* dirty = dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
     if (mode == LINE_MODE_LINE) {
-        gfx_draw_line_pixels(*dc, px1, py1, px2, py2, c, style, dirty);
+        // Whole 64-bit pixels, not clamped ones: a far end point keeps the slope it gives the visible part.
+        double lx1 = x1, ly1 = y1, lx2 = x2, ly2 = y2;
+        if (!cut_to_line_limit(lx1, ly1, lx2, ly2)) return;
+        gfx_draw_line_pixels(*dc, round_line_coordinate(lx1) + ox, round_line_coordinate(ly1) + oy,
+                             round_line_coordinate(lx2) + ox, round_line_coordinate(ly2) + oy, c, style,
+                             dirty);
         return;
     }
+    int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
+    int px2 = gfx_round_coordinate(x2) + ox, py2 = gfx_round_coordinate(y2) + oy;
     if (px1 > px2) std::swap(px1, px2);
     if (py1 > py2) std::swap(py1, py2);
     gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, mode == LINE_MODE_FILLED_BOX, style, dirty);

@@ -39,9 +39,12 @@ struct DrawImage;
 void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
               LineStyle style, int flags);
 
-// Coordinates are clamped to this magnitude so that the line arithmetic cannot overflow; anything this far
-// out lies off every screen anyway.
+// Box and text coordinates are clamped to this magnitude so that their arithmetic cannot overflow; anything
+// this far out lies off every screen anyway.
 inline constexpr int COORD_LIMIT = 1 << 28;
+// Line end points are whole 64-bit pixels up to this magnitude, so that a far end point gives the visible
+// part its exact slope; a line reaching further is first cut to this square in double precision.
+inline constexpr int64_t LINE_COORD_LIMIT = int64_t{1} << 58;
 
 // Nearest whole pixel, halves away from zero, the half step taken in double precision; clamped to
 // COORD_LIMIT. NaN must be filtered out by the caller (it comes out as -COORD_LIMIT).
@@ -90,11 +93,11 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
 }
 
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels
-// no further out than COORD_LIMIT.
+// no further out than 2 * LINE_COORD_LIMIT.
 // dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The screen lock is
 // taken only when something may be drawn.
-void gfx_draw_line_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour,
-                          LineStyle style, uint8_t* dirty);
+void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
+                          uint32_t colour, LineStyle style, uint8_t* dirty);
 // Expects x1 <= x2 and y1 <= y2.
 void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour, bool filled,
                          LineStyle style, uint8_t* dirty);

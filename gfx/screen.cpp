@@ -158,8 +158,10 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
     screen->dirty_lines.entries.assign(static_cast<std::size_t>(screen->line_factor) * height, 0);
     screen->mode_flags = flags != -1 ? static_cast<uint32_t>(flags) & MODE_ALPHA_PRIMITIVES : 0;
 
-    // The driver presents this context from its open on, so it must already be the current one.
+    // The driver presents this context from its open on, so it must already be the current one, with its
+    // pages filled: a driver's presenter may show them before set-mode returns.
     current_screen = screen;
+    fill_pages_with_background(*screen, *gfx_draw_context());
     std::string title = gfx_title();
     const ScreenDriver* driver = gfx_select_driver(title.c_str(), width, height * screen->line_factor,
                                                    screen->depth, refresh_rate, flags);
@@ -173,7 +175,6 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
     if (screen->depth <= 8) load_default_palette(*screen);
     screen->text_columns = width / 8;
     screen->text_rows = height / 8;
-    fill_pages_with_background(*screen, *gfx_draw_context());
 
     if (!exit_action_registered) {
         exit_action_registered = std::atexit(close_at_exit) == 0;

@@ -1,16 +1,20 @@
-// The file-number table: text files and command pipes opened for input and read line by line.
+// The file-number table: text files and command pipes opened for input and read line by line; and the
+// shell.
 #include "rt/files.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,19 +153,32 @@ int rt_open_file(std::string_view path, int number) {
     std::string p(path);
     for (char& c : p)
         if (c == '\\') c = '/';
-    // "e": the descriptor must not leak into the tools and terminals we start while it is open.
-    std::FILE* f = std::fopen(p.c_str(), "rbe");
-    if (!f) return last_error = RT_CANNOT_OPEN;
+    // Without O_NONBLOCK a FIFO with no writer would hang the open; only a regular file is taken, so that a
+    // device such as /dev/zero cannot feed an endless line. O_CLOEXEC: the descriptor must not leak into the
+    // tools and terminals we start while it is open.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return last_error = RT_CANNOT_OPEN;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return last_error = RT_CANNOT_OPEN;
+    }
+    std::FILE* f = ::fdopen(fd, "r");
+    if (!f) {
+        ::close(fd);
+        return last_error = RT_CANNOT_OPEN;
+    }
     std::setvbuf(f, nullptr, _IOFBF, 8192);
     if (fseeko(f, 0, SEEK_END) != 0) {
         std::fclose(f);
         return last_error = RT_NOT_ALLOWED;
     }
     long long size = ftello(f);
-    // Text mode is the same as binary here; reopening resets the stream to the start with a fresh buffer.
-    f = std::freopen(p.c_str(), "re", f);
-    if (!f) return last_error = RT_CANNOT_OPEN;
-    std::setvbuf(f, nullptr, _IOFBF, 8192);
+    // Text mode is the same as binary here; reading starts again at the beginning of the file.
+    if (fseeko(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return last_error = RT_CANNOT_OPEN;
+    }
     file_table[number] = FileEntry{Device::file, f, nullptr, size};
     return last_error = RT_OK;
 }
@@ -212,15 +229,22 @@ bool rt_eof(int number) {
 }
 
 void rt_line_input(int number, std::string& text) {
+    (void)rt_line_input_bounded(number, text, std::string::npos - 1);
+}
+
+bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes) {
     FileEntry* e = open_entry(number);
     if (!e) {
         last_error = RT_NOT_ALLOWED;
-        return;
+        return true;
     }
     // Read in chunks of up to LINE_CHUNK - 1 bytes, counting bytes ourselves rather than searching for the
-    // last non-zero byte, so NUL bytes in tool output survive and never cut a line.
+    // last non-zero byte, so NUL bytes in tool output survive and never cut a line. One byte beyond the
+    // bound is kept: it may be the CR of the terminator.
+    const std::size_t keep = max_bytes + 1;
     char chunk[LINE_CHUNK];
     bool first = true;
+    bool cut = false;
     for (;;) {
         int n = 0;
         int c = 0;
@@ -234,24 +258,25 @@ void rt_line_input(int number, std::string& text) {
             if (first) text.clear();
             break;
         }
-        bool ended = false;
-        if (chunk[n - 1] == '\n') {
-            --n;
-            if (n > 0 && chunk[n - 1] == '\r') --n;
-            ended = true;
-        } else if (c == EOF) {
-            // Only a CR that closes the input is a terminator; a CR that happens to end a full chunk is data.
-            if (chunk[n - 1] == '\r') --n;
-            ended = true;
-        }
+        const bool line_feed = chunk[n - 1] == '\n';
+        if (line_feed) --n;
+        const std::size_t held = first ? 0 : text.size();
+        const std::size_t take = std::min(static_cast<std::size_t>(n), keep - held);
+        cut = cut || take < static_cast<std::size_t>(n);
         if (first)
-            text.assign(chunk, n);
+            text.assign(chunk, take);
         else
-            text.append(chunk, n);
+            text.append(chunk, take);
         first = false;
-        if (ended) break;
+        if (line_feed || c == EOF) break;
     }
+    // The CR of a CR LF, or a CR that closes the input, is removed on the whole line: it may have been the
+    // last byte of the chunk before. A CR followed by more text stays.
+    if (!cut && !text.empty() && text.back() == '\r') text.pop_back();
     last_error = RT_OK;
+    if (!cut && text.size() <= max_bytes) return true;
+    text.resize(max_bytes);
+    return false;
 }
 
 int rt_close(int number) {
@@ -268,4 +293,15 @@ int rt_close(int number) {
 void rt_close_all() {
     for (int n = 1; n <= MAX_FILE_NUMBER; ++n)
         if (file_table[n].device != Device::none) rt_close(n);
+}
+
+int rt_shell(std::string_view command) {
+    if (command.empty()) return -1;
+    std::string cmd(command);
+    std::fflush(nullptr);
+    int status = std::system(cmd.c_str());
+    // The runtime never takes the terminal into a mode of its own, so there is nothing to hand back here.
+    if (status == -1 || (status & 0x7F) != 0) return status;
+    int code = (status >> 8) & 0xFF;
+    return code == 127 ? -1 : code;
 }

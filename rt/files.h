@@ -25,7 +25,8 @@ void rt_set_error(int code);
 
 // Lowest number in 1..255 that is not open, 0 when all are. Does not reserve it.
 [[nodiscard]] int rt_free_file();
-// Opens a text file for input; backslashes in the path count as slashes. Returns the result code.
+// Opens a regular text file for input, without ever blocking (a FIFO or a device is refused with
+// RT_CANNOT_OPEN); backslashes in the path count as slashes. Returns the result code.
 int rt_open_file(std::string_view path, int number);
 // A command's output is read for at most this long and this many bytes; then the command and what it
 // started are ended and its output reads as ended. Closing waits for the command until the same deadline.
@@ -41,6 +42,10 @@ int rt_open_pipe(std::string_view command, int number);
 // Replaces text with the next line, terminator (LF, CR LF, or a CR at the end of input) removed.
 // On an invalid or free number the text is left as it was.
 void rt_line_input(int number, std::string& text);
+// The same, keeping at most max_bytes of the line and reading past the rest without storing it, so that a
+// line without end cannot exhaust memory. False when the line was longer; text then holds its first
+// max_bytes bytes.
+bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes);
 // Closes the number; a pipe waits for its command to end. Returns the result code.
 int rt_close(int number);
 // Closes every open number; also run at program exit.

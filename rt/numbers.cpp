@@ -6,6 +6,7 @@
 
 #include "rt/files.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -183,6 +184,29 @@ std::size_t count_digits(std::string_view s, std::size_t at) {
     return n;
 }
 
+// The power of ten of the first significant digit of a number as assembled above ("-" digits "." digits
+// "e" sign digits), the exponent counted in. Only its sign is asked for, so the exponent saturates.
+long long decimal_order(std::string_view num) {
+    constexpr long long EXPONENT_CAP = 1'000'000'000;
+    const std::size_t e = num.find('e');
+    std::string_view mantissa = num.substr(0, e);
+    if (!mantissa.empty() && mantissa[0] == '-') mantissa.remove_prefix(1);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    long long order = 0;
+    for (std::size_t i = 0; i < mantissa.size(); ++i) {
+        if (mantissa[i] == '.' || mantissa[i] == '0') continue;
+        order = i < point ? static_cast<long long>(point - i) - 1 : -static_cast<long long>(i - point);
+        break;
+    }
+    if (e == std::string_view::npos) return order;
+    std::string_view exponent = num.substr(e + 1);
+    const bool negative = !exponent.empty() && exponent[0] == '-';
+    if (!exponent.empty() && (exponent[0] == '-' || exponent[0] == '+')) exponent.remove_prefix(1);
+    long long value = 0;
+    for (char c : exponent) value = std::min(value * 10 + (c - '0'), EXPONENT_CAP);
+    return order + (negative ? -value : value);
+}
+
 } // namespace
 
 double rt_parse_number(std::string_view text) {
@@ -234,9 +258,10 @@ double rt_parse_number(std::string_view text) {
     double value = 0;
     auto r = std::from_chars(num.data(), num.data() + num.size(), value);
     if (r.ec == std::errc::result_out_of_range) {
-        // Like strtod: overflow gives an infinity of the right sign, underflow a zero.
+        // Like strtod: overflow gives an infinity of the right sign, underflow a zero. Which of the two it
+        // was follows from the size of the number, not from the sign of its exponent ("0.000...1" has none).
         bool negative = num[0] == '-';
-        bool tiny = num.find("e-") != std::string::npos;
+        bool tiny = decimal_order(num) < 0;
         return tiny ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
     }
     return value;

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/config.h"
+#include "app/latency_probe.h"
 #include "app/shell_text.h"
 #include "tests/app/test_support.h"
 
@@ -102,11 +105,12 @@ TEST(Config, LineRules) {
 }
 
 TEST(Config, TrailingSpacesReachTheTools) {
+    CommandLog log;
     const auto run = read_config(HEAD + "127.0.0.1 \n");
     ASSERT_EQ(run->table.server_count, 1);
     EXPECT_EQ(run->table.servers[0].name, "127.0.0.1 ");
-    // The shell splits the line into words, so the fakes see only the host; the exact command
-    // lines with the blank are checked where they are built.
+    // The shell splits the line into words, so the fakes see only the host; the command lines keep the blank.
+    EXPECT_EQ(log.commands(), (std::vector<std::string>{"nslookup 127.0.0.1 ", "nmap 127.0.0.1 "}));
     EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [127.0.0.1]", "nmap [127.0.0.1]"}));
 }
 
@@ -119,11 +123,13 @@ TEST(Config, HeadLines) {
     const Case cases[] = {
         {"123456789\n123456\nalpha\n", "", ""},
         {"12345678\n12345\nalpha\n", "", ""},
-        {"Terminal:x-terminal-emulator -e \n#roxy:#\nalpha\n", "x-terminal-emulator -e ", "#"},
+        {"Terminal:x-terminal-emulator -e \n#roxy:cache:80\nalpha\n", "x-terminal-emulator -e ", "cache:80"},
         {"Terminal:xterm -e\r\nProxy:cache:80\r\nalpha\r\nport=22/tcp\r\n", "xterm -e", "cache:80"},
         {"\xEF\xBB\xBFTerminal:xterm -e\nProxy:cache:80\nalpha\n", "xterm -e", "cache:80"},
         {"Terminal:xterm -e", "xterm -e", ""},
         {"", "", ""},
+        {"Terminal:xterm\nProxy: \nalpha\n", "xterm", ""},
+        {"Terminal:xterm\nProxy:    \nalpha\n", "xterm", ""},
     };
     for (const Case& c : cases) {
         const auto run = read_config(c.text);
@@ -189,7 +195,7 @@ TEST(Config, LinesWithoutRoomAreIgnoredWithAMessage) {
 
 std::vector<std::string> refused_bytes() {
     std::vector<std::string> bytes;
-    for (char c : std::string_view(";&|`$<>()\\\"'")) bytes.emplace_back(1, c);
+    for (char c : std::string_view(";&|`$<>()\\\"'*?[")) bytes.emplace_back(1, c);
     for (int c = 1; c < 0x20; ++c) {
         if (c != '\n' && c != '\r') bytes.emplace_back(1, static_cast<char>(c)); // these end the line
     }
@@ -245,6 +251,133 @@ TEST(Config, OptionWordsAreRefusedAndNothingRuns) {
     EXPECT_EQ(run->table.servers[0].name, "beta");
     EXPECT_EQ(run->table.servers[0].http_target, "good-name"); // a '-' inside a word is fine
     EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
+}
+
+// A blank "http=" target or proxy counts as none: httping would otherwise read "-c" as the value it
+// lacks and run forever. A "#" in the proxy would make the shell drop " -c 1".
+TEST(Config, BlankTargetsAndProxiesCountAsNone) {
+    struct Case {
+        const char* proxy_line;
+        const char* proxy;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"Proxy:", "", ""},
+        {"Proxy: ", "", ""},
+        {"Proxy:      ", "", ""},
+        {"Proxy:cache:80 ", "cache:80 ", ""},
+        {"Proxy:cache:80 #note", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "Proxy verwendet.\n"},
+        {"Proxy:#", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 7); es wird kein "
+         "Proxy verwendet.\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = "Terminal:xterm\n" + std::string(c.proxy_line) +
+                                 "\nalpha\nhttp=    \nbeta\nhttp=beta\ngamma\nhttp=gamma\nhttp= \n";
+        const auto run = read_config(text);
+        EXPECT_EQ(run->state.proxy, c.proxy) << c.proxy_line;
+        EXPECT_EQ(run->messages, c.message) << c.proxy_line;
+        ASSERT_EQ(run->table.server_count, 3);
+        EXPECT_EQ(run->table.servers[0].http_target, "");
+        EXPECT_EQ(run->table.servers[1].http_target, "beta");
+        EXPECT_EQ(run->table.servers[2].http_target, ""); // a blank one replaces the earlier target
+
+        FakeTools fakes;
+        CommandLog log;
+        for (int i = 0; i < run->table.server_count; ++i) probe_http(run->table.servers[i], run->state.proxy);
+        const std::string proxy = *c.proxy ? std::string(" -x ") + c.proxy : "";
+        EXPECT_EQ(log.commands(), std::vector<std::string>{"httping -h beta" + proxy + " -c 1 -t 2 -i 0.01"})
+            << c.proxy_line;
+    }
+}
+
+// A name, target or proxy that the shell would expand against the working directory or the home directory.
+TEST(Config, PatternsAndTildesAreRefusedAndNothingRuns) {
+    FakeTools fakes;
+    TempDir dir;
+    for (const char* name : {"--script=evil", "-oNPWNED", "a", "~"}) dir.write(name, "");
+    dir.write("velmora.cfg",
+              "Terminal:xterm\nProxy:~proxy\n*\n[-]*\nbet?\n~\n~root\nbeta\nhttp=w*\nhttp=a b~\n");
+    ScopedCwd cwd(dir.path());
+    ServerTable table;
+    DashboardState state;
+    CommandLog log;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(read_configuration(table, state));
+    const std::string messages = testing::internal::GetCapturedStderr();
+    const std::string refused = "; Zeile wird übersprungen.\n";
+    EXPECT_EQ(
+        messages,
+        "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '~' (Stelle 7); es wird kein "
+        "Proxy verwendet.\n"
+        "velmora: velmora.cfg, Zeile 3: Servername enthält das Shell-Sonderzeichen '*' (Stelle 1)" +
+            refused +
+            "velmora: velmora.cfg, Zeile 4: Servername enthält das Shell-Sonderzeichen '[' (Stelle 1)" +
+            refused +
+            "velmora: velmora.cfg, Zeile 5: Servername enthält das Shell-Sonderzeichen '?' (Stelle 4)" +
+            refused +
+            "velmora: velmora.cfg, Zeile 6: Servername enthält das Shell-Sonderzeichen '~' (Stelle 1)" +
+            refused +
+            "velmora: velmora.cfg, Zeile 7: Servername enthält das Shell-Sonderzeichen '~' (Stelle 1)" +
+            refused +
+            "velmora: velmora.cfg, Zeile 9: HTTP-Ziel enthält das Shell-Sonderzeichen '*' (Stelle 7)" +
+            refused);
+    EXPECT_EQ(state.proxy, "");
+    ASSERT_EQ(table.server_count, 1);
+    EXPECT_EQ(table.servers[0].name, "beta");
+    EXPECT_EQ(table.servers[0].http_target, "a b~"); // a '~' inside a word is not expanded
+    EXPECT_EQ(log.commands(), (std::vector<std::string>{"nslookup beta", "nmap beta"}));
+    EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
+}
+
+// A line past the bound is reported and ignored; the one at the bound is taken whole.
+TEST(Config, OverlongLinesAreIgnoredWithAMessage) {
+    const std::size_t bound = MAX_CONFIG_LINE;
+    const std::string at_bound = "port=" + std::string(bound - 5, 'p');
+    std::string text = "Terminal:" + std::string(bound, 't') + "\nProxy:cache:80\nalpha\n";
+    text += at_bound + "\r\n";                                 // line 4
+    text += "port=" + std::string(bound - 4, 'q') + "\n";      // line 5
+    text += std::string(3 * 1024 * 1024, 's') + "\r\n";        // line 6: no server of that name
+    text += "http=web\n" + std::string(bound + 1, 'u') + "\r"; // lines 7, 8
+    const auto run = read_config(text);
+    EXPECT_EQ(run->messages, "velmora: velmora.cfg, Zeile 1: länger als 4096 Bytes; Zeile wird ignoriert.\n"
+                             "velmora: velmora.cfg, Zeile 5: länger als 4096 Bytes; Zeile wird ignoriert.\n"
+                             "velmora: velmora.cfg, Zeile 6: länger als 4096 Bytes; Zeile wird ignoriert.\n"
+                             "velmora: velmora.cfg, Zeile 8: länger als 4096 Bytes; Zeile wird ignoriert.\n");
+    EXPECT_EQ(run->state.terminal_command, "");
+    EXPECT_EQ(run->state.proxy, "cache:80");
+    ASSERT_EQ(run->table.server_count, 1);
+    EXPECT_EQ(run->table.servers[0].expected_ports[1], at_bound.substr(5));
+    EXPECT_EQ(run->table.servers[0].expected_ports[2], "");
+    EXPECT_EQ(run->table.servers[0].http_target, "web");
+    EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
+}
+
+// Only a regular file is read: a device never ends, a FIFO without writer would block before any message.
+TEST(Config, NotARegularFileIsRefusedAtOnce) {
+    const std::vector<std::string> targets = {"/dev/zero", "/dev/null", "fifo", "folder"};
+    for (const std::string& target : targets) {
+        FakeTools fakes;
+        TempDir dir;
+        std::filesystem::create_directory(dir.path() + "/folder");
+        ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
+        std::filesystem::create_symlink(target, dir.path() + "/velmora.cfg");
+        // In a child with an alarm, so that a read that blocks or never ends fails instead of hanging.
+        EXPECT_EXIT(
+            {
+                ::alarm(10);
+                ScopedCwd cwd(dir.path());
+                ServerTable table;
+                DashboardState state;
+                std::_Exit(read_configuration(table, state) ? 1 : 0);
+            },
+            ::testing::ExitedWithCode(0),
+            "velmora: Konfigurationsdatei .*/velmora.cfg fehlt oder ist nicht lesbar")
+            << target;
+        EXPECT_TRUE(fakes.calls().empty());
+    }
 }
 
 TEST(Config, TenThousandLines) {

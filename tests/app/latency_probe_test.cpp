@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "app/latency_probe.h"
+
 #include "tests/app/test_support.h"
+#include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -26,6 +29,49 @@ TEST(LatencyProbe, CommandLines) {
     record.http_target = "alpha ";
     EXPECT_EQ(ping_command(record), "ping alpha   -c 1 -W 1");
     EXPECT_EQ(http_command(record, "cache "), "httping -h alpha  -x cache  -c 1 -t 2 -i 0.01");
+    // A blank proxy is none: "-x" would take "-c" for the proxy.
+    for (const char* blank : {" ", "   "})
+        EXPECT_EQ(http_command(record, blank), "httping -h alpha  -c 1 -t 2 -i 0.01");
+}
+
+// A blank target would leave httping taking "-c" for its target and running forever: nothing runs.
+TEST(LatencyProbe, BlankHttpTargetRunsNothing) {
+    FakeTools fakes;
+    fakes.replay_bytes("httping", "time=1 ms\n");
+    CommandLog log;
+    for (const char* target : {"", " ", "    "}) {
+        ServerRecord record;
+        record.name = "alpha";
+        record.http_target = target;
+        probe_http(record, "cache:80");
+        EXPECT_EQ(record.http_history[100], 0);
+    }
+    EXPECT_TRUE(log.commands().empty());
+    EXPECT_TRUE(fakes.calls().empty());
+}
+
+// A sample the graph cannot scale is kept out of the history, as a line without a number would be.
+TEST(LatencyProbe, UnscalableSamplesAreStoredAsZero) {
+    std::array<double, HISTORY_SLOTS> history{};
+    std::array<std::string, HISTORY_SLOTS> times;
+    const double samples[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 2.5, 1e308};
+    const double stored[] = {0, 0, 0, 2.5, 1e308};
+    for (std::size_t i = 0; i < std::size(samples); ++i) {
+        push_sample(history, times, samples[i], "12:00:0" + std::to_string(i));
+        EXPECT_EQ(history[HISTORY_LENGTH], stored[i]) << i;
+        EXPECT_EQ(times[HISTORY_LENGTH], "12:00:0" + std::to_string(i));
+    }
+
+    FakeTools fakes;
+    fakes.replay_bytes("ping", "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=1" + std::string(400, '0') +
+                                   " ms\n64 bytes from 127.0.0.1: icmp_seq=2 ttl=64 time=0." +
+                                   std::string(400, '0') + "1 ms\n");
+    ServerRecord record;
+    record.name = "127.0.0.1";
+    probe_ping(record);
+    EXPECT_EQ(record.ping_history[99], 0);
+    EXPECT_EQ(record.ping_history[100], 0);
+    EXPECT_TRUE(is_time_of_day(record.ping_times[99]));
 }
 
 TEST(LatencyProbe, PingSampleFromRealOutput) {

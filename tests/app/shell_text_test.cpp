@@ -16,11 +16,38 @@ TEST(ShellText, EveryMetacharacterAndControlByteIsRefused) {
 }
 
 TEST(ShellText, HostsTargetsAndOtherBytesPass) {
-    for (const char* text : {"alpha", "alpha  ", "10.0.0.1", "web.example:8080/status?x=1&", "proxy:3128",
-                             "h\xC3\xB6st", "\xFF\x80", "a*b?[c]~{d}!e#f%g", ""}) {
-        // '&' in the third text is a shell operator: that one is refused.
-        const bool has_amp = std::string_view(text).find('&') != std::string_view::npos;
-        EXPECT_EQ(is_shell_safe(text), !has_amp) << text;
+    for (const char* text : {"alpha", "alpha  ", "10.0.0.1", "web.example:8080/status", "proxy:3128",
+                             "h\xC3\xB6st", "\xFF\x80", "a]b{d}!e%g=h~i/~j", "host~", ""}) {
+        EXPECT_EQ(find_shell_hazard(text), std::string_view::npos) << text;
+        EXPECT_TRUE(is_shell_safe(text)) << text;
+    }
+}
+
+// Patterns that expand against the working directory, a comment, and a home directory: all change the
+// words the tool sees (a file named --script=evil would become an option).
+TEST(ShellText, ExpansionsAndCommentsAreRefused) {
+    struct Case {
+        const char* text;
+        std::size_t at;
+    } const cases[] = {
+        {"*", 0},
+        {"al*", 2},
+        {"a?", 1},
+        {"web/status?x=1", 10},
+        {"[ab]", 0},
+        {"x[1]", 1},
+        {"cache:80 #note", 9},
+        {"#", 0},
+        {"a#b", 1},
+        {"~", 0},
+        {"~root", 0},
+        {"alpha ~/x", 6},
+        {"alpha  ~", 7},
+        {"a~b ~", 4},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(find_shell_hazard(c.text), c.at) << c.text;
+        EXPECT_FALSE(is_shell_safe(c.text)) << c.text;
     }
 }
 

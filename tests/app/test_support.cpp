@@ -10,7 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_lines.h"
+
 namespace fs = std::filesystem;
+
+CommandLog::CommandLog() {
+    set_command_watcher([this](std::string_view command) { commands_.emplace_back(command); });
+}
+
+CommandLog::~CommandLog() {
+    set_command_watcher(nullptr);
+}
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "velmora-app-XXXXXX").string();

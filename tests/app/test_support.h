@@ -76,6 +76,19 @@ class FakeTools {
     ScopedEnv httping_;
 };
 
+// Every command line handed to the shell while the object lives, exactly as built.
+class CommandLog {
+  public:
+    CommandLog();
+    ~CommandLog();
+    CommandLog(const CommandLog&) = delete;
+    CommandLog& operator=(const CommandLog&) = delete;
+    [[nodiscard]] const std::vector<std::string>& commands() const { return commands_; }
+
+  private:
+    std::vector<std::string> commands_;
+};
+
 // Path of a recorded tool output in tests/app/fixtures.
 [[nodiscard]] std::string fixture(std::string_view name);
 [[nodiscard]] std::string read_file(const std::string& path);

@@ -1,7 +1,9 @@
 // Driver selection (KORVID, sweeps, the retry at rate 0), the null driver and the window-event ring.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,18 +102,83 @@ TEST_F(DriverTest, SweepsAndRetries) {
     }
 }
 
+// True when every byte of every page of the open mode repeats the pixel's bytes.
+bool pages_hold_only(const ScreenContext& screen, uint32_t pixel) {
+    for (const PageBuffer& page : screen.pages) {
+        for (int32_t i = 0; i < screen.width * screen.height; ++i) {
+            if (std::memcmp(page.get() + static_cast<std::ptrdiff_t>(i) * screen.bytes_per_pixel, &pixel,
+                            static_cast<std::size_t>(screen.bytes_per_pixel)) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
 TEST_F(DriverTest, NullDriverKeepsTheModeInMemory) {
     setenv("KORVID", "Null", 1);
     gfx_set_mode(321, 123, 32, 1, 0, 0);
     ASSERT_EQ(rt_last_error(), 0);
     ScreenContext& screen = *gfx_screen();
     EXPECT_EQ(screen.driver, &null_driver);
+    EXPECT_EQ(driver_name(), "Null");
+    EXPECT_TRUE(pages_hold_only(screen, 0xFF000000));
+
     gfx_lock();
+    EXPECT_EQ(screen.lock_count, 1u);
+    gfx_set_color(0xFFFFFFFF, 0xFF123456, 0);
     gfx_clear(CLEAR_SCREEN);
     gfx_unlock(-1, -1);
-    gfx_set_title("ohne Fenster"); // no caption slot: nothing to call
+    EXPECT_EQ(screen.lock_count, 0u);
+    EXPECT_TRUE(pages_hold_only(screen, 0xFF123456)); // the clear lands in memory, nothing presents it
+    EXPECT_EQ(std::count(screen.dirty_lines.entries.begin(), screen.dirty_lines.entries.end(), 1), 123);
+
+    gfx_set_title("ohne Fenster"); // no caption slot: nothing to call, the title is kept for the next mode
+    EXPECT_EQ(gfx_title(), "ohne Fenster");
+    EXPECT_TRUE(recording().captions.empty());
+    EXPECT_TRUE(recording().opens.empty());
     gfx_close_mode();
     EXPECT_EQ(gfx_screen(), nullptr);
+    EXPECT_TRUE(recording().closes.empty());
+}
+
+// A driver presents from its open on: every page already holds the background there, never the previous
+// mode's picture or whatever the allocator left.
+TEST_F(DriverTest, PagesAreFilledBeforeTheDriverOpens) {
+    static bool filled_at_open;
+    static uint32_t expected;
+    static const ScreenDriver inspecting = {
+        .name = "Inspecting",
+        .open =
+            [](const char*, int, int, int, int, int) {
+                filled_at_open = pages_hold_only(*gfx_screen(), expected);
+                return 0;
+            },
+    };
+    static const DriverChoice choice[] = {{&inspecting, nullptr}};
+    struct Case {
+        int depth, pages;
+        uint32_t background; // as stored in the page
+    } const cases[] = {{32, 1, 0xFF000000}, {32, 3, 0xFF000000}, {16, 2, 0}, {8, 2, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "depth " << c.depth << ", " << c.pages << " pages");
+        // The previous mode of the same size leaves a colour behind in memory the new pages may reuse.
+        setenv("KORVID", "Null", 1);
+        gfx_set_mode(61, 47, c.depth, c.pages, 0, 0);
+        ASSERT_NE(gfx_screen(), nullptr);
+        for (const PageBuffer& page : gfx_screen()->pages)
+            std::memset(page.get(), 0xAB, static_cast<std::size_t>(gfx_screen()->pitch) * 47);
+        unsetenv("KORVID");
+        gfx_use_drivers(choice);
+        expected = c.background;
+        filled_at_open = false;
+        gfx_set_mode(61, 47, c.depth, c.pages, 0, 0);
+        ASSERT_NE(gfx_screen(), nullptr);
+        EXPECT_EQ(driver_name(), "Inspecting");
+        EXPECT_TRUE(filled_at_open);
+        EXPECT_TRUE(pages_hold_only(*gfx_screen(), c.background));
+        gfx_close_mode();
+        gfx_use_drivers(two_drivers);
+    }
 }
 
 TEST_F(DriverTest, OpenGetsTheModeAlreadyInstalled) {

@@ -107,7 +107,7 @@ struct ArtCase {
     const char* art; // rows separated by '|'
 };
 
-TEST(LinePixels, SlopedLinesFollowTheTieRuleAndTheStartException) {
+TEST(LinePixels, SlopedLinesFollowTheTieRuleAndStartWhereTheWholeLineDoes) {
     // clang-format off
     const ArtCase cases[] = {
         {"x-major tie steps early", {0, 0, 2, 1}, {0, 0, 6, 4}, "0-1",
@@ -120,11 +120,21 @@ TEST(LinePixels, SlopedLinesFollowTheTieRuleAndTheStartException) {
          ".#....|"
          ".#....|"
          "......"},
-        // Clipped at the top with d = -W: drawn where it is, not where the whole line has it.
+        // Clipped at the top with d = -W: the first visible row has the whole line's pixel, (1, 1).
         {"start value -W", {0, 0, 1, 2}, {0, 1, 6, 3}, "1-2",
          "......|"
-         "#.....|"
          ".#....|"
+         ".#....|"
+         "......"},
+        {"start value -W, the reviewed case", {0, -1, 1, 1}, {0, 0, 6, 4}, "0-1",
+         ".#....|"
+         ".#....|"
+         "......|"
+         "......"},
+        {"start value -W leftwards", {5, 0, 4, 2}, {0, 1, 6, 3}, "1-2",
+         "......|"
+         "....#.|"
+         "....#.|"
          "......"},
         // Starts moved by a whole number of steps keep the first pixel inside the view: (3, 1) of the
         // whole line (4, 0)-(0, 2), and (1, 1) of (0, 0)-(1, 2) cut at x = 1.
@@ -324,6 +334,55 @@ TEST_F(LineApi, NegativeFlagsDrawInTheForeground) {
     gfx_line(nullptr, 1, 1, 3, 1, INK, LINE_MODE_LINE, LINE_SOLID, -1);
     EXPECT_EQ(pixel(1, 1), 0xFF112233u);
     EXPECT_EQ(pixel(3, 1), 0xFF112233u);
+}
+
+// The visible part of a line keeps the slope its far end point gives it: (-1e9, 0)-(3e8, 100) crosses x = 0
+// at y = 77, as exact arithmetic has it (here moved up by 40 to be on the screen). Beyond 2^58 the line is
+// cut in double precision first.
+TEST_F(LineApi, FarEndPointsKeepTheExactSlope) {
+    struct Case {
+        const char* what;
+        float x1, y1, x2, y2;
+        long long ax1, ay1, ax2, ay2; // the same line in whole pixels, for the reference
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    constexpr long long CUT = LINE_COORD_LIMIT;
+    const Case cases[] = {
+        {"the reviewed line", -1e9f, -40, 3e8f, 60, -1000000000, -40, 300000000, 60},
+        {"steep, far below", 10, -4e9f, 30, 6e9f, 10, -4000000000, 30, 6000000000},
+        {"shallow, far left and right", -1.5e12f, 3, 1e12f, 40, -1500000000000, 3, 1000000000000, 40},
+        {"diagonal beyond the cut", -1e30f, -1e30f, 1e30f, 1e30f, -CUT, -CUT, CUT, CUT},
+        {"horizontal from infinity to infinity", -inf, 5, inf, 5, -CUT, 5, CUT, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gfx_clear(CLEAR_SCREEN);
+        gfx_line(nullptr, c.x1, c.y1, c.x2, c.y2, INK, LINE_MODE_LINE, LINE_SOLID, 0);
+        // Exact Bresenham with the early tie step: the minor coordinate after k major steps is
+        // floor((2 * minor extent * k + major extent) / (2 * major extent)).
+        const bool x_major = std::llabs(c.ax2 - c.ax1) >= std::llabs(c.ay2 - c.ay1);
+        const __int128 major = x_major ? c.ax2 - c.ax1 : c.ay2 - c.ay1;
+        const __int128 minor = x_major ? c.ay2 - c.ay1 : c.ax2 - c.ax1;
+        const __int128 amaj = major < 0 ? -major : major, amin = minor < 0 ? -minor : minor;
+        int ink = 0;
+        for (int y = 0; y < 48; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const __int128 u = x_major ? x : y, v = x_major ? y : x;
+                const __int128 u1 = x_major ? c.ax1 : c.ay1, v1 = x_major ? c.ay1 : c.ax1;
+                const __int128 k = major > 0 ? u - u1 : u1 - u;
+                const __int128 m = (2 * amin * k + amaj) / (2 * amaj);
+                const bool on = k >= 0 && k <= amaj && v == v1 + (minor < 0 ? -m : m);
+                ASSERT_EQ(pixel(x, y), on ? INK : BLACK) << "(" << x << ", " << y << ")";
+                ink += on;
+            }
+        }
+        EXPECT_GT(ink, 0);
+    }
+    gfx_clear(CLEAR_SCREEN);
+    gfx_line(nullptr, -1e9f, -40, 3e8f, 60, INK, LINE_MODE_LINE, LINE_SOLID, 0);
+    EXPECT_EQ(pixel(0, 37), INK);
+    EXPECT_EQ(pixel(0, 36), BLACK);
+    EXPECT_EQ(pixel(0, 38), BLACK);
 }
 
 TEST_F(LineApi, NotANumberDrawsNothing) {

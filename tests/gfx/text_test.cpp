@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -105,17 +107,39 @@ TEST(TextPixels, GlyphsAreCutAtTheViewEdges) {
     }
 }
 
+// The ROM glyphs, 256 of them, height bytes each, bit 7 leftmost; empty when the file cannot be read.
+std::string rom_font(int height) {
+    const std::string path =
+        std::string(VELMORA_FONT_ROM_DIR) + "/cp437-8x" + std::to_string(height) + ".bin";
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes.size() == static_cast<std::size_t>(256 * height) ? bytes : std::string();
+}
+
+// Every byte drawn in every font against the ROM data the tables were generated from, not against the tables.
 TEST(TextPixels, EveryByteIsItsGlyphInEveryFont) {
     std::string all;
     for (int code = 0; code < 256; ++code) all += static_cast<char>(code);
     for (const FontDesc* font : {&gfx_font_8x8(), &gfx_font_8x14(), &gfx_font_8x16()}) {
         SCOPED_TRACE(font->glyph_height);
+        const std::string rom = rom_font(font->glyph_height);
+        ASSERT_FALSE(rom.empty()) << "ROM font data missing in " << VELMORA_FONT_ROM_DIR;
         Canvas canvas(8 * 256, font->glyph_height, 4, BLACK);
         gfx_draw_text_pixels(canvas.dc, *font, all, 0, 0, INK, nullptr);
         Art want = blank(8 * 256, font->glyph_height);
         for (int code = 0; code < 256; ++code)
-            paste(want, glyph_art(*font, static_cast<uint8_t>(code)), 8 * code, 0);
+            for (int r = 0; r < font->glyph_height; ++r)
+                for (int c = 0; c < 8; ++c)
+                    if ((static_cast<uint8_t>(rom[code * font->glyph_height + r]) >> (7 - c)) & 1)
+                        want[r][8 * code + c] = '#';
         EXPECT_TRUE(matches_art(canvas, want, INK, BLACK));
+        // The tables themselves, byte by byte: each row is the ROM row with its bits reversed.
+        for (int i = 0; i < 256 * font->glyph_height; ++i) {
+            uint8_t reversed = 0;
+            for (int b = 0; b < 8; ++b) reversed |= ((static_cast<uint8_t>(rom[i]) >> b) & 1) << (7 - b);
+            ASSERT_EQ(font->glyphs[i], reversed)
+                << "glyph " << i / font->glyph_height << ", row " << i % font->glyph_height;
+        }
     }
 }
 
@@ -214,17 +238,25 @@ TEST_F(TextApi, ForegroundPositionAndCursor) {
 }
 
 TEST_F(TextApi, TheTextGridChoosesTheFont) {
-    const std::pair<int, int> grids[] = {{100, 10}, {100, 6}, {100, 5}};
-    for (auto [columns, rows] : grids) {
-        gfx_set_text_grid(columns, rows);
-        const FontDesc& font = *gfx_screen()->font;
-        SCOPED_TRACE(font.glyph_height);
+    // 84 lines: 10 rows of 8, 6 of 14, 5 of 16; 7 rows of 12 has no font and keeps the one before.
+    struct Case {
+        int columns, rows;
+        const FontDesc* font;
+    } const cases[] = {
+        {100, 10, &gfx_font_8x8()}, {100, 5, &gfx_font_8x16()}, {100, 6, &gfx_font_8x14()},
+        {100, 7, &gfx_font_8x14()}, {100, 10, &gfx_font_8x8()}, {100, 7, &gfx_font_8x8()},
+        {0, 5, &gfx_font_8x16()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.columns << " x " << c.rows);
+        gfx_set_text_grid(c.columns, c.rows);
+        EXPECT_EQ(gfx_screen()->font, c.font);
+        gfx_clear(CLEAR_SCREEN);
         gfx_draw_text(nullptr, 0, "g", INK, nullptr, 0, 0, 0, nullptr, nullptr, nullptr);
         Art want = blank(8, 20);
-        paste(want, glyph_art(font, 'g'), 0, 0);
+        paste(want, glyph_art(*c.font, 'g'), 0, 0);
         EXPECT_TRUE(matches_art(ScreenPixels{}, 0, 0, want, INK, BLACK));
     }
-    EXPECT_EQ(gfx_screen()->font, &gfx_font_8x16());
 }
 
 } // namespace

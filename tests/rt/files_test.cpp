@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -110,6 +112,120 @@ TEST_F(Files, EveryByteValueAndAMegabyteLinePassUnchanged) {
     EXPECT_EQ(got[0], all);
     EXPECT_EQ(got[1], big);
     EXPECT_EQ(got[2], "\r"); // CR LF removes one CR only
+}
+
+// The terminator is removed wherever the chunk edge falls: in front of it, between CR and LF, or after it.
+TEST_F(Files, TerminatorsAtEveryChunkOffset) {
+    constexpr int LONGEST = 3 * LINE_CHUNK;
+    struct Terminator {
+        const char* what;
+        const char* bytes;
+    };
+    const Terminator terminators[] = {{"LF", "\n"}, {"CR LF", "\r\n"}};
+    for (const Terminator& t : terminators) {
+        std::string bytes;
+        Lines want;
+        for (int length = 0; length <= LONGEST; ++length) {
+            want.push_back(std::string(static_cast<std::size_t>(length), 'x'));
+            bytes += want.back() + t.bytes;
+        }
+        want.push_back("next");
+        bytes += "next";
+        const Lines got = file_lines(bytes);
+        ASSERT_EQ(got.size(), want.size()) << t.what;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(got[i], want[i]) << t.what << ", line of " << i << " bytes";
+    }
+    // A CR that is data because more of the line follows, and a CR that closes the input (one file each).
+    std::string bytes;
+    Lines want;
+    for (int length = 0; length <= LONGEST; ++length) {
+        want.push_back(std::string(static_cast<std::size_t>(length), 'x') + "\ry");
+        bytes += want.back() + "\n";
+    }
+    EXPECT_TRUE(file_lines(bytes) == want);
+    for (int length = 0; length <= 2 * LINE_CHUNK + 1; ++length) {
+        const std::string line(static_cast<std::size_t>(length), 'x');
+        ASSERT_TRUE(file_lines("a\n" + line + "\r") == (Lines{"a", line})) << length;
+    }
+    // The same through a pipe for the offsets around the first two chunk edges.
+    for (int length : {LINE_CHUNK - 2, LINE_CHUNK - 1, LINE_CHUNK, 2 * LINE_CHUNK - 3, 2 * LINE_CHUNK - 2}) {
+        const std::string line(static_cast<std::size_t>(length), 'x');
+        const std::string path = write_file("pipe.bin", line + "\r\nnext\r\n" + line + "\r");
+        EXPECT_TRUE(pipe_lines("cat '" + path + "'") == (Lines{line, "next", line})) << length;
+    }
+}
+
+TEST_F(Files, BoundedLinesKeepTheirStartAndSkipTheRest) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t bound;
+        std::vector<std::pair<std::string, bool>> lines; // text and whether it fit
+    };
+    const std::string huge(5 * LINE_CHUNK + 7, 'h');
+    const Case cases[] = {
+        {"fits exactly", "0123456789\n", 10, {{"0123456789", true}}},
+        {"fits with CR LF", "0123456789\r\nz", 10, {{"0123456789", true}, {"z", true}}},
+        {"fits with a final CR", "0123456789\r", 10, {{"0123456789", true}}},
+        {"one byte over", "0123456789A\nz\n", 10, {{"0123456789", false}, {"z", true}}},
+        {"one byte over, then CR", "0123456789A\r", 10, {{"0123456789", false}}},
+        {"CR as data over the bound", "0123456789\rB\n", 10, {{"0123456789", false}}},
+        {"many chunks over", huge + "\r\nnext", 100, {{huge.substr(0, 100), false}, {"next", true}}},
+        {"bound of zero", "a\n\n", 0, {{"", false}, {"", true}}},
+    };
+    for (const Case& c : cases) {
+        const int n = rt_free_file();
+        ASSERT_EQ(rt_open_file(write_file("bounded.txt", c.bytes), n), RT_OK);
+        for (const auto& [text, fits] : c.lines) {
+            ASSERT_FALSE(rt_eof(n)) << c.what;
+            std::string line = "old";
+            EXPECT_EQ(rt_line_input_bounded(n, line, c.bound), fits) << c.what;
+            EXPECT_EQ(line, text) << c.what;
+        }
+        EXPECT_TRUE(rt_eof(n)) << c.what;
+        rt_close(n);
+    }
+    std::string kept = "kept";
+    EXPECT_TRUE(rt_line_input_bounded(9, kept, 3));
+    EXPECT_EQ(kept, "kept");
+}
+
+// Only a regular file opens: a device would feed an endless line, a FIFO without writer would block.
+TEST_F(Files, OnlyRegularFilesOpen) {
+    const std::string regular = write_file("regular.cfg", "x\n");
+    fs::create_directories(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero-link");
+    fs::create_symlink(regular, dir / "regular-link");
+    struct Case {
+        std::string path;
+        int code;
+    };
+    const Case cases[] = {
+        {regular, RT_OK},
+        {(dir / "regular-link").string(), RT_OK},
+        {"/dev/zero", RT_CANNOT_OPEN},
+        {"/dev/null", RT_CANNOT_OPEN},
+        {(dir / "zero-link").string(), RT_CANNOT_OPEN},
+        {(dir / "folder").string(), RT_CANNOT_OPEN},
+        {(dir / "fifo").string(), RT_CANNOT_OPEN},
+    };
+    for (const Case& c : cases) {
+        // In a child with an alarm, so that an open that blocks fails the test instead of hanging it.
+        EXPECT_EXIT(
+            {
+                ::alarm(10);
+                const int code = rt_open_file(c.path, 1);
+                std::string line;
+                if (code == RT_OK) rt_line_input(1, line);
+                std::_Exit(code == c.code && (code != RT_OK || line == "x") ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << c.path;
+    }
+    EXPECT_EQ(rt_open_file((dir / "fifo").string(), 2), RT_CANNOT_OPEN);
+    EXPECT_EQ(rt_free_file(), 1);
 }
 
 TEST_F(Files, FreeNumbersAndBadNumbers) {
@@ -275,17 +391,25 @@ TEST_F(Files, MisbehavingCommandsAreCutOffAtTheirLimits) {
     rt_set_pipe_limits(0, 0);
 }
 
+// A child of our own, waited for with waitpid alone: the leftover command holds none of the test's pipes, so
+// only the close at exit can make the child wait for it.
 TEST(FilesAtExit, OpenPipesAreClosedAndWaitedFor) {
-    fs::path marker = fs::temp_directory_path() / ("rt_exit_" + std::to_string(::getpid()));
+    const fs::path marker = fs::temp_directory_path() / ("rt_exit_" + std::to_string(::getpid()));
     fs::remove(marker);
-    EXPECT_EXIT(
-        {
-            rt_init(0, nullptr);
-            rt_open_pipe("sleep 0.2; echo x > '" + marker.string() + "'", 5);
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_TRUE(fs::exists(marker));
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rt_init(0, nullptr);
+        rt_open_pipe("exec 2>/dev/null </dev/null; sleep 0.5; echo x > '" + marker.string() + "'", 5);
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fs::exists(marker)) << "the child ended before its command";
+    // If it did not wait, let the orphaned command finish before the marker is cleared away.
+    for (int i = 0; i < 200 && !fs::exists(marker); ++i) ::usleep(10000);
     fs::remove(marker);
 }
 
@@ -307,11 +431,18 @@ TEST(Shell, ExitCodes) {
     EXPECT_TRUE(raw == 15 || raw == (128 + 15)) << raw; // shells differ in how they report it
 }
 
+// system("") would start a shell and reap it itself; the time of reaped children shows whether one ran.
 TEST(Shell, EmptyCommandRunsNothing) {
-    // system("") would start a shell; the empty command must not.
+    rusage before{}, after{};
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &before), 0);
     EXPECT_EQ(rt_shell(std::string()), -1);
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &after), 0);
+    EXPECT_EQ(after.ru_minflt, before.ru_minflt) << "a child ran";
+    EXPECT_EQ(after.ru_nvcsw + after.ru_nivcsw, before.ru_nvcsw + before.ru_nivcsw) << "a child ran";
+    // The measure does see a shell that did nothing.
+    EXPECT_EQ(rt_shell(":"), 0);
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &after), 0);
+    EXPECT_GT(after.ru_minflt, before.ru_minflt);
 }
 
 } // namespace

@@ -96,6 +96,42 @@ TEST(ParseNumber, Table) {
     EXPECT_EQ(rt_parse_number("1e-999"), 0);
 }
 
+// Beyond the range of a double the direction comes from the number's size: an infinity for a huge one, a
+// zero for a tiny one, whatever the sign of the exponent.
+TEST(ParseNumber, OutOfRangeKeepsItsDirection) {
+    const std::string zeros(400, '0');
+    struct Case {
+        std::string text;
+        double value;
+    };
+    const Case cases[] = {
+        {"0." + zeros + "1", 0.0},
+        {"-0." + zeros + "1", -0.0},
+        {"1" + zeros + "e-5", HUGE_VAL},
+        {"-1" + zeros + "e-5", -HUGE_VAL},
+        {"1" + zeros, HUGE_VAL},
+        {zeros + "1" + zeros + ".5 ms", HUGE_VAL},
+        {"1e999", HUGE_VAL},
+        {"1e-999", 0.0},
+        {"100e-400", 0.0},
+        {"0.00001e400", HUGE_VAL},
+        {"0.00001D+400", HUGE_VAL},
+        {"12e99999999999999999999999", HUGE_VAL},
+        {"12e-99999999999999999999999", 0.0},
+        {"0." + zeros + "1e700", 1e299},
+    };
+    for (const Case& c : cases) {
+        const double got = rt_parse_number(c.text);
+        const std::string shown = c.text.size() > 40 ? c.text.substr(0, 20) + "..." : c.text;
+        if (std::isinf(c.value)) {
+            EXPECT_EQ(got, c.value) << shown;
+        } else {
+            EXPECT_DOUBLE_EQ(got, c.value) << shown;
+            EXPECT_EQ(std::signbit(got), std::signbit(c.value)) << shown;
+        }
+    }
+}
+
 TEST(IntToString, SignedAndUnsigned) {
     EXPECT_EQ(rt_int_to_string(-7), "-7");
     EXPECT_EQ(rt_int_to_string(3), "3");
