@@ -60,6 +60,7 @@ void read_line(int file, long line_number, std::string& line) {
 // Reading state from line 3 on.
 struct Reader {
     ServerTable& table;
+    ServerNotice notice = nullptr;
     // The server that port= and http= lines go to; null before the first server and after a
     // server line that was refused, so they never land on the server before it.
     ServerRecord* current = nullptr;
@@ -111,6 +112,7 @@ void handle_server(Reader& r, long number, const std::string& line) {
         report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
     }
+    if (r.notice) r.notice(line);
     add_server(r.table, line);
     r.current = &r.table.servers[r.table.server_count - 1];
 }
@@ -141,7 +143,7 @@ void add_server(ServerTable& table, std::string_view line) {
     table.server_count = index + 1;
 }
 
-bool read_configuration(ServerTable& table, DashboardState& state) {
+bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {
     // Only a regular file opens: a directory, a device or a FIFO is as unreadable as a missing file.
     const int n = rt_free_file();
     if (rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
@@ -167,7 +169,7 @@ bool read_configuration(ServerTable& table, DashboardState& state) {
     }
     state.proxy = std::move(proxy);
 
-    Reader reader{.table = table};
+    Reader reader{.table = table, .notice = notice};
     long number = 2;
     while (!rt_eof(n)) {
         read_line(n, ++number, line);

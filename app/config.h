@@ -12,9 +12,13 @@ inline constexpr int MAX_EXPECTED_PORTS = 10;
 // Longest line taken from the file, in bytes; a longer one is reported and ignored.
 inline constexpr std::size_t MAX_CONFIG_LINE = 4096;
 
+// Told the name of each server just before its name lookup and port scan start; they may take seconds.
+using ServerNotice = void (*)(std::string_view name);
+
 // Reads velmora.cfg from the working directory into the table and the state. Problems go to
 // stderr in German, naming the line. False when the file cannot be read or names no server.
-[[nodiscard]] bool read_configuration(ServerTable& table, DashboardState& state);
+[[nodiscard]] bool read_configuration(ServerTable& table, DashboardState& state,
+                                      ServerNotice notice = nullptr);
 
 // Adds the line as the next server and runs its name lookup and port scan. The caller makes sure
 // there is room and that the line is safe to paste into a command.

@@ -424,6 +424,9 @@ int run_velmora(const std::string& dir, std::string& messages) {
 TEST(Config, ProgramEndsWithStatusAndMessage) {
     FakeTools fakes;
     TempDir dir;
+    // A display that cannot be opened: the configuration is read and probed first, the window then fails.
+    ScopedEnv display("DISPLAY", ":64999");
+    ScopedEnv korvid("KORVID", std::nullopt);
     std::string messages;
     EXPECT_EQ(run_velmora(dir.path(), messages), 1);
     EXPECT_EQ(messages,
@@ -434,8 +437,10 @@ TEST(Config, ProgramEndsWithStatusAndMessage) {
     EXPECT_EQ(messages, "velmora: Konfigurationsdatei " + dir.path() + "/velmora.cfg nennt keinen Server.\n");
 
     dir.write("velmora.cfg", HEAD + "alpha\n");
-    EXPECT_EQ(run_velmora(dir.path(), messages), 0);
-    EXPECT_EQ(messages, "");
+    EXPECT_EQ(run_velmora(dir.path(), messages), 1);
+    EXPECT_EQ(messages,
+              "velmora: Das Fenster lässt sich auf der X-Anzeige \":64999\" nicht öffnen: Läuft dort ein "
+              "X-Server, und darf dieser Benutzer ihn nutzen (xhost, XAUTHORITY)?\n");
     EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
 }
 

@@ -1,8 +1,10 @@
 #include "tests/app/test_support.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <png.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -140,4 +142,20 @@ std::optional<std::string> find_program(std::string_view name, std::string_view 
         start = end + 1;
     }
     return std::nullopt;
+}
+
+uint32_t DecodedPng::at(uint32_t x, uint32_t y) const {
+    const uint8_t* p = rgb.data() + 3 * (static_cast<std::size_t>(y) * width + x);
+    return 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+std::optional<DecodedPng> decode_png(const std::string& path) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
+    image.format = PNG_FORMAT_RGB;
+    DecodedPng d{image.width, image.height, std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
+    if (!png_image_finish_read(&image, nullptr, d.rgb.data(), 0, nullptr)) return std::nullopt;
+    return d;
 }

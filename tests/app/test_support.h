@@ -1,6 +1,7 @@
 // Scratch directories, saved working directory and environment, and the fake network tools.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -93,3 +94,11 @@ class CommandLog {
 [[nodiscard]] std::string read_file(const std::string& path);
 // Full path of a program on the given search path, or nothing.
 [[nodiscard]] std::optional<std::string> find_program(std::string_view name, std::string_view search_path);
+
+// A PNG file decoded to 8-bit RGB; colour at (x, y) as opaque 0xFFRRGGBB.
+struct DecodedPng {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    [[nodiscard]] uint32_t at(uint32_t x, uint32_t y) const;
+};
+[[nodiscard]] std::optional<DecodedPng> decode_png(const std::string& path);

@@ -1,0 +1,61 @@
+#include "app/dashboard.h"
+
+#include <string>
+
+#include "app/panel.h"
+#include "gfx/line.h"
+#include "gfx/screen.h"
+#include "rt/clock.h"
+#include "x11/input.h"
+
+namespace {
+
+// The close request reads back from the key queue as these two bytes.
+const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
+                                    static_cast<char>(KEY_WINDOW_CLOSE >> 8)};
+
+void draw_frame(ServerTable& table, DashboardState& state) {
+    gfx_lock();
+    gfx_clear(CLEAR_DEFAULT);
+    const auto width = static_cast<float>(state.screen_width);
+    const auto height = static_cast<float>(state.screen_height);
+    gfx_line(nullptr, 0, 0, width, height, BACKGROUND_COLOUR, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+    for (uint8_t i = 0; i < table.server_count; ++i) {
+        draw_panel(table.servers[i], static_cast<uint16_t>(PANEL_HEIGHT * i), state);
+    }
+    // Every panel closes the one above it with its top line; nothing below the last one does.
+    gfx_line(nullptr, 0, height - 3, width, height - 3, FRAME_LINE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
+    gfx_unlock(-1, -1);
+}
+
+} // namespace
+
+bool setup_screen(DashboardState& state, uint8_t count, int flags) {
+    state.screen_width = SCREEN_WIDTH;
+    state.screen_height = static_cast<uint16_t>(count * PANEL_HEIGHT);
+    gfx_set_mode(state.screen_width, state.screen_height, SCREEN_DEPTH, 1, flags, 0);
+    if (gfx_screen() == nullptr) return false;
+    gfx_set_title("Zeige " + std::to_string(count) + " Server");
+    set_font_height(FONT_HEIGHT);
+    return true;
+}
+
+int set_font_height(int64_t h) {
+    int64_t width = 0, height = 0, depth = 0, bytes_per_pixel = 0, pitch = 0, rate = 0;
+    std::string driver;
+    gfx_screen_info(&width, &height, &depth, &bytes_per_pixel, &pitch, &rate, &driver);
+    if (h != 8 && h != 14 && h != 16) return 0;
+    gfx_set_text_grid(static_cast<int>(width / 8), static_cast<int>(height / h));
+    return 1;
+}
+
+uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at) {
+    for (uint64_t frames = 1;; ++frames) {
+        rt_sleep(FRAME_PAUSE_MS, 1);
+        int64_t confined = 0;
+        input_get_mouse(&state.mouse_x, &state.mouse_y, &state.mouse_wheel, &state.mouse_buttons, &confined);
+        draw_frame(table, state);
+        if (input_read_key() == CLOSE_KEY_TEXT) return frames;
+        if (rt_timer() >= stop_at) return frames;
+    }
+}

@@ -1,0 +1,30 @@
+// Start-up of the screen and the frame loop: one window of one panel per server, redrawn whole every frame
+// until the window is closed.
+//
+// Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "app/server_table.h"
+
+inline constexpr int SCREEN_WIDTH = 800;
+inline constexpr int SCREEN_DEPTH = 32;
+inline constexpr int FONT_HEIGHT = 14;
+inline constexpr int FRAME_PAUSE_MS = 5;
+inline constexpr uint32_t BACKGROUND_COLOUR = 0xFF1E1E1E;
+inline constexpr uint32_t FRAME_LINE_COLOUR = 0xFF888B8B;
+
+// Opens the window for count panels, titles it "Zeige <count> Server" and sets the 8x14 text grid. flags go
+// to gfx_set_mode: 0 for the window, -1 for the null driver of a snapshot. False when no mode opened (no
+// display, no driver, or count 0); the state's screen size is set either way.
+[[nodiscard]] bool setup_screen(DashboardState& state, uint8_t count, int flags = 0);
+
+// Text grid of the whole screen in the font of height h (8, 14 or 16): 1 if applied, 0 for other heights.
+int set_font_height(int64_t h);
+
+// Runs frames until a frame takes the window-close key, or until the clock passes stop_at after a frame (the
+// snapshot's end). Every frame is drawn and presented completely. Returns the number of frames drawn.
+uint64_t main_loop(ServerTable& table, DashboardState& state,
+                   double stop_at = std::numeric_limits<double>::infinity());
