@@ -192,9 +192,9 @@ TEST_F(Dashboard, AWindowThatHoversClicksAndClosesThroughTheWindowManager) {
     XSync(display, False);
     EXPECT_TRUE(eventually([&] { return pixel(display, picture, 125, 5) == HOVER_FACE; }));
     std::vector<uint32_t> before = region(display, picture, 120, 1, 110, 18);
-    ASSERT_EQ(std::system("xdotool mousedown 1"), 0);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
     EXPECT_TRUE(eventually([&] { return region(display, picture, 120, 1, 110, 18) != before; }));
-    ASSERT_EQ(std::system("xdotool mouseup 1"), 0);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
 
     // The close button of the manager: it asks the program, which ends with status 0.
     XEvent message{};
@@ -234,6 +234,8 @@ TEST_F(Dashboard, LosingTheXServerEndsTheProgramInOrder) {
     velmora = spawn({VELMORA_BIN}, config_dir.path(), errors[1]);
     close(errors[1]);
     ASSERT_NE(wait_for_window("Zeige 1 Server"), 0u);
+    XCloseDisplay(display); // the test's own connection must not see the server go
+    display = nullptr;
     kill(server.pid, SIGKILL);
     waitpid(server.pid, nullptr, 0);
     server.pid = -1;

@@ -22,7 +22,7 @@ XvfbServer start_xvfb(const std::string& geometry, const std::vector<std::string
         close(ready[0]);
         int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
-        execvp("Xvfb", argv.data());
+        execv("/usr/bin/Xvfb", argv.data()); // by path: tests may have replaced PATH with fake tools
         _exit(127);
     }
     close(ready[1]);
