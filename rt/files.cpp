@@ -15,6 +15,13 @@ struct FileEntry {
     long long size = 0; // bytes at the time of opening; files only
 };
 
+std::FILE* shell_pipe(const char* command) {
+    return ::popen(command, "re");
+}
+
+// Entries keep no opener of their own, so it is swapped only while no pipe is open.
+PipeOpener pipe_opener{shell_pipe, ::pclose};
+
 // Entry i belongs to number i; entry 0 (the console) is never handed out.
 std::array<FileEntry, MAX_FILE_NUMBER + 1> file_table{};
 int last_error = RT_OK;
@@ -66,11 +73,17 @@ int rt_open_file(std::string_view path, int number) {
     return last_error = RT_OK;
 }
 
+PipeOpener rt_set_pipe_opener(PipeOpener opener) {
+    const PipeOpener previous = pipe_opener;
+    pipe_opener = opener;
+    return previous;
+}
+
 int rt_open_pipe(std::string_view command, int number) {
     if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
     std::string cmd(command);
     std::fflush(nullptr); // buffered output must not be duplicated into the child
-    std::FILE* f = ::popen(cmd.c_str(), "re");
+    std::FILE* f = pipe_opener.open(cmd.c_str());
     if (!f) return last_error = RT_CANNOT_OPEN;
     file_table[number] = FileEntry{Device::pipe, f, 0};
     return last_error = RT_OK;
@@ -133,7 +146,7 @@ int rt_close(int number) {
     FileEntry* e = open_entry(number);
     if (!e) return last_error = RT_NOT_ALLOWED;
     if (e->device == Device::pipe)
-        ::pclose(e->stream); // waits for the command; its status is of no interest
+        pipe_opener.close(e->stream); // waits for the command; its status is of no interest
     else
         std::fclose(e->stream);
     *e = FileEntry{};

@@ -3,6 +3,7 @@
 // Not thread-safe: the table and the last-result code belong to the main thread.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,15 @@ int rt_open_pipe(std::string_view command, int number);
 // Replaces text with the next line, terminator (LF, CR LF, or a CR at the end of input) removed.
 // On an invalid or free number the text is left as it was.
 void rt_line_input(int number, std::string& text);
+// How a command pipe is started and ended. The default runs the command through the shell; fuzz targets
+// and tests that must not start a process put in their own, for example one that serves fixed text.
+struct PipeOpener {
+    std::FILE* (*open)(const char* command); // a stream of the command's output, null on failure
+    int (*close)(std::FILE* stream);         // ends the stream; for a real pipe, waits for the command
+};
+// Puts the opener in place for every later rt_open_pipe and returns the one it replaces. Only while no
+// pipe is open: an open pipe is closed by whatever opener is in place then.
+PipeOpener rt_set_pipe_opener(PipeOpener opener);
 // Closes the number; a pipe waits for its command to end. Returns the result code.
 int rt_close(int number);
 // Closes every open number; also run at program exit.
