@@ -119,16 +119,24 @@ void rt_line_input(int number, std::string& text) {
             if (c == '\n') break;
         }
         if (n == 0) {
-            if (first) text.clear();
+            // After a full chunk, a CR that filled it was the last byte of the input: a terminator.
+            if (first)
+                text.clear();
+            else if (text.ends_with('\r'))
+                text.pop_back();
             break;
         }
         bool ended = false;
         if (chunk[n - 1] == '\n') {
             --n;
-            if (n > 0 && chunk[n - 1] == '\r') --n;
+            // The CR of a CR LF may have ended the previous chunk.
+            if (n > 0 && chunk[n - 1] == '\r')
+                --n;
+            else if (n == 0 && !first && text.ends_with('\r'))
+                text.pop_back();
             ended = true;
         } else if (c == EOF) {
-            // Only a CR that closes the input is a terminator; a CR that happens to end a full chunk is data.
+            // Only a CR that closes the input or stands before an LF is a terminator; others are data.
             if (chunk[n - 1] == '\r') --n;
             ended = true;
         }

@@ -96,6 +96,32 @@ TEST_F(Files, LineTerminatorsAndChunks) {
     }
 }
 
+// A CR LF whose CR fills a chunk, and a CR that fills the last chunk of the input, still end the line.
+TEST_F(Files, CarriageReturnsOnChunkEdgesAreTerminators) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Lines lines;
+    };
+    const std::string full(LINE_CHUNK - 2, 'x'); // with the CR, exactly one full chunk
+    const std::string two(2 * (LINE_CHUNK - 1) - 1, 'y');
+    const Case cases[] = {
+        {"CR LF split after one chunk", full + "\r\nb", {full, "b"}},
+        {"CR LF split after two chunks", two + "\r\nb\n", {two, "b"}},
+        {"CR ending the input fills the chunk", full + "\r", {full}},
+        {"CR CR LF split keeps one CR", full + "\r\r\n", {full + "\r"}},
+        {"CR on the edge, then data", full + "\rz\n", {full + "\rz"}},
+        {"LF alone after a full chunk",
+         std::string(LINE_CHUNK - 1, 'w') + "\n",
+         {std::string(LINE_CHUNK - 1, 'w')}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(file_lines(c.bytes), c.lines) << c.what << " (file)";
+        std::string path = write_file("pipe.bin", c.bytes);
+        EXPECT_EQ(pipe_lines("cat '" + path + "'"), c.lines) << c.what << " (pipe)";
+    }
+}
+
 TEST_F(Files, EveryByteValueAndAMegabyteLinePassUnchanged) {
     std::string all;
     for (int b = 1; b < 256; ++b)
