@@ -36,9 +36,9 @@ std::FILE* open_served(const char* command) {
 } // namespace
 
 void fuzz_fail(const char* what) {
-    std::fprintf(stderr, "fuzz check failed: %s\n", what);
     // libFuzzer's -close_fd_mask closes stderr but keeps the sanitizers' report channel open.
-    __sanitizer_report_error_summary(what);
+    const std::string message = std::string("fuzz check failed: ") + what;
+    __sanitizer_report_error_summary(message.c_str());
     std::abort();
 }
 
