@@ -28,6 +28,9 @@ bool is_hazard(unsigned char c) {
 std::size_t find_shell_hazard(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (is_hazard(static_cast<unsigned char>(text[i]))) return i;
+        // A '#' that begins a word turns the rest of the command into a comment: the " -c 1" after a
+        // proxy would go, and httping would never end.
+        if (text[i] == '#' && (i == 0 || text[i - 1] == ' ')) return i;
     }
     return std::string_view::npos;
 }

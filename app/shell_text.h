@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
-// Position of the first byte that the shell would treat as syntax (; & | ` $ < > ( ) \ " ')
-// or that is a control byte (below 0x20, or 0x7F); npos when the text is safe to paste.
+// Position of the first byte that the shell would treat as syntax (; & | ` $ < > ( ) \ " ', and '#'
+// at the start of a word) or that is a control byte (below 0x20, or 0x7F); npos when the text is safe
+// to paste.
 [[nodiscard]] std::size_t find_shell_hazard(std::string_view text);
 // Position of a '-' that begins a word (at the start or after a blank): the tool would read that word
 // as one of its options (nmap's --script runs code); npos when there is none.

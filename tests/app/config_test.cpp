@@ -119,7 +119,9 @@ TEST(Config, HeadLines) {
     const Case cases[] = {
         {"123456789\n123456\nalpha\n", "", ""},
         {"12345678\n12345\nalpha\n", "", ""},
-        {"Terminal:x-terminal-emulator -e \n#roxy:#\nalpha\n", "x-terminal-emulator -e ", "#"},
+        // Line 2 is no comment, but a proxy that begins with '#' would comment out the rest of the command.
+        {"Terminal:x-terminal-emulator -e \n#roxy:#\nalpha\n", "x-terminal-emulator -e ", ""},
+        {"Terminal:x-terminal-emulator -e \n#roxy:a#\nalpha\n", "x-terminal-emulator -e ", "a#"},
         {"Terminal:xterm -e\r\nProxy:cache:80\r\nalpha\r\nport=22/tcp\r\n", "xterm -e", "cache:80"},
         {"\xEF\xBB\xBFTerminal:xterm -e\nProxy:cache:80\nalpha\n", "xterm -e", "cache:80"},
         {"Terminal:xterm -e", "xterm -e", ""},
@@ -130,7 +132,7 @@ TEST(Config, HeadLines) {
         EXPECT_EQ(run->state.terminal_command, c.terminal) << c.text;
         EXPECT_EQ(run->state.proxy, c.proxy) << c.text;
     }
-    const auto crlf = read_config(cases[3].text);
+    const auto crlf = read_config(cases[4].text);
     EXPECT_EQ(crlf->table.servers[0].name, "alpha");
     EXPECT_EQ(crlf->table.servers[0].expected_ports[1], "22/tcp");
 }
@@ -221,6 +223,30 @@ TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
         EXPECT_EQ(run->table.servers[0].name, "beta");
         EXPECT_EQ(run->table.servers[0].http_target, "");
         EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"})) << shown;
+    }
+}
+
+// Only the proxy line may hold a '#' (elsewhere it makes a comment); at a word's start it would make the
+// rest of the HTTP command a comment, " -c 1" included, and httping would run for ever.
+TEST(Config, ProxyWithACommentSignIsRefused) {
+    struct Case {
+        const char* proxy_line;
+        const char* proxy;
+        const char* messages;
+    } const cases[] = {
+        {"Proxy:cache:80 #x", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "Proxy verwendet.\n"},
+        {"Proxy:#", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 7); es wird kein "
+         "Proxy verwendet.\n"},
+        {"Proxy:cache:80/#x", "cache:80/#x", ""},
+    };
+    for (const Case& c : cases) {
+        const auto run = read_config("Terminal:xterm -e\n" + std::string(c.proxy_line) + "\nalpha\n");
+        EXPECT_EQ(run->messages, c.messages) << c.proxy_line;
+        EXPECT_EQ(run->state.proxy, c.proxy) << c.proxy_line;
+        EXPECT_EQ(run->table.server_count, 1) << c.proxy_line;
     }
 }
 

@@ -213,6 +213,7 @@ TEST(LatencyProbe, UnsafeTextsRunNothing) {
     probe_http(record, "");
     record.http_target = "web";
     probe_http(record, "cache|x");
+    probe_http(record, "cache:80 #"); // would comment out " -c 1": httping without end
     EXPECT_TRUE(fakes.calls().empty());
     EXPECT_EQ(record.ping_history[100], 0);
     EXPECT_EQ(record.http_history[100], 0);

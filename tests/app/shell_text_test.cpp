@@ -24,6 +24,27 @@ TEST(ShellText, HostsTargetsAndOtherBytesPass) {
     }
 }
 
+// A '#' that begins a word starts a comment and would cut off the options after it.
+TEST(ShellText, CommentSignsThatBeginAWord) {
+    struct Case {
+        const char* text;
+        std::size_t at;
+    } const cases[] = {
+        {"#", 0},
+        {"#proxy", 0},
+        {"cache:80 #x", 9},
+        {"a  #", 3},
+        {"a#b", std::string_view::npos},
+        {"cache:80/#frag", std::string_view::npos},
+        {"a# #", 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(find_shell_hazard(c.text), c.at) << c.text;
+        EXPECT_EQ(is_shell_safe(c.text), c.at == std::string_view::npos) << c.text;
+    }
+    EXPECT_EQ(describe_hazard('#'), "'#'");
+}
+
 TEST(ShellText, WordsThatToolsReadAsOptions) {
     struct Case {
         const char* text;
