@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/config.h"
+#include "app/latency_probe.h"
 #include "app/shell_text.h"
 #include "fuzz/fuzz_support.h"
 #include "rt/files.h"
@@ -53,6 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         fuzz_check(r.expected_ports[0].empty(), "entry 0 of the expected ports was written");
         // The recorded scan of an open FTP port landed on every server.
         fuzz_check(r.ip == "127.0.0.1" && r.up == 1, "the probe did not run for a server");
+    }
+    // The latency probes run later, from the panel; their command lines must be as plain.
+    for (int i = 0; i < table.server_count; ++i) {
+        fuzz_check(plain_words(ping_command(table.servers[i])), "a ping command holds shell syntax");
+        fuzz_check(plain_words(http_command(table.servers[i], state.proxy)),
+                   "an HTTP command holds shell syntax");
     }
     const std::vector<std::string> commands = take_commands();
     fuzz_check(commands.size() == 2u * table.server_count, "the probes ran for a server that was not added");

@@ -15,12 +15,16 @@ inline void fuzz_check(bool ok, const char* what) {
 }
 
 // From now on rt_open_pipe starts nothing: a command whose first word is "nslookup", "nmap", "ping"
-// or "httping" reads the bytes served for that tool, any other command reads nothing. Every command
-// must be one the shell reads as plain words; anything else ends the run.
+// or "httping" reads the bytes served for that tool, any other command reads nothing. A command that
+// is not plain_words ends the run.
 void serve_tools();
 void serve_output(std::string_view tool, std::string_view bytes);
 // The command lines opened since the last call, oldest first.
 [[nodiscard]] std::vector<std::string> take_commands();
+
+// True when sh reads the command as nothing but words between blanks: no operator, quote, expansion,
+// comment or control byte. Written apart from the program's own check so that each can catch the other.
+[[nodiscard]] bool plain_words(std::string_view command);
 
 // The lines rt_line_input hands out for these bytes: split at LF, a CR before the LF and a CR that
 // ends the input removed, no empty line after a final LF.
