@@ -6,6 +6,7 @@
 
 #include "rt/files.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -183,6 +184,30 @@ std::size_t count_digits(std::string_view s, std::size_t at) {
     return n;
 }
 
+// For a decimal text that cannot be held: whether it is beyond the largest double rather than below the
+// smallest. The power of ten of its first non-zero digit decides; the exponent's sign alone does not
+// ("1" and 400 zeros, then "e-1", is still too large).
+bool too_large(std::string_view num) {
+    const std::size_t e = num.find('e');
+    const std::string_view mantissa = num.substr(0, e);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return false;
+    long long order =
+        first < point ? static_cast<long long>(point - first - 1) : -static_cast<long long>(first - point);
+    if (e != std::string_view::npos) {
+        std::size_t j = e + 1;
+        const bool minus = j < num.size() && num[j] == '-';
+        if (j < num.size() && (num[j] == '-' || num[j] == '+')) ++j;
+        // Far beyond any double either way; capped so that no digit count can overflow the sum.
+        long long exponent = 0;
+        for (; j < num.size() && exponent < 1'000'000'000'000LL; ++j)
+            exponent = exponent * 10 + (num[j] - '0');
+        order += minus ? -exponent : exponent;
+    }
+    return order >= 0;
+}
+
 } // namespace
 
 double rt_parse_number(std::string_view text) {
@@ -236,8 +261,7 @@ double rt_parse_number(std::string_view text) {
     if (r.ec == std::errc::result_out_of_range) {
         // Like strtod: overflow gives an infinity of the right sign, underflow a zero.
         bool negative = num[0] == '-';
-        bool tiny = num.find("e-") != std::string::npos;
-        return tiny ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
+        return too_large(num) ? (negative ? -HUGE_VAL : HUGE_VAL) : (negative ? -0.0 : 0.0);
     }
     return value;
 }

@@ -96,6 +96,37 @@ TEST(ParseNumber, Table) {
     EXPECT_EQ(rt_parse_number("1e-999"), 0);
 }
 
+// Beyond the range of a double: the size of the whole number decides between infinity and zero, not
+// the sign of its exponent, just as strtod decides.
+TEST(ParseNumber, OutOfRangeByMagnitude) {
+    const std::string ones = "1" + std::string(400, '0');
+    const std::string tiny = "0." + std::string(400, '0') + "1";
+    struct Case {
+        std::string text;
+        double value;
+    } const cases[] = {
+        {ones + "e-00", HUGE_VAL},
+        {ones + "e-1", HUGE_VAL},
+        {"-" + ones + "d-50", -HUGE_VAL},
+        {ones + "e-92", 1e308},
+        {ones + ".5e-800", 0},
+        {ones + ".5e-500", 1e-100},
+        {tiny + "e+1", 0},
+        {"-" + tiny, -0.0},
+        {tiny + "e500", 1e99},
+        {"0.01e310", 1e308},
+        {"0.01e311", HUGE_VAL},
+        {"000000" + ones + "e-99999999999999999999999", 0},
+        {"1e99999999999999999999999", HUGE_VAL},
+        {"-0.000e99999", -0.0},
+    };
+    for (const Case& c : cases) {
+        const double got = rt_parse_number(c.text);
+        EXPECT_EQ(got, c.value) << c.text.substr(0, 20) << " (" << c.text.size() << " bytes)";
+        EXPECT_EQ(std::signbit(got), std::signbit(c.value)) << c.text.substr(0, 20);
+    }
+}
+
 TEST(IntToString, SignedAndUnsigned) {
     EXPECT_EQ(rt_int_to_string(-7), "-7");
     EXPECT_EQ(rt_int_to_string(3), "3");
