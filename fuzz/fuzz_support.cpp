@@ -42,7 +42,7 @@ void fuzz_fail(const char* what) {
 }
 
 void serve_tools() {
-    rt_set_pipe_opener(PipeOpener{open_served, std::fclose});
+    rt_set_pipe_opener(PipeOpener{open_served, [](std::FILE* f) { return std::fclose(f); }});
 }
 
 void serve_output(std::string_view tool, std::string_view bytes) {
