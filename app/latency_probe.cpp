@@ -65,7 +65,9 @@ double parse_time_value(std::string_view line) {
         if (line[end] == '.') point = true;
         ++end;
     }
-    return rt_parse_number(line.substr(start, end - start));
+    const double ms = rt_parse_number(line.substr(start, end - start));
+    // More digits than a double can hold read as infinity, which would wreck the graph's scale.
+    return std::isfinite(ms) ? ms : 0;
 }
 
 void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::string, HISTORY_SLOTS>& times,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,16 @@ void rt_line_input(int number, std::string& text);
 // line without end cannot exhaust memory. False when the line was longer; text then holds its first
 // max_bytes bytes.
 bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes);
+// How a command pipe is started and ended. The default ({nullptr, nullptr}) runs the command through the
+// shell with the limits above; fuzz targets and tests that must not start a process put in their own, for
+// example one that serves fixed text, which is read as it comes, without those limits.
+struct PipeOpener {
+    std::FILE* (*open)(const char* command); // a stream of the command's output, null on failure
+    int (*close)(std::FILE* stream);         // ends the stream
+};
+// Puts the opener in place for every later rt_open_pipe and returns the one it replaces. Only while no
+// pipe is open: an open pipe is closed by whatever opener is in place then.
+PipeOpener rt_set_pipe_opener(PipeOpener opener);
 // Closes the number; a pipe waits for its command to end. Returns the result code.
 int rt_close(int number);
 // Closes every open number; also run at program exit.

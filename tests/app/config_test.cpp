@@ -230,6 +230,33 @@ TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
     }
 }
 
+// Only the proxy line may hold a '#' (elsewhere it makes a comment); in the HTTP command it could make the
+// rest a comment, " -c 1" included, and httping would run for ever. A proxy names no fragment: every '#' is
+// refused.
+TEST(Config, ProxyWithACommentSignIsRefused) {
+    struct Case {
+        const char* proxy_line;
+        const char* proxy;
+        const char* messages;
+    } const cases[] = {
+        {"Proxy:cache:80 #x", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "Proxy verwendet.\n"},
+        {"Proxy:#", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 7); es wird kein "
+         "Proxy verwendet.\n"},
+        {"Proxy:cache:80/#x", "",
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "Proxy verwendet.\n"},
+    };
+    for (const Case& c : cases) {
+        const auto run = read_config("Terminal:xterm -e\n" + std::string(c.proxy_line) + "\nalpha\n");
+        EXPECT_EQ(run->messages, c.messages) << c.proxy_line;
+        EXPECT_EQ(run->state.proxy, c.proxy) << c.proxy_line;
+        EXPECT_EQ(run->table.server_count, 1) << c.proxy_line;
+    }
+}
+
 // A word that starts with '-' would reach the tools as an option (nmap --script runs code).
 TEST(Config, OptionWordsAreRefusedAndNothingRuns) {
     const std::string text = "Terminal:xterm -e\nProxy:-h x\nalpha --script=evil \nport=22/tcp\n-iL\nbeta\n"

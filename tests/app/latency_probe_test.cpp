@@ -156,6 +156,20 @@ TEST(LatencyProbe, TimeValues) {
     for (const Case& c : cases) EXPECT_DOUBLE_EQ(parse_time_value(c.line), c.sample) << c.line;
 }
 
+// A digit run longer than any double is no time at all; the longest that still fits is kept.
+TEST(LatencyProbe, TimeValuesBeyondADoubleAreZero) {
+    struct Case {
+        std::string line;
+        double sample;
+    };
+    const Case cases[] = {
+        {"time=1" + std::string(400, '0') + " ms", 0}, {"time=" + std::string(309, '9'), 0},
+        {"time=2" + std::string(308, '0') + ".5", 0},  {"time=1" + std::string(308, '0') + ".5", 1e308},
+        {"time=1" + std::string(307, '0'), 1e307},     {"time=0." + std::string(400, '0') + "1 ms", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_time_value(c.line), c.sample) << c.line.size();
+}
+
 std::string time_lines(int first, int last) {
     std::string out;
     for (int i = first; i <= last; ++i) out += "reply time=" + std::to_string(i) + " ms\n";
@@ -265,6 +279,7 @@ TEST(LatencyProbe, UnsafeTextsRunNothing) {
     probe_http(record, "");
     record.http_target = "web";
     probe_http(record, "cache|x");
+    probe_http(record, "cache:80 #"); // would comment out " -c 1": httping without end
     EXPECT_TRUE(fakes.calls().empty());
     EXPECT_EQ(record.ping_history[100], 0);
     EXPECT_EQ(record.http_history[100], 0);

@@ -51,6 +51,23 @@ TEST(ShellText, ExpansionsAndCommentsAreRefused) {
     }
 }
 
+// A '#' that begins a word starts a comment and would cut off the options after it.
+// A comment sign anywhere: the shell takes it as one at a word's start, and no host or proxy holds one.
+TEST(ShellText, CommentSignsAreRefusedAnywhere) {
+    struct Case {
+        const char* text;
+        std::size_t at;
+    } const cases[] = {
+        {"#", 0},   {"#proxy", 0},         {"cache:80 #x", 9}, {"a  #", 3},
+        {"a#b", 1}, {"cache:80/#frag", 9}, {"a# #", 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(find_shell_hazard(c.text), c.at) << c.text;
+        EXPECT_EQ(is_shell_safe(c.text), c.at == std::string_view::npos) << c.text;
+    }
+    EXPECT_EQ(describe_hazard('#'), "'#'");
+}
+
 TEST(ShellText, WordsThatToolsReadAsOptions) {
     struct Case {
         const char* text;

@@ -101,6 +101,32 @@ TEST_F(Files, LineTerminatorsAndChunks) {
     }
 }
 
+// A CR LF whose CR fills a chunk, and a CR that fills the last chunk of the input, still end the line.
+TEST_F(Files, CarriageReturnsOnChunkEdgesAreTerminators) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Lines lines;
+    };
+    const std::string full(LINE_CHUNK - 2, 'x'); // with the CR, exactly one full chunk
+    const std::string two(2 * (LINE_CHUNK - 1) - 1, 'y');
+    const Case cases[] = {
+        {"CR LF split after one chunk", full + "\r\nb", {full, "b"}},
+        {"CR LF split after two chunks", two + "\r\nb\n", {two, "b"}},
+        {"CR ending the input fills the chunk", full + "\r", {full}},
+        {"CR CR LF split keeps one CR", full + "\r\r\n", {full + "\r"}},
+        {"CR on the edge, then data", full + "\rz\n", {full + "\rz"}},
+        {"LF alone after a full chunk",
+         std::string(LINE_CHUNK - 1, 'w') + "\n",
+         {std::string(LINE_CHUNK - 1, 'w')}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(file_lines(c.bytes), c.lines) << c.what << " (file)";
+        std::string path = write_file("pipe.bin", c.bytes);
+        EXPECT_EQ(pipe_lines("cat '" + path + "'"), c.lines) << c.what << " (pipe)";
+    }
+}
+
 TEST_F(Files, EveryByteValueAndAMegabyteLinePassUnchanged) {
     std::string all;
     for (int b = 1; b < 256; ++b)
@@ -411,6 +437,68 @@ TEST(FilesAtExit, OpenPipesAreClosedAndWaitedFor) {
     // If it did not wait, let the orphaned command finish before the marker is cleared away.
     for (int i = 0; i < 200 && !fs::exists(marker); ++i) ::usleep(10000);
     fs::remove(marker);
+}
+
+// A replaced opener sees each command line unchanged and serves its lines; nothing is started.
+struct ServedPipes {
+    static inline std::vector<std::string> commands;
+    static inline int closes = 0;
+    static std::FILE* open(const char* command) {
+        commands.emplace_back(command);
+        static const char text[] = "first\r\nsecond";
+        // A command that cannot be opened gets null, as popen would give.
+        if (std::string_view(command).starts_with("fail")) return nullptr;
+        return ::fmemopen(const_cast<char*>(text), sizeof text - 1, "r");
+    }
+    static int close(std::FILE* f) {
+        ++closes;
+        return std::fclose(f);
+    }
+};
+
+TEST(PipeOpener, ReplacedOpenerServesLinesAndStartsNothing) {
+    const PipeOpener shell = rt_set_pipe_opener(PipeOpener{ServedPipes::open, ServedPipes::close});
+    struct Case {
+        std::string command;
+        int result;
+        Lines lines;
+    } const cases[] = {
+        {"nmap 127.0.0.1", RT_OK, {"first", "second"}},
+        {"ping a;b $(x) -c 1", RT_OK, {"first", "second"}},
+        {"fail now", RT_CANNOT_OPEN, {}},
+    };
+    ServedPipes::commands.clear();
+    ServedPipes::closes = 0;
+    int opened = 0;
+    for (const Case& c : cases) {
+        const int n = rt_free_file();
+        EXPECT_EQ(rt_open_pipe(c.command, n), c.result) << c.command;
+        Lines got;
+        std::string line;
+        while (!rt_eof(n)) {
+            rt_line_input(n, line);
+            got.push_back(line);
+        }
+        EXPECT_EQ(got, c.lines) << c.command;
+        EXPECT_EQ(rt_close(n), c.result == RT_OK ? RT_OK : RT_NOT_ALLOWED) << c.command;
+        opened += c.result == RT_OK;
+        EXPECT_EQ(rt_free_file(), 1);
+    }
+    EXPECT_EQ(ServedPipes::commands, (Lines{"nmap 127.0.0.1", "ping a;b $(x) -c 1", "fail now"}));
+    EXPECT_EQ(ServedPipes::closes, opened);
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    // Putting the shell back hands out the replaced opener, and real commands run again.
+    const PipeOpener served = rt_set_pipe_opener(shell);
+    EXPECT_EQ(served.open, &ServedPipes::open);
+    const int n = rt_free_file();
+    ASSERT_EQ(rt_open_pipe("echo real", n), RT_OK);
+    std::string line;
+    rt_line_input(n, line);
+    EXPECT_EQ(line, "real");
+    EXPECT_EQ(rt_close(n), RT_OK);
+    EXPECT_EQ(ServedPipes::commands.size(), 3u);
 }
 
 TEST(Shell, ExitCodes) {

@@ -119,6 +119,17 @@ TEST(ParseNumber, OutOfRangeKeepsItsDirection) {
         {"12e99999999999999999999999", HUGE_VAL},
         {"12e-99999999999999999999999", 0.0},
         {"0." + zeros + "1e700", 1e299},
+        {"1" + zeros + "e-00", HUGE_VAL},
+        {"-1" + zeros + "d-50", -HUGE_VAL},
+        {"1" + zeros + "e-92", 1e308},
+        {"1" + zeros + ".5e-800", 0.0},
+        {"1" + zeros + ".5e-500", 1e-100},
+        {"0." + zeros + "1e+1", 0.0},
+        {"0." + zeros + "1e500", 1e99},
+        {"0.01e310", 1e308},
+        {"0.01e311", HUGE_VAL},
+        {"000000" + std::string("1") + zeros + "e-99999999999999999999999", 0.0},
+        {"-0.000e99999", -0.0},
     };
     for (const Case& c : cases) {
         const double got = rt_parse_number(c.text);
