@@ -111,8 +111,8 @@ void open_session(const ServerRecord& record, const DashboardState& state, std::
 void session_button(const ServerRecord& record, DashboardState& state, float row, float face_height,
                     std::string_view label, std::string_view session) {
     const auto r = static_cast<int64_t>(row);
-    const Button b(label, Rect{300, row, 390, row + face_height}, row + 14, 306, row,
-                   HitArea{300, r, 390, r + 14}, SESSION_DELAY);
+    const Button b{label, Rect{300, row, 390, row + face_height}, row + 14,     306,
+                   row,   HitArea{300, r, 390, r + 14},           SESSION_DELAY};
     if (!button(state, b)) return;
     open_session(record, state, session);
     accept_click(state);
@@ -217,15 +217,15 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
     const int64_t hit_top = top, hit_bottom = top + 19;
 
     // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
-    const Button reload("Neuladen", Rect{0, t + 1, 100, t + 19}, t + 19, 20, t + 3,
-                        HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY);
+    const Button reload{"Neuladen", Rect{0, t + 1, 100, t + 19},           t + 19,      20,
+                        t + 3,      HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY};
     if (button(state, reload)) {
         probe_lookup_and_scan(record);
         accept_click(state);
     }
     const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
-    const Button interval(interval_label, Rect{120, t + 1, 230, t + 19}, t + 19, 128, t + 3,
-                          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY);
+    const Button interval{interval_label, Rect{120, t + 1, 230, t + 19},          t + 19,        128,
+                          t + 3,          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY};
     if (button(state, interval)) {
         record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
         accept_click(state);

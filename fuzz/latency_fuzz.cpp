@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view TIME_MARK = "time=";
 constexpr std::string_view TOTAL_LOSS = "100% packet loss";
+constexpr std::string_view HTTP_TOTAL_LOSS = "100.00% failed"; // httping's word for the same
 
 void check_history(const std::array<double, HISTORY_SLOTS>& history,
                    const std::array<std::string, HISTORY_SLOTS>& times, const std::vector<double>& samples) {
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             const double ms = parse_time_value(line);
             fuzz_check(std::isfinite(ms) && ms >= 0, "a time the graph cannot scale");
             samples.push_back(ms);
-        } else if (line.find(TOTAL_LOSS) != std::string::npos) {
+        } else if (line.find(TOTAL_LOSS) != std::string::npos ||
+                   line.find(HTTP_TOTAL_LOSS) != std::string::npos) {
             loss = true;
         }
     }
@@ -66,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     const std::vector<std::string> commands = take_commands();
     fuzz_check(commands.size() == 2 && commands[0] == "ping 127.0.0.1 -c 1 -W 1" &&
-                   commands[1] == "httping -h 127.0.0.1:8089 -x 127.0.0.1:3128 -c 1",
+                   commands[1] == "httping -h 127.0.0.1:8089 -x 127.0.0.1:3128 -c 1 -t 2 -i 0.01",
                "the probes ran other commands");
     fuzz_check(rt_free_file() == 1, "a pipe stayed open");
     return 0;
