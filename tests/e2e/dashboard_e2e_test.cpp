@@ -342,7 +342,7 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
         XSync(display, False);
         ++readings;
         repaints +=
-            eventually([&] { return pixel(display, picture, 5, 5) == 0x0066CC; }, std::chrono::seconds(2));
+            eventually([&] { return pixel(display, picture, 5, 5) == BUTTON_FACE; }, std::chrono::seconds(2));
     }
     Usage last = usage_of(velmora);
     std::printf("soak %d s: RSS %ld -> %ld kB (peak %ld), fds %d -> %d, zombies at most %d, repainted %d of "
