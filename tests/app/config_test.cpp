@@ -15,6 +15,9 @@
 #include "app/shell_text.h"
 #include "tests/app/test_support.h"
 
+#include <fstream>
+#include <sys/resource.h>
+
 namespace {
 
 struct ConfigRun {
@@ -380,6 +383,28 @@ TEST(Config, OverlongLinesAreIgnoredWithAMessage) {
     EXPECT_EQ(run->table.servers[0].expected_ports[2], "");
     EXPECT_EQ(run->table.servers[0].http_target, "web");
     EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
+}
+
+// A gigabyte of NUL bytes is one endless line: read past with bounded memory, then no server.
+TEST(Config, AGigabyteFileIsReadPastInBoundedMemory) {
+    FakeTools fakes;
+    TempDir dir;
+    const std::string path = dir.path() + "/velmora.cfg";
+    { std::ofstream(path).put('\0'); }
+    std::filesystem::resize_file(path, std::uintmax_t{1} << 30); // sparse: no disk is used
+    ScopedCwd cwd(dir.path());
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    ServerTable table;
+    DashboardState state;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(read_configuration(table, state));
+    const std::string messages = testing::internal::GetCapturedStderr();
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_NE(messages.find("Zeile 1: länger als 4096 Bytes"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("nennt keinen Server"), std::string::npos) << messages;
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024); // kB: nothing near the file's size was held
+    EXPECT_TRUE(fakes.calls().empty());
 }
 
 // Only a regular file is read: a device never ends, a FIFO without writer would block before any message.
