@@ -179,7 +179,6 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
     x.height = height;
     x.flags = flags;
     x.rate = refresh_rate;
-    x.rounded_height = rounded_height(height);
 
     x11_install_error_handlers();
     x.display = XOpenDisplay(nullptr);

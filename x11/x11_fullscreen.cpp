@@ -2,6 +2,7 @@
 // override-redirect window, pointer and keyboard grabbed; and the way back.
 #include <unistd.h>
 
+#include "x11/x11_driver.h"
 #include "x11/x11_state.h"
 
 namespace {
@@ -81,16 +82,9 @@ void x11_toggle_fullscreen(X11State& x) {
     }
     if (ScreenContext* screen = x.context) {
         for (int i = 0; i < 256; ++i) {
-            uint32_t c = screen->palette[i];
-            if (x.private_colormap) {
-                XColor colour{};
-                colour.pixel = static_cast<unsigned long>(i);
-                colour.red = static_cast<unsigned short>((c & 0xFF) * 257);
-                colour.green = static_cast<unsigned short>((c >> 8 & 0xFF) * 257);
-                colour.blue = static_cast<unsigned short>((c >> 16 & 0xFF) * 257);
-                colour.flags = DoRed | DoGreen | DoBlue;
-                XStoreColors(x.display, x.private_colormap, &colour, 1);
-            }
+            uint32_t c = screen->palette[i]; // 0x00BBGGRR
+            x11_driver.set_palette_entry(i, static_cast<int>(c & 0xFF), static_cast<int>(c >> 8 & 0xFF),
+                                         static_cast<int>(c >> 16 & 0xFF));
         }
         std::fill(std::begin(screen->key_state), std::end(screen->key_state), uint8_t{0});
         std::fill(screen->dirty_lines.entries.begin(), screen->dirty_lines.entries.end(), uint8_t{1});

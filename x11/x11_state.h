@@ -38,7 +38,6 @@ struct X11State {
     bool red_low = false;
     int flags = 0;
     int rate = 0;
-    int rounded_height = 0;
 
     // Driver lock: the picture as the server gets it.
     XImage* frame_image = nullptr;
