@@ -16,6 +16,7 @@
 
 #include "app/panel.h"
 #include "gfx/line.h"
+#include "gfx/pixels.h"
 #include "gfx/screen.h"
 
 namespace {
@@ -81,6 +82,38 @@ void BM_frame_floor(benchmark::State& state) {
 }
 BENCHMARK(BM_frame_floor);
 
+// The same unavoidable writes as a renderer can make them: every pixel once, in its final fill, line by line
+// with the renderer's own fill routine (the background, and per panel the two button faces and the graph
+// paper). One memset of the whole page goes faster than any writing that changes colour within a line can,
+// so this shows how much of the gap to the floor is in the writes themselves.
+void BM_frame_line_floor(benchmark::State& state) {
+    open_mode();
+    struct Span {
+        int x1, y1, x2, y2; // inclusive, y relative to the panel's top
+        uint32_t colour;
+    };
+    constexpr Span spans[] = {
+        {0, 1, 100, 19, 0xFF0066CC}, {120, 1, 230, 19, 0xFF0066CC}, {401, 1, WIDTH - 1, 196, 0xFFFFFFFF}};
+    const int pitch = gfx_screen()->pitch;
+    for (auto _ : state) {
+        for (int y = 0; y < HEIGHT; ++y) {
+            uint8_t* line = gfx_screen()->visible_pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+            const int row = y % PANEL_HEIGHT;
+            int x = 0;
+            for (const Span& s : spans) {
+                if (row < s.y1 || row > s.y2) continue;
+                gfx_fill_span_32(line + x * 4, BACKGROUND, static_cast<std::size_t>(s.x1 - x));
+                gfx_fill_span_32(line + s.x1 * 4, s.colour, static_cast<std::size_t>(s.x2 - s.x1 + 1));
+                x = s.x2 + 1;
+            }
+            gfx_fill_span_32(line + x * 4, BACKGROUND, static_cast<std::size_t>(WIDTH - x));
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_frame_line_floor);
+
 void BM_panel_frame(benchmark::State& state) {
     open_mode();
     static Dashboard d;
@@ -106,6 +139,10 @@ int main(int argc, char** argv) {
     if (!run_ratio_benchmarks(argc, argv, reporter)) return 1;
     print_ratio(reporter, "6-panel frame / one memset of the framebuffer", "BM_panel_frame", "BM_frame_floor",
                 "at most 1.3");
+    print_ratio(reporter, "every pixel once, line by line / one memset", "BM_frame_line_floor",
+                "BM_frame_floor", "what line-wise writing costs");
+    print_ratio(reporter, "6-panel frame / every pixel once, line by line", "BM_panel_frame",
+                "BM_frame_line_floor", "for comparison");
     gfx_close_mode();
     benchmark::Shutdown();
     return 0;

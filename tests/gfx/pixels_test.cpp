@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 #include "gfx/pixels.h"
@@ -51,12 +52,16 @@ TEST(Pixels, SpansWriteExactlyTheirPixels) {
     for (bool avx2 : {true, false}) {
         gfx_allow_avx2(avx2);
         for (const auto& s : sizes) {
+            // Every short length, and lengths long enough for the string store.
+            std::vector<int> counts(150);
+            std::iota(counts.begin(), counts.end(), 0);
+            counts.insert(counts.end(), {16383, 16384, 16385, 20003});
             for (int start = 0; start < 5; ++start) {
-                for (int count = 0; count < 150; ++count) {
-                    Canvas canvas(160, 1, s.bpp, 0);
+                for (const int count : counts) {
+                    Canvas canvas(20016, 1, s.bpp, 0);
                     s.fill(canvas.dc.target_rows[0] + start * s.bpp, s.colour,
                            static_cast<std::size_t>(count));
-                    for (int x = 0; x < 160; ++x) {
+                    for (int x = 0; x < 20016; ++x) {
                         const uint32_t want = x >= start && x < start + count ? s.colour : 0;
                         ASSERT_EQ(canvas.at(x, 0), want)
                             << (avx2 ? "" : "portable, ") << s.bpp << " bytes, start " << start << ", count "
