@@ -122,34 +122,6 @@ void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, 
     }
 }
 
-// A solid sloped line with both ends inside the view on a plain 4-byte target: the walk above without the
-// start correction, the pattern or the end tests, which such a line never needs. The latency graphs are
-// thousands of these.
-void sloped_inside_32(uint8_t* const* rows, int x, int y, int x2, int y2, uint32_t colour) {
-    const int sx = x2 > x ? 1 : -1, sy = y2 > y ? 1 : -1;
-    const int64_t ax = std::abs(int64_t{x2} - x), ay = std::abs(int64_t{y2} - y);
-    const int64_t A = 2 * ay, W = 2 * ax;
-    auto put = [&] { reinterpret_cast<uint32_t*>(rows[y])[x] = colour; };
-    if (ax >= ay) {
-        int64_t d = A - ax;
-        for (;; x += sx) {
-            put();
-            if (x == x2) return;
-            const int64_t step = -static_cast<int64_t>(d >= 0);
-            y += static_cast<int>(sy & step);
-            d += A - (W & step);
-        }
-    }
-    int64_t d = ay - W;
-    for (;; y += sy) {
-        put();
-        if (y == y2) return;
-        const int64_t step = -static_cast<int64_t>(d <= 0);
-        x += static_cast<int>(sx & step);
-        d += (A & step) - W;
-    }
-}
-
 template <typename Put>
 void sloped_line(const Put& put, const Bounds& v, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int y2c,
                  LineStyle style, uint8_t* dirty) {
@@ -289,11 +261,16 @@ void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t
     const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
     const bool inside = std::min(x1, x2) >= v.l && std::max(x1, x2) <= v.r && std::min(y1, y2) >= v.t &&
                         std::max(y1, y2) <= v.b;
+    // A solid sloped line wholly inside the view needs no start correction and fits the walk's own types:
+    // the latency graphs are thousands of these, and the clipping arithmetic would cost more than the pixels.
     if (inside && x1 != x2 && y1 != y2 && style == LINE_SOLID && dc.put_pixel == gfx_put_pixel_32) {
+        const int64_t ax = std::abs(x2 - x1), ay = std::abs(y2 - y1);
+        const bool x_major = ax >= ay;
         gfx_lock();
         gfx_settle_lines(dc, static_cast<int>(y1), y2c);
-        sloped_inside_32(dc.target_rows.data(), static_cast<int>(x1), static_cast<int>(y1),
-                         static_cast<int>(x2), y2c, colour);
+        walk<true>(Store32{dc.target_rows.data(), colour}, x_major, static_cast<int>(x1),
+                   static_cast<int>(y1), static_cast<int>(x2), y2c, x2 > x1 ? 1 : -1, y2 > y1 ? 1 : -1,
+                   x_major ? 2 * ay - ax : ay - 2 * ax, 2 * ay, 2 * ax, style, 0);
         mark_lines(dirty, y1, y2c);
         gfx_unlock(1, 0);
         return;
