@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/panel_fills.h"
 #include "bench/ratio_report.h"
 #include "bench/text_reference.h"
 #include "gfx/fonts.h"
@@ -109,17 +110,7 @@ void BM_text(benchmark::State& state) {
 }
 BENCHMARK(BM_text);
 
-// The boxes of one panel (the two buttons and the graph area), as the panel lays them out.
-struct Box {
-    int x1, y1, x2, y2; // inclusive, y relative to the panel's top
-    uint32_t colour;
-};
-constexpr Box PANEL_BUTTONS[] = {
-    {0, 1, 100, 19, 0xFF0066CC},
-    {120, 1, 230, 19, 0xFF0066CC},
-};
-constexpr Box GRAPH_AREA = {401, 1, WIDTH - 1, 196, 0xFFFFFFFF};
-constexpr Box PANEL_BOXES[] = {PANEL_BUTTONS[0], PANEL_BUTTONS[1], GRAPH_AREA};
+using panel_fills::Box;
 
 void box(const Box& b, float top) {
     gfx_line(nullptr, static_cast<float>(b.x1), top + static_cast<float>(b.y1), static_cast<float>(b.x2),
@@ -132,20 +123,11 @@ void box(const Box& b, float top) {
 // frame's fills; the frame's text and lines come on top of it.
 void BM_frame_memset_floor(benchmark::State& state) {
     open_mode();
-    const int pitch = gfx_screen()->pitch;
     for (auto _ : state) {
-        for (int y = 0; y < HEIGHT; ++y) {
-            uint8_t* line = page() + static_cast<std::ptrdiff_t>(y) * pitch;
-            const int row = y % 200;
-            int x = 0;
-            for (const Box& b : PANEL_BOXES) {
-                if (row < b.y1 || row > b.y2) continue;
-                std::memset(line + x * 4, 0x1E, static_cast<std::size_t>(b.x1 - x) * 4);
-                std::memset(line + b.x1 * 4, 0x66, static_cast<std::size_t>(b.x2 - b.x1 + 1) * 4);
-                x = b.x2 + 1;
-            }
-            std::memset(line + x * 4, 0x1E, static_cast<std::size_t>(WIDTH - x) * 4);
-        }
+        panel_fills::write_lines(page(), gfx_screen()->pitch, HEIGHT,
+                                 [](uint8_t* at, uint32_t colour, std::size_t n) {
+                                     std::memset(at, static_cast<int>(colour & 0xFF), n * 4);
+                                 });
         benchmark::ClobberMemory();
     }
 }
@@ -176,7 +158,7 @@ void BM_frame(benchmark::State& state) {
         gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
         for (int p = 0; p < PANELS; ++p) {
             const float top = static_cast<float>(p * 200);
-            for (const Box& b : PANEL_BUTTONS) box(b, top);
+            for (const Box& b : panel_fills::BUTTONS) box(b, top);
             gfx_set_color(0xFFF5FFFF, 0, 2);
             gfx_draw_text(nullptr, FOREGROUND_FLAGS, "Neuladen", 0, nullptr, 0, 20, top + 3, nullptr, nullptr,
                           nullptr);
@@ -189,7 +171,7 @@ void BM_frame(benchmark::State& state) {
             gfx_line(nullptr, 0, top - 3, WIDTH, top - 3, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
             gfx_line(nullptr, 0, top, WIDTH, top, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
             gfx_line(nullptr, 400, top, 400, top + 197, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
-            box(GRAPH_AREA, top);
+            box(panel_fills::GRAPH_AREA, top);
             gfx_line(nullptr, 401, top + ping[100], 800, top + ping[100], 0xFF888B8B, LINE_MODE_LINE,
                      LINE_DASHED, 0);
             gfx_line(nullptr, 401, top + http[100], 800, top + http[100], 0xFF888B8B, LINE_MODE_LINE,

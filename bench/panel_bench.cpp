@@ -4,6 +4,7 @@
 //   build-*/bench/panel_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include "bench/panel_fills.h"
 #include "bench/ratio_report.h"
 
 #include <cmath>
@@ -88,26 +89,8 @@ BENCHMARK(BM_frame_floor);
 // so this shows how much of the gap to the floor is in the writes themselves.
 void BM_frame_line_floor(benchmark::State& state) {
     open_mode();
-    struct Span {
-        int x1, y1, x2, y2; // inclusive, y relative to the panel's top
-        uint32_t colour;
-    };
-    constexpr Span spans[] = {
-        {0, 1, 100, 19, 0xFF0066CC}, {120, 1, 230, 19, 0xFF0066CC}, {401, 1, WIDTH - 1, 196, 0xFFFFFFFF}};
-    const int pitch = gfx_screen()->pitch;
     for (auto _ : state) {
-        for (int y = 0; y < HEIGHT; ++y) {
-            uint8_t* line = gfx_screen()->visible_pixels + static_cast<std::ptrdiff_t>(y) * pitch;
-            const int row = y % PANEL_HEIGHT;
-            int x = 0;
-            for (const Span& s : spans) {
-                if (row < s.y1 || row > s.y2) continue;
-                gfx_fill_span_32(line + x * 4, BACKGROUND, static_cast<std::size_t>(s.x1 - x));
-                gfx_fill_span_32(line + s.x1 * 4, s.colour, static_cast<std::size_t>(s.x2 - s.x1 + 1));
-                x = s.x2 + 1;
-            }
-            gfx_fill_span_32(line + x * 4, BACKGROUND, static_cast<std::size_t>(WIDTH - x));
-        }
+        panel_fills::write_lines(gfx_screen()->visible_pixels, gfx_screen()->pitch, HEIGHT, gfx_fill_span_32);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
