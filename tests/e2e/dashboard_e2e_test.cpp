@@ -81,6 +81,17 @@ Window picture_of(Display* display, Window frame) {
     return child;
 }
 
+// The observer reads windows another client maps, reparents and unmaps; a read that meets the window at such
+// a moment fails with BadMatch, which must cost one poll, not the whole test process.
+int observer_error(Display*, XErrorEvent*) {
+    return 0;
+}
+
+bool viewable(Display* display, Window w) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display, w, &attributes) && attributes.map_state == IsViewable;
+}
+
 uint32_t pixel(Display* display, Window w, int x, int y) {
     XImage* image = XGetImage(display, w, x, y, 1, 1, AllPlanes, ZPixmap);
     if (!image) return 0xFFFFFFFF;
@@ -113,6 +124,7 @@ class Dashboard : public ::testing::Test {
         window_manager = spawn({"/usr/bin/openbox", "--sm-disable"}, config_dir.path());
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
+        XSetErrorHandler(observer_error);
         Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
         ASSERT_TRUE(eventually([&] {
             Atom type = 0;
@@ -145,9 +157,14 @@ class Dashboard : public ::testing::Test {
         config_dir.write("velmora.cfg", config);
         velmora = spawn({VELMORA_BIN}, config_dir.path());
     }
+    // The named window once it and its picture are on screen: it exists, titled, before the manager maps it.
     Window wait_for_window(const char* title) {
         Window w = 0;
-        eventually([&] { return (w = find_named(display, DefaultRootWindow(display), title)) != 0; });
+        eventually([&] {
+            w = find_named(display, DefaultRootWindow(display), title);
+            Window picture = w ? picture_of(display, w) : 0;
+            return picture && viewable(display, w) && viewable(display, picture);
+        });
         return w;
     }
     int wait_for_exit() {
