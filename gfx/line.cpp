@@ -122,6 +122,54 @@ void walk(const Put& put, bool x_major, int x, int y, int x2c, int y2c, int sx, 
     }
 }
 
+// The first pixel of the line inside the view, for a start outside it, and the walk's state there: d, and
+// skip, the pattern index of that pixel. False when the line misses the view. Moves the start
+// arithmetically: first the clamped coordinates with their effect on d, then the fewest steps that bring d
+// back into the range the walk itself produces, [A - W, A) x-major and (-W, A - W] y-major. Both ends of
+// those ranges occur on the whole line, so the step counts that reach A - W exactly round up; rounding down
+// and adding one would skip a pixel of the line whenever the distance is a whole number of steps.
+bool start_into_view(const Bounds& v, int64_t x1, int64_t y1, int64_t sx, int64_t sy, int64_t A, int64_t W,
+                     bool x_major, int64_t& d, int& x, int& y, int64_t& skip) {
+    Wide xs = std::clamp<int64_t>(x1, v.l, v.r);
+    Wide ys = std::clamp<int64_t>(y1, v.t, v.b);
+    Wide wd = Wide{d} + Wide{A} * (xs - x1) * sx - Wide{W} * (ys - y1) * sy;
+    Wide ws;
+    if (x_major) {
+        ws = (xs - x1) * sx;
+        if (wd >= A) {
+            const Wide k = (wd - A) / W + 1;
+            ys += sy * k;
+            wd -= k * W;
+        } else if (wd < A - W) {
+            const Wide k = (A - W - wd + A - 1) / A;
+            xs += sx * k;
+            ws += k;
+            wd += k * A;
+        }
+    } else {
+        ws = (ys - y1) * sy;
+        if (wd <= -W) {
+            const Wide k = (-W - wd) / A + 1;
+            xs += sx * k;
+            wd += k * A;
+        } else if (wd > A - W) {
+            const Wide k = (wd - A + W + W - 1) / W;
+            ys += sy * k;
+            ws += k;
+            wd -= k * W;
+        }
+    }
+    if (xs < v.l || xs > v.r || ys < v.t || ys > v.b) return false;
+    // Within one step of zero, d fits 64 bits again.
+    d = static_cast<int64_t>(wd);
+    x = static_cast<int>(xs);
+    y = static_cast<int>(ys);
+    skip = static_cast<int64_t>(ws);
+    return true;
+}
+
+// A start inside the view, the common case (the latency graphs are thousands of short segments), goes
+// straight to the walk in 64-bit arithmetic.
 template <typename Put>
 void sloped_line(const Put& put, const Bounds& v, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int y2c,
                  LineStyle style, uint8_t* dirty) {
@@ -132,58 +180,26 @@ void sloped_line(const Put& put, const Bounds& v, int64_t x1, int64_t y1, int64_
     const int64_t A = 2 * ay;
     const int64_t W = 2 * ax;
     const bool x_major = ax >= ay;
-    Wide d = x_major ? A - ax : ay - W;
-
-    // Move the start into the view arithmetically: first the clamped coordinates with their effect on d,
-    // then the fewest steps that bring d back into the range the walk itself produces, [A - W, A) x-major
-    // and (-W, A - W] y-major. Both ends of those ranges occur on the whole line, so the step counts that
-    // reach A - W exactly round up; rounding down and adding one would skip a pixel of the line whenever
-    // the distance is a whole number of steps. A start inside the view needs none of it.
-    Wide xs = std::clamp<int64_t>(x1, v.l, v.r);
-    Wide ys = std::clamp<int64_t>(y1, v.t, v.b);
-    const int64_t x2c = std::clamp<int64_t>(x2, v.l, v.r);
-    Wide skip = 0;
-    if (xs != x1 || ys != y1) {
-        d += Wide{A} * (xs - x1) * sx - Wide{W} * (ys - y1) * sy;
-        if (x_major) {
-            skip = (xs - x1) * sx;
-            if (d >= A) {
-                const Wide k = (d - A) / W + 1;
-                ys += sy * k;
-                d -= k * W;
-            } else if (d < A - W) {
-                const Wide k = (A - W - d + A - 1) / A;
-                xs += sx * k;
-                skip += k;
-                d += k * A;
-            }
-        } else {
-            skip = (ys - y1) * sy;
-            if (d <= -W) {
-                const Wide k = (-W - d) / A + 1;
-                xs += sx * k;
-                d += k * A;
-            } else if (d > A - W) {
-                const Wide k = (d - A + W + W - 1) / W;
-                ys += sy * k;
-                skip += k;
-                d -= k * W;
-            }
-        }
+    int64_t d = x_major ? A - ax : ay - W;
+    int x = 0, y = 0;
+    int64_t skip = 0;
+    if (x1 >= v.l && x1 <= v.r && y1 >= v.t && y1 <= v.b) {
+        x = static_cast<int>(x1);
+        y = static_cast<int>(y1);
+    } else if (!start_into_view(v, x1, y1, sx, sy, A, W, x_major, d, x, y, skip)) {
+        return;
     }
-    if (xs < v.l || xs > v.r || ys < v.t || ys > v.b) return;
 
     // The walk stops one step past the clamped end, or where the line leaves the view across the minor
-    // axis. A start beyond the end (which the corrections never produce) draws nothing. From here on d
-    // lies within one step of zero and fits 64 bits again.
-    if ((xs - x2c) * sx > 0 || (ys - y2c) * sy > 0) return;
-    const auto x = static_cast<int>(xs), y = static_cast<int>(ys);
+    // axis. A start beyond the end (which the corrections never produce) draws nothing.
+    const int x2c = static_cast<int>(std::clamp<int64_t>(x2, v.l, v.r));
+    if ((x - x2c) * sx > 0 || (y - y2c) * sy > 0) return;
     if (style == LINE_SOLID) {
-        walk<true>(put, x_major, x, y, static_cast<int>(x2c), y2c, static_cast<int>(sx), static_cast<int>(sy),
-                   static_cast<int64_t>(d), A, W, style, static_cast<int64_t>(skip));
+        walk<true>(put, x_major, x, y, x2c, y2c, static_cast<int>(sx), static_cast<int>(sy), d, A, W, style,
+                   skip);
     } else {
-        walk<false>(put, x_major, x, y, static_cast<int>(x2c), y2c, static_cast<int>(sx),
-                    static_cast<int>(sy), static_cast<int64_t>(d), A, W, style, static_cast<int64_t>(skip));
+        walk<false>(put, x_major, x, y, x2c, y2c, static_cast<int>(sx), static_cast<int>(sy), d, A, W, style,
+                    skip);
     }
     mark_lines(dirty, y, y2c);
 }
@@ -259,22 +275,6 @@ void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t
         return;
     }
     const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
-    const bool inside = std::min(x1, x2) >= v.l && std::max(x1, x2) <= v.r && std::min(y1, y2) >= v.t &&
-                        std::max(y1, y2) <= v.b;
-    // A solid sloped line wholly inside the view needs no start correction and fits the walk's own types:
-    // the latency graphs are thousands of these, and the clipping arithmetic would cost more than the pixels.
-    if (inside && x1 != x2 && y1 != y2 && style == LINE_SOLID && dc.put_pixel == gfx_put_pixel_32) {
-        const int64_t ax = std::abs(x2 - x1), ay = std::abs(y2 - y1);
-        const bool x_major = ax >= ay;
-        gfx_lock();
-        gfx_settle_lines(dc, static_cast<int>(y1), y2c);
-        walk<true>(Store32{dc.target_rows.data(), colour}, x_major, static_cast<int>(x1),
-                   static_cast<int>(y1), static_cast<int>(x2), y2c, x2 > x1 ? 1 : -1, y2 > y1 ? 1 : -1,
-                   x_major ? 2 * ay - ax : ay - 2 * ax, 2 * ay, 2 * ax, style, 0);
-        mark_lines(dirty, y1, y2c);
-        gfx_unlock(1, 0);
-        return;
-    }
     gfx_lock();
     // A horizontal line settles its own line: a solid one may be kept back as a fill.
     if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c);
