@@ -14,6 +14,8 @@ namespace {
 const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
                                     static_cast<char>(KEY_WINDOW_CLOSE >> 8)};
 
+} // namespace
+
 void draw_frame(ServerTable& table, DashboardState& state) {
     gfx_lock();
     gfx_clear(CLEAR_DEFAULT);
@@ -27,8 +29,6 @@ void draw_frame(ServerTable& table, DashboardState& state) {
     gfx_line(nullptr, 0, height - 3, width, height - 3, FRAME_LINE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
     gfx_unlock(-1, -1);
 }
-
-} // namespace
 
 bool setup_screen(DashboardState& state, uint8_t count, int flags) {
     state.screen_width = SCREEN_WIDTH;

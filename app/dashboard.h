@@ -24,6 +24,10 @@ inline constexpr uint32_t FRAME_LINE_COLOUR = 0xFF888B8B;
 // Text grid of the whole screen in the font of height h (8, 14 or 16): 1 if applied, 0 for other heights.
 int set_font_height(int64_t h);
 
+// One whole frame: the background, every panel (with its clicks and due probes), the last panel's lower
+// border; then presented.
+void draw_frame(ServerTable& table, DashboardState& state);
+
 // Runs frames until a frame takes the window-close key, or until the clock passes stop_at after a frame (the
 // snapshot's end). Every frame is drawn and presented completely. Returns the number of frames drawn.
 uint64_t main_loop(ServerTable& table, DashboardState& state,

@@ -8,15 +8,10 @@
 #include "bench/ratio_report.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
-#include "app/panel.h"
-#include "gfx/line.h"
+#include "app/dashboard.h"
 #include "gfx/pixels.h"
 #include "gfx/screen.h"
 
@@ -24,7 +19,6 @@ namespace {
 
 constexpr int WIDTH = 800;
 constexpr int HEIGHT = PANEL_HEIGHT * MAX_SERVERS;
-constexpr uint32_t BACKGROUND = 0xFF1E1E1E;
 // Far enough ahead of the clock that no probe is due during the run.
 constexpr int64_t NOT_DUE = int64_t{1} << 40;
 
@@ -101,14 +95,7 @@ void BM_panel_frame(benchmark::State& state) {
     open_mode();
     static Dashboard d;
     for (auto _ : state) {
-        gfx_lock();
-        gfx_clear(CLEAR_DEFAULT);
-        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, BACKGROUND, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
-        for (int i = 0; i < d.table.server_count; ++i)
-            draw_panel(d.table.servers[static_cast<std::size_t>(i)], static_cast<uint16_t>(PANEL_HEIGHT * i),
-                       d.state);
-        gfx_line(nullptr, 0, HEIGHT - 3, WIDTH, HEIGHT - 3, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);
-        gfx_unlock(-1, -1);
+        draw_frame(d.table, d.state);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
