@@ -58,7 +58,7 @@ double parse_time_value(std::string_view line) {
     std::size_t start = mark + TIME_MARK.size();
     while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
     // Only digits and one point are taken, so "inf", "nan", signs and exponents never make a
-    // sample the graph cannot scale; hundreds of digits still can, and push_sample keeps that out.
+    // sample the graph cannot scale.
     std::size_t end = start;
     bool point = false;
     while (end < line.size() && (is_digit(line[end]) || (line[end] == '.' && !point))) {
@@ -66,7 +66,7 @@ double parse_time_value(std::string_view line) {
         ++end;
     }
     const double ms = rt_parse_number(line.substr(start, end - start));
-    // More digits than a double can hold read as infinity, which would wreck the graph's scale.
+    // More digits than a double can hold read as infinity; that is no time either.
     return std::isfinite(ms) ? ms : 0;
 }
 

@@ -85,13 +85,15 @@ std::string snapshot_target_problem(const std::string& path) {
     return {};
 }
 
+int refuse_snapshot(const std::string& path, const std::string& problem) {
+    std::fprintf(stderr, "velmora: Das Bild %s lässt sich nicht schreiben: %s.\n", path.c_str(),
+                 problem.c_str());
+    return 1;
+}
+
 int run_snapshot(const Options& options) {
     std::string problem = snapshot_target_problem(options.snapshot_file);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "velmora: Das Bild %s lässt sich nicht schreiben: %s.\n",
-                     options.snapshot_file.c_str(), problem.c_str());
-        return 1;
-    }
+    if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
     if (!read_configuration(g_table, g_state, startup_notice())) return 1;
     if (!setup_screen(g_state, g_table.server_count, NULL_DRIVER_FLAGS)) {
         std::fprintf(stderr, "velmora: Für den Schnappschuss fehlt der Speicher für das Bild.\n");
@@ -101,11 +103,7 @@ int run_snapshot(const Options& options) {
     const ScreenContext& screen = *gfx_screen();
     problem =
         write_png(options.snapshot_file, screen.visible_pixels, screen.width, screen.height, screen.pitch);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "velmora: Das Bild %s lässt sich nicht schreiben: %s.\n",
-                     options.snapshot_file.c_str(), problem.c_str());
-        return 1;
-    }
+    if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
     return 0;
 }
 
