@@ -62,13 +62,13 @@ int run_window() {
     }
     if (!read_configuration(g_table, g_state, startup_notice())) return 1;
     if (!setup_screen(g_state, g_table.server_count)) {
-        const char* display = std::getenv("DISPLAY");
-        std::fprintf(stderr,
-                     "velmora: Das Fenster lässt sich auf der X-Anzeige \"%s\" nicht öffnen: Läuft dort ein "
-                     "X-Server, und darf dieser Benutzer ihn nutzen (xhost, XAUTHORITY)?\n",
-                     display ? display : "");
+        const char* cause = x11_open_failure();
+        std::fprintf(stderr, "velmora: X11: %s.\n", *cause ? cause : "Das Fenster lässt sich nicht öffnen");
         return 1;
     }
+    // From here a signal ends the program as the close button does: the display mode restored, the grabs
+    // released, the shared segment gone.
+    rt_catch_stop_signals();
     main_loop(g_table, g_state);
     return 0;
 }

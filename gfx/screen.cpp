@@ -190,7 +190,11 @@ void gfx_screen_info(int64_t* width, int64_t* height, int64_t* depth, int64_t* b
         *depth = screen->depth;
         *bytes_per_pixel = screen->bytes_per_pixel;
         *pitch = screen->pitch;
-        *refresh_rate = screen->refresh_rate;
+        {
+            // The presenter changes the rate when it switches the display.
+            ScreenLock held;
+            *refresh_rate = screen->refresh_rate;
+        }
         *driver_name = screen->driver->name ? screen->driver->name : "";
         return;
     }

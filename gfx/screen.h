@@ -1,8 +1,10 @@
 // The graphics mode: the framebuffer pages, the dirty-line contract with the presenter, the screen lock, and
 // the drawing state shared by every primitive.
 //
-// Not thread-safe: every gfx_ operation runs on the one drawing thread. The driver's presenter thread touches
-// only the pixels and the DirtyLineTable, and only under the driver lock that gfx_lock holds.
+// Not thread-safe: every gfx_ operation runs on the one drawing thread. A driver's presenter thread reads the
+// visible pixels and writes the DirtyLineTable, key_state and refresh_rate, only under the driver lock that
+// gfx_lock holds, and appends to the event_queue under that queue's own mutex; read those fields inside a
+// screen lock (ScreenLock).
 #pragma once
 
 #include <cstddef>
@@ -183,3 +185,19 @@ inline void gfx_unlock(int first_line, int last_line) {
     }
     gfx_internal::unlock(first_line, last_line);
 }
+
+// The screen lock as a scope: gfx_lock on entry; on leaving, lines first_line..last_line are marked dirty
+// (see gfx_unlock) and the lock is released. The default marks nothing.
+class ScreenLock {
+  public:
+    explicit ScreenLock(int first_line = 1, int last_line = 0)
+        : first_line_(first_line), last_line_(last_line) {
+        gfx_lock();
+    }
+    ~ScreenLock() { gfx_unlock(first_line_, last_line_); }
+    ScreenLock(const ScreenLock&) = delete;
+    ScreenLock& operator=(const ScreenLock&) = delete;
+
+  private:
+    int first_line_, last_line_;
+};

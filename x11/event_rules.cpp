@@ -37,3 +37,21 @@ WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int
     if (!p.has_focus) return {};
     return {EVENT_POINTER_MOVED, p.x, p.y, dx, dy};
 }
+
+FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab) {
+    if (focus_in) return mode == FOCUS_MODE_GRAB ? FocusEffect::NONE : FocusEffect::GAINED;
+    return mode == FOCUS_MODE_GRAB && own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
+}
+
+bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags) {
+    constexpr int NO_TOGGLE = 4;
+    return key_state[SCAN_ENTER] && key_state[SCAN_ALT] && alt_held && !(flags & NO_TOGGLE);
+}
+
+bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mode_width, int mode_height,
+                              int fullscreen_height) {
+    if (width == mode_width && (height == mode_height || height == fullscreen_height)) return false;
+    if (width == tried.width && height == tried.height) return false;
+    tried = {width, height};
+    return true;
+}

@@ -42,3 +42,32 @@ inline constexpr uint32_t DOUBLE_CLICK_MS = 249;
 // (x, y) relative to the window, y_offset rows above the picture; reported only with focus.
 [[nodiscard]] WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width,
                                     int height, int y_offset);
+
+// Focus event modes as the server numbers them (NotifyNormal, NotifyGrab, NotifyUngrab, NotifyWhileGrabbed).
+inline constexpr int FOCUS_MODE_NORMAL = 0;
+inline constexpr int FOCUS_MODE_GRAB = 1;
+inline constexpr int FOCUS_MODE_UNGRAB = 2;
+inline constexpr int FOCUS_MODE_WHILE_GRABBED = 3;
+
+enum class FocusEffect { NONE, GAINED, LOST };
+// What a FocusIn or FocusOut does to the window's focus. Another client's keyboard grab takes the keys and
+// with them their releases (a task switcher takes the Alt release), so it is a loss like any other; only
+// our own full-screen grab, under which the keys still come to us, costs nothing. A grab that makes the
+// window its grab window gives it no keys either.
+[[nodiscard]] FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab);
+
+inline constexpr int SCAN_ENTER = 28;
+inline constexpr int SCAN_ALT = 56;
+// Alt+Enter: Enter and Alt down by key_state, and Alt held by the server's own account of the press, so that
+// a release some other client took can never turn a plain Enter into a switch. Flag 4 forbids the switch.
+[[nodiscard]] bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags);
+
+// The last size a window manager forced on the window that was answered with a full-screen attempt.
+struct ForeignSizes {
+    int width = -1, height = -1;
+};
+// A configured size other than the mode's own (mode width by mode height or full-screen height) asks for a
+// full-screen attempt, once per size: a manager that forces the same size after every map gets one attempt,
+// and the window then stays windowed at the size it is given.
+[[nodiscard]] bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mode_width,
+                                            int mode_height, int fullscreen_height);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <sys/select.h>
+#include <utility>
 
 #include "gfx/screen.h"
 #include "rt/files.h"
@@ -23,11 +24,10 @@ void select_pause(int32_t milliseconds) {
 }
 
 bool take_key_posted() {
-    gfx_lock();
+    ScreenLock held;
     KeyQueue& queue = key_queue();
     const bool posted = queue.key_posted;
     queue.key_posted = false;
-    gfx_unlock(1, 0);
     return posted;
 }
 
@@ -49,6 +49,7 @@ void post_key(KeyQueue& queue, int32_t code) {
     if (queue.write_pos == queue.read_pos)
         queue.read_pos = static_cast<uint8_t>((queue.read_pos + 1) % KEY_QUEUE_SLOTS);
     queue.key_posted = true;
+    if (code == KEY_WINDOW_CLOSE) queue.close_requested = true;
 }
 
 int32_t next_key(KeyQueue& queue) {
@@ -66,10 +67,14 @@ void post_key(int32_t code) {
 }
 
 int32_t next_key() {
-    gfx_lock();
-    const int32_t code = next_key(key_queue());
-    gfx_unlock(1, 0);
-    return code;
+    ScreenLock held;
+    return next_key(key_queue());
+}
+
+bool input_take_close_request() {
+    if (!gfx_screen()) return false;
+    ScreenLock held;
+    return std::exchange(key_queue().close_requested, false);
 }
 
 std::string input_read_key() {
@@ -85,10 +90,9 @@ void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, i
     int px = -1, py = -1, pwheel = -1, pbuttons = -1, pconfined = -1;
     int result = -1;
     if (ScreenContext* screen = gfx_screen()) {
-        gfx_lock();
+        ScreenLock held;
         if (screen->driver && screen->driver->query_pointer)
             result = screen->driver->query_pointer(&px, &py, &pwheel, &pbuttons, &pconfined);
-        gfx_unlock(1, 0);
     }
     if (result != 0) px = py = pwheel = pbuttons = pconfined = -1;
     store(x, px), store(y, py), store(wheel, pwheel), store(buttons, pbuttons), store(confined, pconfined);

@@ -18,6 +18,9 @@ struct KeyQueue {
     uint8_t write_pos = 0;
     uint8_t read_pos = 0;
     bool key_posted = false; // set by every post; cleared by next_key and the key-interruptible sleep
+    // Set by posting KEY_WINDOW_CLOSE, cleared only by taking it: the ring drops its oldest code when full,
+    // and a close request must not be among what is lost.
+    bool close_requested = false;
 };
 
 // The process-wide queue; empty at start, never cleared by opening or closing a mode.
@@ -31,6 +34,10 @@ void post_key(KeyQueue& queue, int32_t code);
 // next_key takes the screen lock itself.
 void post_key(int32_t code);
 [[nodiscard]] int32_t next_key();
+
+// True once the window's close button was used since the last call, whatever became of the close code in
+// the ring.
+[[nodiscard]] bool input_take_close_request();
 
 // One key as text: empty, one byte, or byte 255 followed by the extended key's second byte.
 [[nodiscard]] std::string input_read_key();

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <unistd.h>
 
 #include "x11/keys.h"
@@ -20,6 +22,7 @@ namespace {
 X11State state;
 X11Sync worker;
 std::once_flag threads_initialised;
+const char* open_failure = nullptr; // why the last open failed; written by open and the handshake
 
 constexpr long EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                             EnterWindowMask | LeaveWindowMask | PointerMotionMask | ExposureMask |
@@ -93,8 +96,9 @@ void create_cursors(X11State& x) {
     XFreePixmap(x.display, pixmap);
 }
 
-// The initial mode, and the size full screen would switch to.
-void read_randr(X11State& x) {
+// The initial mode, and the size full screen would switch to; the rate in use.
+void read_randr(X11State& x, int requested_rate) {
+    x.presenter.rate = requested_rate;
     int event_base = 0, error_base = 0, major = 0, minor = 0;
     if (!XRRQueryExtension(x.display, &event_base, &error_base) ||
         !XRRQueryVersion(x.display, &major, &minor) || major <= 0)
@@ -103,7 +107,7 @@ void read_randr(X11State& x) {
     if (!x.screen_config) return;
     x.has_randr = true;
     x.initial_size = XRRConfigCurrentConfiguration(x.screen_config, &x.initial_rotation);
-    x.size_in_force = x.initial_size;
+    x.presenter.size_in_force = x.initial_size;
     x.initial_rate = XRRConfigCurrentRate(x.screen_config);
     int count = 0;
     XRRScreenSize* listed = XRRConfigSizes(x.screen_config, &count);
@@ -115,33 +119,51 @@ void read_randr(X11State& x) {
         x.fullscreen_height = sizes[static_cast<size_t>(x.chosen_size)].height;
         int rate_count = 0;
         short* rates = XRRConfigRates(x.screen_config, x.chosen_size, &rate_count);
-        x.chosen_rate = static_cast<short>(
-            choose_rate(std::span<const short>(rates, static_cast<size_t>(std::max(rate_count, 0))), x.rate));
+        x.chosen_rate = static_cast<short>(choose_rate(
+            std::span<const short>(rates, static_cast<size_t>(std::max(rate_count, 0))), requested_rate));
         if (x.chosen_rate > 0) in_use = x.chosen_rate;
     }
-    x.rate = in_use;
-    if (x.context) x.context->refresh_rate = in_use;
+    x.presenter.rate = in_use;
 }
 
-void update_thread_main() {
+// The presenter thread: one pass every 30 ms under the driver lock, and full-screen switches between passes.
+void presenter_main() {
     X11State& x = state;
-    bool ready = x11_window_setup(x);
-    worker.running = ready;
-    x.cursor_shown = true;
-    x.pointer.last_root_x = -1;
+    X11Presenter& p = x.presenter;
+    const char* failure = x11_window_setup(x, p);
     {
-        std::lock_guard<std::mutex> hold(worker.driver_mutex);
+        DriverLock hold(x.shared, x.display);
+        x11_publish_mode(x, p, hold);
+        hold->cursor_shown = true;
+        hold->pointer.last_root_x = -1;
+    }
+    {
+        std::lock_guard<std::mutex> hold(worker.startup_mutex);
+        open_failure = failure;
+        worker.running = failure == nullptr;
         worker.startup_done = true;
         worker.startup_cond.notify_one();
     }
     while (worker.running) {
-        x11_driver.lock();
-        x11_present(x);
-        x11_handle_events(x);
-        x11_driver.unlock();
+        bool switch_wanted = false;
+        {
+            DriverLock pass(x.shared, x.display);
+            x11_present(x, p, pass);
+            switch_wanted = x11_handle_events(x, p, pass);
+            p.had_focus = pass->pointer.has_focus;
+        }
+        if (switch_wanted) {
+            // The switch waits for the window manager to map and unmap: outside the lock, so that no frame
+            // waits with it. What the application reads changes only in one step, under the lock.
+            x11_toggle_fullscreen(x, p);
+            DriverLock publish(x.shared, x.display);
+            x11_publish_mode(x, p, publish);
+        }
+        // The pause also keeps the next conversion off the shared image until the server has read it: the
+        // puts of a pass are flushed by the next XPending at the latest, long before 30 ms have gone.
         usleep(PASS_PAUSE_US);
     }
-    x11_window_teardown(x);
+    x11_window_teardown(x, p);
 }
 
 void release_display(X11State& x) {
@@ -163,33 +185,46 @@ void release_display(X11State& x) {
     x.drawing_window = x.frame_window = x.fullscreen_window = 0;
 }
 
-int x11_open(const char* title, int width, int height, int depth, int refresh_rate, int flags) {
-    if (flags & X11_FLAG_OPENGL) return -1;
-    std::call_once(threads_initialised, [] { XInitThreads(); });
-    X11State& x = state;
-    PointerState kept = x.pointer;
-    x = X11State{};
-    x.pointer.has_focus = kept.has_focus;
-    x.pointer.hwheel = kept.hwheel;
-    x.pointer.last_press_time = kept.last_press_time;
-    (void)depth; // the framebuffer's own depth decides the conversion, not the requested one
-    x.context = gfx_screen();
-    x.framebuffer_depth = x.context ? x.context->depth : 32;
-    x.width = width;
-    x.height = height;
-    x.flags = flags;
-    x.rate = refresh_rate;
+// Open starts from a clean state; the focus and the pointer's counters outlive a mode.
+void reset_state(X11State& x, int width, int height, int flags) {
+    static_cast<X11Setup&>(x) = X11Setup{};
+    x.presenter = X11Presenter{};
+    DriverLock hold(x.shared, nullptr);
+    PointerState kept = hold->pointer;
+    *hold = X11Shared{};
+    PointerState& pointer = hold->pointer;
+    pointer.has_focus = kept.has_focus;
+    pointer.hwheel = kept.hwheel;
+    pointer.last_press_time = kept.last_press_time;
+    pointer.inside = flags & X11_FLAG_FULLSCREEN;
+    pointer.x = width / 2;
+    pointer.y = height / 2;
+}
 
+// The steps of open; each returns nullptr or why the window cannot be had.
+const char* connect_display(X11State& x) {
     x11_install_error_handlers();
     x.display = XOpenDisplay(nullptr);
-    if (!x.display) return -1;
+    if (!x.display) {
+        static std::string text;
+        text = std::string("Keine Verbindung zur Anzeige \"") + XDisplayName(nullptr) +
+               "\" (kein X-Server dort, oder dieser Benutzer darf ihn nicht nutzen)";
+        return text.c_str();
+    }
     x11_remember_display(x.display);
     x.screen = XDefaultScreen(x.display);
     x.root = XDefaultRootWindow(x.display);
     x.visual = XDefaultVisual(x.display, x.screen);
     x.depth = XDefaultDepth(x.display, x.screen);
     x.visual_bits = pixmap_bits(x.display, x.depth);
+    x.red_low = red_low_from_mask(x.visual_bits, x.visual->red_mask);
+    // Checked here, in the opener's thread, so that the user hears why rather than that something failed.
+    if (!blit_select(x.framebuffer_depth, x.visual_bits, x.red_low))
+        return "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+    return nullptr;
+}
 
+const char* create_windows(X11State& x, const char* title) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = XBlackPixel(x.display, x.screen);
     attributes.border_pixel = XBlackPixel(x.display, x.screen);
@@ -198,76 +233,110 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
     x.colormap = XCreateColormap(x.display, x.root, x.visual, AllocNone);
     attributes.colormap = x.colormap;
     auto create = [&](unsigned long mask) {
-        return XCreateWindow(x.display, x.root, 0, 0, static_cast<unsigned>(width),
-                             static_cast<unsigned>(height), 0, x.depth, InputOutput, x.visual, mask,
+        return XCreateWindow(x.display, x.root, 0, 0, static_cast<unsigned>(x.width),
+                             static_cast<unsigned>(x.height), 0, x.depth, InputOutput, x.visual, mask,
                              &attributes);
     };
     x.drawing_window = create(WINDOW_VALUE_MASK);
-    if (!x.drawing_window) return -1;
+    if (!x.drawing_window) return "Das Fenster lässt sich nicht anlegen";
     x.frame_window = create(WINDOW_VALUE_MASK);
     attributes.override_redirect = True;
     x.fullscreen_window = create(WINDOW_VALUE_MASK | CWOverrideRedirect);
-
     XStoreName(x.display, x.drawing_window, title);
-    int display_width = XDisplayWidth(x.display, x.screen);
-    int display_height = XDisplayHeight(x.display, x.screen);
-    bool fixed = flags & X11_FLAG_NO_TOGGLE;
-    set_size_hints(x, x.drawing_window, fixed ? width : display_width, fixed ? height : display_height);
-    set_size_hints(x, x.fullscreen_window, fixed ? width : display_width, fixed ? height : display_height);
-    set_size_hints(x, x.frame_window, width, height);
-    if ((flags & X11_FLAG_FRAMELESS) && !set_frameless_hint(x)) return -1;
-
-    x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(x.display, x.frame_window, &x.window_close_atom, 1);
     if (x.visual->c_class == PseudoColor) {
         x.private_colormap = XCreateColormap(x.display, x.root, x.visual, AllocAll);
         XSetWindowColormap(x.display, x.drawing_window, x.private_colormap);
     }
     XClearWindow(x.display, x.drawing_window);
-    create_cursors(x);
-    x.gc = XDefaultGC(x.display, x.screen);
-    XSync(x.display, False);
-    read_randr(x);
-    x11_build_scancode_map(x.display);
+    return nullptr;
+}
 
-    x.pointer.inside = flags & X11_FLAG_FULLSCREEN;
-    x.pointer.x = width / 2;
-    x.pointer.y = height / 2;
-    x.pointer.wheel = 0;
-    x.pointer.buttons = 0;
+// What the window manager learns: sizes, decorations, and that closing is a request.
+const char* set_manager_hints(X11State& x) {
+    int display_width = XDisplayWidth(x.display, x.screen);
+    int display_height = XDisplayHeight(x.display, x.screen);
+    bool fixed = x.open_flags & X11_FLAG_NO_TOGGLE;
+    set_size_hints(x, x.drawing_window, fixed ? x.width : display_width, fixed ? x.height : display_height);
+    set_size_hints(x, x.fullscreen_window, fixed ? x.width : display_width,
+                   fixed ? x.height : display_height);
+    set_size_hints(x, x.frame_window, x.width, x.height);
+    if ((x.open_flags & X11_FLAG_FRAMELESS) && !set_frameless_hint(x))
+        return "Der Fenstermanager kennt keinen Hinweis für ein Fenster ohne Rahmen";
+    x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(x.display, x.frame_window, &x.window_close_atom, 1);
+    return nullptr;
+}
 
-    std::unique_lock<std::mutex> hold(worker.driver_mutex);
+const char* start_presenter() {
+    std::unique_lock<std::mutex> hold(worker.startup_mutex);
     worker.startup_done = false;
-    worker.update_thread = std::thread(update_thread_main);
+    worker.presenter = std::thread(presenter_main);
     worker.startup_cond.wait(hold, [] { return worker.startup_done; });
-    hold.unlock();
-    if (worker.running) return 0;
-    worker.update_thread.join();
-    return -1;
+    return open_failure;
+}
+
+int x11_open(const char* title, int width, int height, int depth, int refresh_rate, int flags) {
+    open_failure = nullptr;
+    if (flags & X11_FLAG_OPENGL) return -1;
+    std::call_once(threads_initialised, [] { XInitThreads(); });
+    (void)depth; // the framebuffer's own depth decides the conversion, not the requested one
+    X11State& x = state;
+    reset_state(x, width, height, flags);
+    x.context = gfx_screen();
+    x.framebuffer_depth = x.context ? x.context->depth : 32;
+    x.width = width;
+    x.height = height;
+    x.open_flags = flags;
+    x.presenter.flags = flags;
+
+    const char* failure = connect_display(x);
+    if (!failure) failure = create_windows(x, title);
+    if (!failure) failure = set_manager_hints(x);
+    if (!failure) {
+        create_cursors(x);
+        x.gc = XDefaultGC(x.display, x.screen);
+        XSync(x.display, False);
+        read_randr(x, refresh_rate);
+        if (x.context) x.context->refresh_rate = x.presenter.rate;
+        x11_build_scancode_map(x.display);
+        failure = start_presenter();
+    }
+    if (failure) {
+        open_failure = failure;
+        if (worker.presenter.joinable()) worker.presenter.join();
+        return -1;
+    }
+    return 0;
 }
 
 void x11_close() {
     X11State& x = state;
-    if (worker.running) {
-        worker.running = false;
-        worker.update_thread.join();
-    } else if (worker.update_thread.joinable()) {
-        worker.update_thread.join();
-    }
+    worker.running = false;
+    if (worker.presenter.joinable()) worker.presenter.join();
     if (x.display) {
-        x11_restore_display_mode(x);
+        x11_restore_display_mode(x, x.presenter);
         release_display(x);
     }
 }
 
+// The application's half of the driver lock, from the outermost gfx_lock to the outermost gfx_unlock. Only
+// the application thread touches it, so a slot called inside a frame finds the lock it already holds here.
+std::optional<DriverLock> frame_hold;
+
 void x11_lock() {
-    worker.driver_mutex.lock();
-    XLockDisplay(state.display);
+    frame_hold.emplace(state.shared, state.display);
 }
 
 void x11_unlock() {
-    XUnlockDisplay(state.display);
-    worker.driver_mutex.unlock();
+    frame_hold.reset();
+}
+
+// Runs act with the driver lock: the frame's own when the caller is inside one (taking the mutex again
+// would deadlock), else a lock of its own.
+template <typename Act> auto with_driver_lock(Act act) {
+    if (frame_hold) return act(*frame_hold);
+    DriverLock hold(state.shared, state.display);
+    return act(hold);
 }
 
 void x11_set_palette_entry(int index, int r, int g, int b) {
@@ -283,54 +352,62 @@ void x11_set_palette_entry(int index, int r, int g, int b) {
 }
 
 void x11_wait_retrace() {
-    int rate = state.rate;
+    int rate = with_driver_lock([](const DriverLock& held) { return held->rate; });
     usleep(rate > 0 ? static_cast<useconds_t>(1000000 / rate) : 16666);
 }
 
 int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined) {
-    X11State& x = state;
-    if (!x.pointer.inside || !x.pointer.has_focus) return -1;
-    *wheel = x.pointer.wheel;
-    Window root_return = 0, child = 0;
-    int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
-    unsigned mask = 0;
-    if (XQueryPointer(x.display, x.drawing_window, &root_return, &child, &root_x, &root_y, &win_x, &win_y,
-                      &mask)) {
-        *px = win_x;
-        *py = win_y - x.y_offset;
-        *buttons =
-            ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) | ((mask & Button2Mask) ? 4 : 0);
-    } else {
-        *px = x.pointer.x;
-        *py = x.pointer.y;
-        *buttons = x.pointer.buttons;
-    }
-    *confined = x.pointer_confined;
-    return 0;
+    return with_driver_lock([&](const DriverLock& held) {
+        const X11State& x = state;
+        const PointerState& pointer = held->pointer;
+        if (!pointer.inside || !pointer.has_focus) return -1;
+        *wheel = pointer.wheel;
+        Window root_return = 0, child = 0;
+        int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
+        unsigned mask = 0;
+        if (XQueryPointer(x.display, x.drawing_window, &root_return, &child, &root_x, &root_y, &win_x, &win_y,
+                          &mask)) {
+            *px = win_x;
+            *py = win_y - held->y_offset;
+            *buttons = ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
+                       ((mask & Button2Mask) ? 4 : 0);
+        } else {
+            *px = pointer.x;
+            *py = pointer.y;
+            *buttons = pointer.buttons;
+        }
+        *confined = held->pointer_confined;
+        return 0;
+    });
 }
 
+// A coordinate that keeps its current value in set_pointer and move_window.
+constexpr int KEEP = static_cast<int>(0x80000000u);
+
 void x11_set_pointer(int px, int py, int cursor, int confine) {
-    X11State& x = state;
-    constexpr int KEEP = static_cast<int>(0x80000000u);
-    if (!(px == KEEP && py == KEEP) && x.pointer.has_focus) {
-        int nx = px == KEEP ? x.pointer.x : std::clamp(px, 0, x.width - 1);
-        int ny = py == KEEP ? x.pointer.y : std::clamp(py, 0, x.height - 1);
-        XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, nx, ny + x.y_offset);
-        x.pointer.x = nx;
-        x.pointer.y = ny;
-        x.pointer.inside = true;
-    }
-    if (cursor >= 0) {
-        XDefineCursor(x.display, x.drawing_window, cursor > 0 ? x.normal_cursor : x.blank_cursor);
-        x.cursor_shown = cursor > 0;
-    }
-    if (confine > 0) {
-        x.pointer_confined = x11_grab_pointer(x, 100000, POINTER_GRAB_TRIES) ? 1 : 0;
-    } else if (confine == 0) {
-        XUngrabPointer(x.display, CurrentTime);
-        x.pointer_confined = 0;
-    }
-    XFlush(x.display);
+    with_driver_lock([&](const DriverLock& held) {
+        const X11State& x = state;
+        PointerState& pointer = held->pointer;
+        if (!(px == KEEP && py == KEEP) && pointer.has_focus) {
+            int nx = px == KEEP ? pointer.x : std::clamp(px, 0, x.width - 1);
+            int ny = py == KEEP ? pointer.y : std::clamp(py, 0, x.height - 1);
+            XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, nx, ny + held->y_offset);
+            pointer.x = nx;
+            pointer.y = ny;
+            pointer.inside = true;
+        }
+        if (cursor >= 0) {
+            XDefineCursor(x.display, x.drawing_window, cursor > 0 ? x.normal_cursor : x.blank_cursor);
+            held->cursor_shown = cursor > 0;
+        }
+        if (confine > 0) {
+            held->pointer_confined = x11_grab_pointer(x, 100000, POINTER_GRAB_TRIES) ? 1 : 0;
+        } else if (confine == 0) {
+            XUngrabPointer(x.display, CurrentTime);
+            held->pointer_confined = 0;
+        }
+        XFlush(x.display);
+    });
 }
 
 void x11_set_caption(const char* text) {
@@ -339,36 +416,35 @@ void x11_set_caption(const char* text) {
 }
 
 int x11_move_window(int px, int py) {
-    X11State& x = state;
-    if (x.flags & X11_FLAG_FULLSCREEN) return 0;
-    constexpr int KEEP = static_cast<int>(0x80000000u);
-    x11_lock();
-    Window top = (x.flags & X11_FLAG_FRAMELESS) ? x.drawing_window : x.frame_window;
-    // The picture's position on the root: the window offsets summed up the tree.
-    int abs_x = 0, abs_y = 0;
-    Window w = x.drawing_window;
-    while (w && w != x.root) {
-        Window root_return = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        XWindowAttributes a{};
-        XGetWindowAttributes(x.display, w, &a);
-        abs_x += a.x;
-        abs_y += a.y;
-        if (!XQueryTree(x.display, w, &root_return, &parent, &children, &count)) break;
-        if (children) XFree(children);
-        w = parent;
-    }
-    int nx = px == KEEP ? abs_x : px;
-    int ny = py == KEEP ? abs_y : py;
-    XWindowAttributes top_attributes{};
-    XGetWindowAttributes(x.display, top, &top_attributes);
-    XMoveWindow(x.display, top, top_attributes.x + (nx - abs_x), top_attributes.y + (ny - abs_y));
-    XClearWindow(x.display, x.frame_window);
-    XEvent dropped;
-    while (XCheckTypedWindowEvent(x.display, x.drawing_window, MotionNotify, &dropped)) {
-    }
-    x11_unlock();
-    return (abs_y << 16) | (abs_x & 0xFFFF);
+    return with_driver_lock([&](const DriverLock& held) {
+        const X11State& x = state;
+        if (held->flags & X11_FLAG_FULLSCREEN) return 0;
+        Window top = (x.open_flags & X11_FLAG_FRAMELESS) ? x.drawing_window : x.frame_window;
+        // The picture's position on the root: the window offsets summed up the tree.
+        int abs_x = 0, abs_y = 0;
+        Window w = x.drawing_window;
+        while (w && w != x.root) {
+            Window root_return = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            XWindowAttributes a{};
+            XGetWindowAttributes(x.display, w, &a);
+            abs_x += a.x;
+            abs_y += a.y;
+            if (!XQueryTree(x.display, w, &root_return, &parent, &children, &count)) break;
+            if (children) XFree(children);
+            w = parent;
+        }
+        int nx = px == KEEP ? abs_x : px;
+        int ny = py == KEEP ? abs_y : py;
+        XWindowAttributes top_attributes{};
+        XGetWindowAttributes(x.display, top, &top_attributes);
+        XMoveWindow(x.display, top, top_attributes.x + (nx - abs_x), top_attributes.y + (ny - abs_y));
+        XClearWindow(x.display, x.frame_window);
+        XEvent dropped;
+        while (XCheckTypedWindowEvent(x.display, x.drawing_window, MotionNotify, &dropped)) {
+        }
+        return (abs_y << 16) | (abs_x & 0xFFFF);
+    });
 }
 
 std::vector<int32_t> sizes_of(Display* display) {
@@ -398,9 +474,6 @@ constexpr DriverChoice x11_choices[] = {{&x11_driver, x11_query_desktop}};
 
 X11State& x11_state() {
     return state;
-}
-X11Sync& x11_sync() {
-    return worker;
 }
 
 const ScreenDriver x11_driver = {
@@ -446,7 +519,11 @@ void x11_install_driver() {
 }
 
 bool x11_uses_shared_memory() {
-    return state.display && state.frame_image && state.use_shm;
+    return state.display && with_driver_lock([](const DriverLock& held) { return held->use_shm; });
+}
+
+const char* x11_open_failure() {
+    return open_failure ? open_failure : "";
 }
 unsigned long x11_drawing_window() {
     return state.drawing_window;

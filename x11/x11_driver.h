@@ -13,6 +13,9 @@ int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate);
 // before anything else talks to X.
 void x11_install_driver();
 
+// Why the last open failed (German, for the user), or "" after one that succeeded.
+[[nodiscard]] const char* x11_open_failure();
+
 // What the open window uses, for tests and diagnostics: true when the picture travels through MIT-SHM.
 [[nodiscard]] bool x11_uses_shared_memory();
 // The window that receives the picture, 0 when none is open.

@@ -1,5 +1,5 @@
 // The window's events as the presenter thread handles them each pass: keys into the KeyQueue and key_state,
-// pointer and focus into the driver's state, redraw requests into the DirtyLineTable, and a WindowEvent for
+// pointer and focus into the shared state, redraw requests into the DirtyLineTable, and a WindowEvent for
 // each that the application may want to see.
 #include <cstring>
 #include <vector>
@@ -8,18 +8,26 @@
 #include "x11/keys.h"
 #include "x11/x11_state.h"
 
+static_assert(FOCUS_MODE_NORMAL == NotifyNormal && FOCUS_MODE_GRAB == NotifyGrab &&
+              FOCUS_MODE_UNGRAB == NotifyUngrab && FOCUS_MODE_WHILE_GRABBED == NotifyWhileGrabbed);
+
 namespace {
 
-constexpr int SCAN_ENTER = 28;
-constexpr int SCAN_ALT = 56;
+// One pass's view of everything an event may touch; the lock it was made under is held throughout.
+struct Pass {
+    const X11State& x;
+    X11Presenter& p;
+    X11Shared& shared;
+    bool switch_wanted = false;
+};
 
-void report(X11State& x, const WindowEvent& event) {
-    if (event.type != 0 && x.context) gfx_post_event(x.context->event_queue, event);
+void report(Pass& pass, const WindowEvent& event) {
+    if (event.type != 0 && pass.x.context) gfx_post_event(pass.x.context->event_queue, event);
 }
 
-void mark_all_dirty(X11State& x) {
-    if (!x.context) return;
-    std::vector<uint8_t>& entries = x.context->dirty_lines.entries;
+void mark_all_dirty(Pass& pass) {
+    if (!pass.x.context) return;
+    std::vector<uint8_t>& entries = pass.x.context->dirty_lines.entries;
     std::memset(entries.data(), 1, entries.size());
 }
 
@@ -33,97 +41,97 @@ int32_t key_code_of(XKeyEvent& key, int scancode) {
     return translate_key(std::span<const char>(text, static_cast<size_t>(length > 0 ? length : 0)), scancode);
 }
 
-void on_key_press(X11State& x, XKeyEvent& key) {
-    if (!x.pointer.has_focus || !x.context) return;
+void on_key_press(Pass& pass, XKeyEvent& key) {
+    if (!pass.shared.pointer.has_focus || !pass.x.context) return;
     uint8_t scan = scancode_of(key);
-    uint8_t* key_state = x.context->key_state;
+    uint8_t* key_state = pass.x.context->key_state;
     key_state[scan] = 1;
     int32_t code = 0;
-    if (key_state[SCAN_ENTER] && key_state[SCAN_ALT] && !(x.flags & X11_FLAG_NO_TOGGLE)) {
-        x11_toggle_fullscreen(x);
+    if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, pass.p.flags)) {
+        pass.switch_wanted = true;
     } else {
         code = key_code_of(key, scan);
         if (code) post_key(code);
     }
-    report(x, {EVENT_KEY_PRESS, scan, code < 256 ? code : 0, 0, 0});
+    report(pass, {EVENT_KEY_PRESS, scan, code < 256 ? code : 0, 0, 0});
 }
 
-void on_key_release(X11State& x, XKeyEvent& key) {
-    if (!x.pointer.has_focus || !x.context) return;
+void on_key_release(Pass& pass, XKeyEvent& key) {
+    if (!pass.shared.pointer.has_focus || !pass.x.context) return;
+    Display* display = pass.x.display;
     uint8_t scan = scancode_of(key);
     int32_t code = key_code_of(key, scan);
     int32_t character = code < 256 ? code : 0;
-    if (XPending(x.display)) {
+    if (XPending(display)) {
         XEvent next;
-        XPeekEvent(x.display, &next);
+        XPeekEvent(display, &next);
         if (is_auto_repeat(key.keycode, static_cast<uint32_t>(key.time), next.type == KeyPress,
                            next.xkey.keycode, static_cast<uint32_t>(next.xkey.time))) {
-            XNextEvent(x.display, &next);
+            XNextEvent(display, &next);
             if (code) post_key(code);
-            report(x, {EVENT_KEY_REPEAT, scan, character, 0, 0});
+            report(pass, {EVENT_KEY_REPEAT, scan, character, 0, 0});
             return;
         }
     }
-    x.context->key_state[scan] = 0;
-    report(x, {EVENT_KEY_RELEASE, scan, character, 0, 0});
+    pass.x.context->key_state[scan] = 0;
+    report(pass, {EVENT_KEY_RELEASE, scan, character, 0, 0});
 }
 
-void on_focus_gained(X11State& x) {
-    if (!x.pointer.has_focus) {
-        x.pointer.has_focus = true;
-        report(x, {EVENT_FOCUS_GAINED, 0, 0, 0, 0});
+void on_focus_gained(Pass& pass) {
+    if (!pass.shared.pointer.has_focus) {
+        pass.shared.pointer.has_focus = true;
+        report(pass, {EVENT_FOCUS_GAINED, 0, 0, 0, 0});
     }
-    mark_all_dirty(x);
+    mark_all_dirty(pass);
 }
 
-void on_focus_lost(X11State& x) {
-    if (x.context) std::memset(x.context->key_state, 0, sizeof x.context->key_state);
-    x.pointer.inside = false;
-    x.pointer.has_focus = false;
-    report(x, {EVENT_FOCUS_LOST, 0, 0, 0, 0});
+void on_focus_lost(Pass& pass) {
+    if (pass.x.context) std::memset(pass.x.context->key_state, 0, sizeof pass.x.context->key_state);
+    pass.shared.pointer.inside = false;
+    pass.shared.pointer.has_focus = false;
+    report(pass, {EVENT_FOCUS_LOST, 0, 0, 0, 0});
 }
 
-void on_configure(X11State& x, const XConfigureEvent& configure) {
-    if (configure.width != x.width ||
-        (configure.height != x.height && configure.height != x.fullscreen_height))
-        x11_toggle_fullscreen(x);
-}
-
-void handle(X11State& x, XEvent& event) {
+void handle(Pass& pass, XEvent& event) {
+    const X11State& x = pass.x;
+    PointerState& pointer = pass.shared.pointer;
     switch (event.type) {
-    case KeyPress: on_key_press(x, event.xkey); break;
-    case KeyRelease: on_key_release(x, event.xkey); break;
+    case KeyPress: on_key_press(pass, event.xkey); break;
+    case KeyRelease: on_key_release(pass, event.xkey); break;
     case ButtonPress:
-        report(x,
-               on_button_press(x.pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time)));
+        report(pass,
+               on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time)));
         break;
-    case ButtonRelease: report(x, on_button_release(x.pointer, event.xbutton.button)); break;
+    case ButtonRelease: report(pass, on_button_release(pointer, event.xbutton.button)); break;
     case MotionNotify:
-        report(x, on_motion(x.pointer, event.xmotion.x, event.xmotion.y, event.xmotion.x_root,
-                            event.xmotion.y_root, x.width, x.height, x.y_offset));
+        report(pass, on_motion(pointer, event.xmotion.x, event.xmotion.y, event.xmotion.x_root,
+                               event.xmotion.y_root, x.width, x.height, pass.p.y_offset));
         break;
     case EnterNotify:
     case LeaveNotify:
-        if (!x.pointer.has_focus) break;
-        x.pointer.inside = event.type == EnterNotify;
-        report(x, {event.type == EnterNotify ? EVENT_POINTER_ENTERED : EVENT_POINTER_LEFT, 0, 0, 0, 0});
+        if (!pointer.has_focus) break;
+        pointer.inside = event.type == EnterNotify;
+        report(pass, {event.type == EnterNotify ? EVENT_POINTER_ENTERED : EVENT_POINTER_LEFT, 0, 0, 0, 0});
         break;
     case FocusIn:
     case FocusOut:
-        // A grab moves the keyboard, not the focus: full screen's own grab must not cost the window its keys.
-        if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab) break;
-        if (event.type == FocusIn)
-            on_focus_gained(x);
-        else
-            on_focus_lost(x);
+        switch (focus_effect(event.type == FocusIn, event.xfocus.mode, pass.p.keyboard_grabbed)) {
+        case FocusEffect::GAINED: on_focus_gained(pass); break;
+        case FocusEffect::LOST: on_focus_lost(pass); break;
+        case FocusEffect::NONE: break;
+        }
         break;
-    case MapNotify: on_focus_gained(x); break;
-    case Expose: mark_all_dirty(x); break;
-    case ConfigureNotify: on_configure(x, event.xconfigure); break;
+    case MapNotify: on_focus_gained(pass); break;
+    case Expose: mark_all_dirty(pass); break;
+    case ConfigureNotify:
+        if (foreign_size_asks_switch(pass.p.foreign_sizes, event.xconfigure.width, event.xconfigure.height,
+                                     x.width, x.height, x.fullscreen_height))
+            pass.switch_wanted = true;
+        break;
     case ClientMessage:
         if (static_cast<Atom>(event.xclient.data.l[0]) == x.window_close_atom) {
             post_key(KEY_WINDOW_CLOSE);
-            report(x, {EVENT_CLOSE_REQUESTED, 0, 0, 0, 0});
+            report(pass, {EVENT_CLOSE_REQUESTED, 0, 0, 0, 0});
         }
         break;
     default: break;
@@ -132,12 +140,16 @@ void handle(X11State& x, XEvent& event) {
 
 } // namespace
 
-void x11_handle_events(X11State& x) {
-    while (XPending(x.display)) {
+bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held) {
+    Pass pass{x, p, *held};
+    // The events after a switch request wait in the queue for the pass after the switch, as they would
+    // have waited for a switch made on the spot.
+    while (!pass.switch_wanted && XPending(x.display)) {
         XEvent event;
         XNextEvent(x.display, &event);
-        handle(x, event);
+        handle(pass, event);
     }
+    return pass.switch_wanted;
 }
 
 void x11_build_scancode_map(Display* display) {

@@ -1,5 +1,6 @@
 // Full screen: the display switched with RandR to a size that fits the mode, the picture in the
 // override-redirect window, pointer and keyboard grabbed; and the way back.
+#include <algorithm>
 #include <unistd.h>
 
 #include "x11/x11_driver.h"
@@ -10,9 +11,22 @@ namespace {
 constexpr unsigned GRAB_RETRY_US = 10000;
 constexpr int GRAB_TRIES = 200; // 2 s: a screen locker or an open menu holding the pointer refuses the switch
 
+bool viewable(const X11State& x, Window w) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(x.display, w, &attributes) && attributes.map_state == IsViewable;
+}
+
+// The window that had the keys before a switch gets them back. Without a window manager nobody else would
+// set the focus, and with one the picture is what the user was working with. The focus reverts to the
+// pointer root, never to None, should the window go away later.
+void give_focus_back(const X11State& x) {
+    if (viewable(x, x.drawing_window))
+        XSetInputFocus(x.display, x.drawing_window, RevertToPointerRoot, CurrentTime);
+}
+
 } // namespace
 
-bool x11_grab_pointer(X11State& x, unsigned retry_us, int tries) {
+bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
     for (int i = 0; i < tries; ++i) {
         if (XGrabPointer(x.display, x.drawing_window, True, 0, GrabModeAsync, GrabModeAsync, x.drawing_window,
                          None, CurrentTime) == GrabSuccess)
@@ -22,8 +36,9 @@ bool x11_grab_pointer(X11State& x, unsigned retry_us, int tries) {
     return false;
 }
 
-bool x11_switch_display(X11State& x) {
-    if (!x.has_randr || x.chosen_size < 0) return false;
+const char* x11_switch_display(const X11State& x, X11Presenter& p) {
+    if (!x.has_randr) return "Für den Vollbildmodus fehlt die Erweiterung RandR";
+    if (x.chosen_size < 0) return "Die Anzeige bietet keine Bildschirmgröße, in die das Bild passt";
     Status status;
     if (x.chosen_rate > 0) {
         status = XRRSetScreenConfigAndRate(x.display, x.screen_config, x.root, x.chosen_size,
@@ -32,27 +47,24 @@ bool x11_switch_display(X11State& x) {
         status = XRRSetScreenConfig(x.display, x.screen_config, x.root, x.chosen_size, x.initial_rotation,
                                     CurrentTime);
     }
-    if (status != RRSetConfigSuccess) return false;
-    x.size_in_force = x.chosen_size;
-    if (x.chosen_rate > 0) {
-        x.rate = x.chosen_rate;
-        if (x.context) x.context->refresh_rate = x.rate;
-    }
+    if (status != RRSetConfigSuccess) return "Die Anzeige lehnt den Wechsel der Bildschirmgröße ab";
+    p.size_in_force = x.chosen_size;
+    if (x.chosen_rate > 0) p.rate = x.chosen_rate;
     XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, x.width / 2, x.fullscreen_height / 2);
     XSync(x.display, False);
-    if (!x11_grab_pointer(x, GRAB_RETRY_US, GRAB_TRIES)) return false;
-    x.pointer_grabbed = true;
+    if (!x11_grab_pointer(x, GRAB_RETRY_US, GRAB_TRIES)) return "Ein anderes Programm hält den Mauszeiger";
+    p.pointer_grabbed = true;
     // The keyboard goes to the picture: with focus elsewhere its keys, Alt+Enter back included, would be
     // dropped.
-    XSetInputFocus(x.display, x.drawing_window, RevertToParent, CurrentTime);
+    XSetInputFocus(x.display, x.drawing_window, RevertToPointerRoot, CurrentTime);
     if (XGrabKeyboard(x.display, x.root, False, GrabModeAsync, GrabModeAsync, CurrentTime) != GrabSuccess)
-        return false;
-    x.keyboard_grabbed = true;
-    return true;
+        return "Ein anderes Programm hält die Tastatur";
+    p.keyboard_grabbed = true;
+    return nullptr;
 }
 
-void x11_restore_display_mode(X11State& x) {
-    if (!x.has_randr || x.chosen_size < 0 || x.size_in_force == x.initial_size) return;
+void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
+    if (!x.has_randr || x.chosen_size < 0 || p.size_in_force == x.initial_size) return;
     Status status = RRSetConfigFailed;
     if (x.chosen_rate > 0)
         status = XRRSetScreenConfigAndRate(x.display, x.screen_config, x.root, x.initial_size,
@@ -60,33 +72,43 @@ void x11_restore_display_mode(X11State& x) {
     if (status != RRSetConfigSuccess)
         XRRSetScreenConfig(x.display, x.screen_config, x.root, x.initial_size, x.initial_rotation,
                            CurrentTime);
-    x.size_in_force = x.initial_size;
-    x.rate = x.initial_rate;
-    if (x.context) x.context->refresh_rate = x.rate;
+    p.size_in_force = x.initial_size;
+    p.rate = x.initial_rate;
 }
 
-void x11_leave_fullscreen(X11State& x) {
-    x11_restore_display_mode(x);
-    if (x.pointer_grabbed) XUngrabPointer(x.display, CurrentTime);
-    if (x.keyboard_grabbed) XUngrabKeyboard(x.display, CurrentTime);
-    x.pointer_grabbed = x.keyboard_grabbed = false;
+void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {
+    x11_restore_display_mode(x, p);
+    if (p.pointer_grabbed) XUngrabPointer(x.display, CurrentTime);
+    if (p.keyboard_grabbed) XUngrabKeyboard(x.display, CurrentTime);
+    p.pointer_grabbed = p.keyboard_grabbed = false;
 }
 
-void x11_toggle_fullscreen(X11State& x) {
-    x11_window_teardown(x);
-    x.flags ^= X11_FLAG_FULLSCREEN;
-    if (!x11_window_setup(x)) {
-        x11_window_teardown(x);
-        x.flags ^= X11_FLAG_FULLSCREEN;
-        (void)x11_window_setup(x);
+void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
+    x11_window_teardown(x, p);
+    p.flags ^= X11_FLAG_FULLSCREEN;
+    if (x11_window_setup(x, p)) {
+        x11_window_teardown(x, p);
+        p.flags ^= X11_FLAG_FULLSCREEN;
+        (void)x11_window_setup(x, p);
     }
-    if (ScreenContext* screen = x.context) {
-        for (int i = 0; i < 256; ++i) {
-            uint32_t c = screen->palette[i]; // 0x00BBGGRR
-            x11_driver.set_palette_entry(i, static_cast<int>(c & 0xFF), static_cast<int>(c >> 8 & 0xFF),
-                                         static_cast<int>(c >> 16 & 0xFF));
-        }
-        std::fill(std::begin(screen->key_state), std::end(screen->key_state), uint8_t{0});
-        std::fill(screen->dirty_lines.entries.begin(), screen->dirty_lines.entries.end(), uint8_t{1});
+    // Full screen took the focus itself; back in the window, the keys would otherwise go nowhere.
+    if (!(p.flags & X11_FLAG_FULLSCREEN) && p.had_focus) give_focus_back(x);
+    XSync(x.display, False);
+}
+
+void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held) {
+    held->flags = p.flags;
+    held->rate = p.rate;
+    held->y_offset = p.y_offset;
+    held->use_shm = p.use_shm;
+    ScreenContext* screen = x.context;
+    if (!screen) return;
+    screen->refresh_rate = p.rate;
+    for (int i = 0; i < 256; ++i) {
+        uint32_t c = screen->palette[i]; // 0x00BBGGRR
+        x11_driver.set_palette_entry(i, static_cast<int>(c & 0xFF), static_cast<int>(c >> 8 & 0xFF),
+                                     static_cast<int>(c >> 16 & 0xFF));
     }
+    std::fill(std::begin(screen->key_state), std::end(screen->key_state), uint8_t{0});
+    std::fill(screen->dirty_lines.entries.begin(), screen->dirty_lines.entries.end(), uint8_t{1});
 }

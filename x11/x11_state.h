@@ -1,5 +1,16 @@
-// The driver's state, shared by its files. Fields marked "driver lock" are touched only with driver_mutex
-// and the display lock held; the presenter thread holds both for each whole pass.
+// The driver's state, shared by its files, and the one place that says which thread owns what.
+//
+// - X11State's own fields are written by open before the presenter thread starts and by close after it
+//   ended; in between both threads only read them (the display, the windows, the mode size, the cursors,
+//   what RandR offered at open).
+// - X11Shared is what the application thread and the presenter both touch while the window is open: pointer
+//   and focus, the confinement of set_pointer, and the mode as shown (full-screen flag, rate, picture
+//   offset). Nothing reaches it but a DriverLock, which holds driver_mutex and the display lock.
+// - X11Presenter is the presenter thread's own: the image, the windows' mapping, its grabs, the display size
+//   in force. It works on it without any lock (a full-screen switch waits for the window manager there) and
+//   publishes what the application reads into X11Shared under the lock; close reads it after the join.
+// - In the ScreenContext the presenter reads the visible pixels and writes the DirtyLineTable, key_state and
+//   refresh_rate, all under the driver lock; the event_queue has a mutex of its own.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -23,7 +34,68 @@ inline constexpr int X11_FLAG_NO_TOGGLE = 4;
 inline constexpr int X11_FLAG_FRAMELESS = 8;
 inline constexpr int X11_FLAG_ABOVE = 32;
 
-struct X11State {
+// What the application thread and the presenter share (see above).
+struct X11Shared {
+    PointerState pointer;
+    int pointer_confined = 0;
+    int flags = 0;        // set-mode flags as the window shows them now
+    int rate = 0;         // refresh rate in use
+    int y_offset = 0;     // rows between the window top and the picture top
+    bool use_shm = false; // the picture travels through MIT-SHM
+    bool cursor_shown = false;
+};
+
+class DriverLock;
+
+// The fields and the mutex that guards them; only a DriverLock opens it.
+class GuardedShared {
+  private:
+    friend class DriverLock;
+    std::mutex mutex;
+    X11Shared fields;
+};
+
+// The driver lock: driver_mutex, then the display lock (when a display is open); released in reverse. The
+// mutex is not recursive: a thread that holds a DriverLock must pass it on instead of taking another.
+class DriverLock {
+  public:
+    DriverLock(GuardedShared& guarded, Display* display) : guarded_(guarded), display_(display) {
+        guarded_.mutex.lock();
+        if (display_) XLockDisplay(display_);
+    }
+    ~DriverLock() {
+        if (display_) XUnlockDisplay(display_);
+        guarded_.mutex.unlock();
+    }
+    DriverLock(const DriverLock&) = delete;
+    DriverLock& operator=(const DriverLock&) = delete;
+    X11Shared* operator->() const { return &guarded_.fields; }
+    X11Shared& operator*() const { return guarded_.fields; }
+
+  private:
+    GuardedShared& guarded_;
+    Display* display_;
+};
+
+// The presenter thread's own (see above).
+struct X11Presenter {
+    int flags = 0; // set-mode flags as shown; published
+    int rate = 0;  // published, and as the context's refresh_rate
+    int y_offset = 0;
+    XImage* frame_image = nullptr;
+    bool use_shm = false;
+    XShmSegmentInfo shm_info = {};
+    Blitter blitter = nullptr;
+    Rgb16Lookup rgb16 = {};
+    int size_in_force = -1; // RandR size index the display shows
+    bool frame_mapped = false, drawing_mapped = false, fullscreen_mapped = false;
+    bool pointer_grabbed = false, keyboard_grabbed = false;
+    bool had_focus = false;     // the window held the focus before a switch; it gets it back
+    ForeignSizes foreign_sizes; // sizes a window manager forced, each tried once
+};
+
+// The fields fixed while the window is open (see above).
+struct X11Setup {
     Display* display = nullptr;
     Visual* visual = nullptr;
     int screen = 0;
@@ -36,71 +108,62 @@ struct X11State {
     int depth = 0;
     int visual_bits = 0;
     bool red_low = false;
-    int flags = 0;
-    int rate = 0;
-
-    // Driver lock: the picture as the server gets it.
-    XImage* frame_image = nullptr;
-    bool use_shm = false;
-    XShmSegmentInfo shm_info = {};
-    Blitter blitter = nullptr;
-    Rgb16Lookup rgb16 = {};
-    int y_offset = 0;
+    int open_flags = 0; // set-mode flags as asked at open
     int fullscreen_height = 0;
 
     // RandR, only when the extension is present.
     bool has_randr = false;
     XRRScreenConfiguration* screen_config = nullptr;
-    int initial_size = -1, chosen_size = -1, size_in_force = -1;
+    int initial_size = -1, chosen_size = -1;
     Rotation initial_rotation = 0;
     short initial_rate = 0, chosen_rate = 0;
 
     Colormap colormap = 0;         // created for the windows
     Colormap private_colormap = 0; // PseudoColor visuals only
     Cursor blank_cursor = 0, normal_cursor = 0;
-    bool cursor_shown = false;
     Atom window_close_atom = 0;
-
-    // Driver lock: pointer and focus as the events left them.
-    PointerState pointer;
-    int pointer_confined = 0;
     ScreenContext* context = nullptr; // the mode being shown
     int framebuffer_depth = 32;
-    bool frame_mapped = false, drawing_mapped = false, fullscreen_mapped = false;
-    bool pointer_grabbed = false, keyboard_grabbed = false;
 };
 
-// The thread and its synchronisation, apart from the state so that open can reset the state by assignment.
+struct X11State : X11Setup {
+    X11Presenter presenter;
+    GuardedShared shared;
+};
+
+// The thread and its start-up handshake.
 struct X11Sync {
     std::atomic<bool> running = false;
-    std::thread update_thread;
-    std::mutex driver_mutex;
+    std::thread presenter;
+    std::mutex startup_mutex;
     std::condition_variable startup_cond;
-    bool startup_done = false; // guarded by driver_mutex; the handshake's predicate
+    bool startup_done = false; // guarded by startup_mutex; the handshake's predicate
 };
 
 X11State& x11_state();
-X11Sync& x11_sync();
 
-// Window setup and teardown, in the presenter thread (x11_window.cpp). Setup returns false when the window
-// cannot show the picture.
-[[nodiscard]] bool x11_window_setup(X11State& x);
-void x11_window_teardown(X11State& x);
-// Converts and sends the dirty lines, then clears the table (driver lock held).
-void x11_present(X11State& x);
-// Handles every pending event (driver lock held; x11_events.cpp).
-void x11_handle_events(X11State& x);
-// Full screen (x11_fullscreen.cpp). Toggle: on Alt+Enter and foreign sizes, driver lock held; a failed
-// switch comes back to the mode it left.
-void x11_toggle_fullscreen(X11State& x);
-// Switches the display to the chosen size and grabs pointer and keyboard; false when full screen is refused.
-[[nodiscard]] bool x11_switch_display(X11State& x);
-// Back to the initial size, and the grabs released.
-void x11_leave_fullscreen(X11State& x);
+// Window setup and teardown, in the presenter thread (x11_window.cpp). Setup returns nullptr, or why the
+// window cannot show the picture (German, for the user).
+[[nodiscard]] const char* x11_window_setup(const X11State& x, X11Presenter& p);
+void x11_window_teardown(const X11State& x, X11Presenter& p);
+// Converts and sends the dirty lines, then clears the table.
+void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held);
+// Handles pending events until one asks for a full-screen switch; true then (x11_events.cpp). The switch
+// itself waits for the window manager, so the presenter makes it after releasing the lock.
+[[nodiscard]] bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held);
+// Full screen (x11_fullscreen.cpp). Toggle: without the driver lock; a failed switch comes back to the mode
+// it left. Publish then hands the result to the application thread.
+void x11_toggle_fullscreen(const X11State& x, X11Presenter& p);
+void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held);
+// Switches the display to the chosen size and grabs pointer and keyboard; nullptr, or why full screen is
+// refused.
+[[nodiscard]] const char* x11_switch_display(const X11State& x, X11Presenter& p);
+// Back to the initial size, the grabs released, and the focus back on the picture when it had it.
+void x11_leave_fullscreen(const X11State& x, X11Presenter& p);
 // Confines the pointer to the drawing window, retrying every retry_us; a grab another client holds is
-// waited for only so long, so that the driver lock is never held for good.
-[[nodiscard]] bool x11_grab_pointer(X11State& x, unsigned retry_us, int tries);
-// Puts the display back into the size it had at open (driver lock or closing).
-void x11_restore_display_mode(X11State& x);
+// waited for only so long.
+[[nodiscard]] bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries);
+// Puts the display back into the size it had at open (presenter, or close after the join).
+void x11_restore_display_mode(const X11State& x, X11Presenter& p);
 // Builds the ScancodeMap from the display's keyboard mapping.
 void x11_build_scancode_map(Display* display);

@@ -42,81 +42,81 @@ bool attach_segment(Display* display, void* info) {
 
 // The picture in a shared segment that only this user may open. It is marked for removal as soon as the
 // server holds it, so it disappears with the last detach even when the process is killed.
-bool create_shared_image(X11State& x) {
-    x.frame_image =
-        XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr, &x.shm_info,
+bool create_shared_image(const X11State& x, X11Presenter& p) {
+    p.frame_image =
+        XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr, &p.shm_info,
                         static_cast<unsigned>(x.width), static_cast<unsigned>(x.height));
-    if (!x.frame_image) return false;
-    size_t bytes = static_cast<size_t>(x.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
-    x.shm_info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    void* address = x.shm_info.shmid >= 0 ? shmat(x.shm_info.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
+    if (!p.frame_image) return false;
+    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+    p.shm_info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    void* address = p.shm_info.shmid >= 0 ? shmat(p.shm_info.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
     if (address != reinterpret_cast<void*>(-1)) {
-        x.shm_info.shmaddr = x.frame_image->data = static_cast<char*>(address);
-        x.shm_info.readOnly = False;
-        if (x11_try_shm_attach(x.display, attach_segment, &x.shm_info)) {
-            shmctl(x.shm_info.shmid, IPC_RMID, nullptr);
-            x.use_shm = true;
+        p.shm_info.shmaddr = p.frame_image->data = static_cast<char*>(address);
+        p.shm_info.readOnly = False;
+        if (x11_try_shm_attach(x.display, attach_segment, &p.shm_info)) {
+            shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
+            p.use_shm = true;
             return true;
         }
         shmdt(address);
     }
-    if (x.shm_info.shmid >= 0) shmctl(x.shm_info.shmid, IPC_RMID, nullptr);
-    x.shm_info = {};
-    x.frame_image->data = nullptr;
-    XDestroyImage(x.frame_image);
-    x.frame_image = nullptr;
+    if (p.shm_info.shmid >= 0) shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
+    p.shm_info = {};
+    p.frame_image->data = nullptr;
+    XDestroyImage(p.frame_image);
+    p.frame_image = nullptr;
     return false;
 }
 
-bool create_plain_image(X11State& x) {
-    x.use_shm = false;
-    x.frame_image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
+bool create_plain_image(const X11State& x, X11Presenter& p) {
+    p.use_shm = false;
+    p.frame_image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
                                  static_cast<unsigned>(x.width), static_cast<unsigned>(x.height), 32, 0);
-    if (!x.frame_image) return false;
-    size_t bytes = static_cast<size_t>(x.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+    if (!p.frame_image) return false;
+    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
     // Zeroed: lines the framebuffer never marked must not send leftover heap memory to the server.
-    x.frame_image->data = static_cast<char*>(std::calloc(bytes, 1));
-    if (!x.frame_image->data) {
-        XDestroyImage(x.frame_image);
-        x.frame_image = nullptr;
+    p.frame_image->data = static_cast<char*>(std::calloc(bytes, 1));
+    if (!p.frame_image->data) {
+        XDestroyImage(p.frame_image);
+        p.frame_image = nullptr;
         return false;
     }
     return true;
 }
 
-void map_windowed(X11State& x) {
+void map_windowed(const X11State& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
     XResizeWindow(x.display, x.frame_window, w, h);
     XResizeWindow(x.display, x.drawing_window, w, h);
-    if (x.flags & X11_FLAG_FRAMELESS) {
+    if (x.open_flags & X11_FLAG_FRAMELESS) {
         XMapRaised(x.display, x.drawing_window);
         XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.width) / 2,
                     (XDisplayHeight(x.display, x.screen) - x.height) / 2);
     } else {
         XReparentWindow(x.display, x.drawing_window, x.frame_window, 0, 0);
         XMapRaised(x.display, x.frame_window);
-        x.frame_mapped = true;
+        p.frame_mapped = true;
         wait_for_structure_event(x.display, x.frame_window, MapNotify);
         XMapRaised(x.display, x.drawing_window);
     }
-    x.drawing_mapped = true;
+    p.drawing_mapped = true;
     wait_for_structure_event(x.display, x.drawing_window, MapNotify);
 }
 
-void map_fullscreen(X11State& x) {
+void map_fullscreen(const X11State& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
     XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
     XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
     XMapRaised(x.display, x.fullscreen_window);
-    x.fullscreen_mapped = true;
+    p.fullscreen_mapped = true;
     XSync(x.display, False);
     XMapRaised(x.display, x.drawing_window);
-    x.drawing_mapped = true;
+    p.drawing_mapped = true;
     XSync(x.display, False);
 }
 
-void send_above_hint(X11State& x) {
+void send_above_hint(const X11State& x) {
     XEvent message{};
     message.xclient.type = ClientMessage;
     message.xclient.window = x.frame_window;
@@ -129,78 +129,78 @@ void send_above_hint(X11State& x) {
 
 } // namespace
 
-bool x11_window_setup(X11State& x) {
-    x.frame_image = nullptr;
-    x.use_shm = false;
-    x.red_low = red_low_from_mask(x.visual_bits, x.visual->red_mask);
-    x.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
-    if (!x.blitter) return false;
-    build_rgb16_lookup(x.rgb16, x.red_low);
+const char* x11_window_setup(const X11State& x, X11Presenter& p) {
+    p.frame_image = nullptr;
+    p.use_shm = false;
+    p.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
+    if (!p.blitter) return "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+    build_rgb16_lookup(p.rgb16, x.red_low);
 
-    bool fullscreen = x.flags & X11_FLAG_FULLSCREEN;
+    bool fullscreen = p.flags & X11_FLAG_FULLSCREEN;
     if (fullscreen)
-        map_fullscreen(x);
+        map_fullscreen(x, p);
     else
-        map_windowed(x);
+        map_windowed(x, p);
     XRaiseWindow(x.display, x.drawing_window);
-    if (x.flags & X11_FLAG_ABOVE) send_above_hint(x);
-    x.y_offset = 0;
+    if (x.open_flags & X11_FLAG_ABOVE) send_above_hint(x);
+    p.y_offset = 0;
 
     int major = 0, minor = 0;
     Bool pixmaps = False;
     bool shm = display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps);
     if (fullscreen) {
-        if (!shm || !x11_switch_display(x)) return false;
+        if (!shm) return "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+        if (const char* refused = x11_switch_display(x, p)) return refused;
         unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
         // The drawing window is already a child of the full-screen window: reparenting it again would unmap
         // it for a moment and so release the pointer grab just taken.
         XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
         XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
-        x.y_offset = (x.fullscreen_height - x.height) / 2;
+        p.y_offset = (x.fullscreen_height - x.height) / 2;
     }
-    if (shm && create_shared_image(x)) return true;
-    return create_plain_image(x);
+    if (shm && create_shared_image(x, p)) return nullptr;
+    return create_plain_image(x, p) ? nullptr : "Kein Speicher für das Bild des Fensters";
 }
 
-void x11_window_teardown(X11State& x) {
-    if (x.flags & X11_FLAG_FULLSCREEN) x11_leave_fullscreen(x);
-    if (x.drawing_mapped) {
+void x11_window_teardown(const X11State& x, X11Presenter& p) {
+    if (p.flags & X11_FLAG_FULLSCREEN) x11_leave_fullscreen(x, p);
+    if (p.drawing_mapped) {
         XUnmapWindow(x.display, x.drawing_window);
         wait_for_structure_event(x.display, x.drawing_window, UnmapNotify);
-        x.drawing_mapped = false;
+        p.drawing_mapped = false;
     }
-    if (x.fullscreen_mapped) {
+    if (p.fullscreen_mapped) {
         XUnmapWindow(x.display, x.fullscreen_window);
         XSync(x.display, False);
-        x.fullscreen_mapped = false;
+        p.fullscreen_mapped = false;
     }
-    if (x.frame_mapped) {
+    if (p.frame_mapped) {
         XUnmapWindow(x.display, x.frame_window);
         wait_for_structure_event(x.display, x.frame_window, UnmapNotify);
-        x.frame_mapped = false;
+        p.frame_mapped = false;
     }
-    if (x.frame_image) {
-        if (x.use_shm) {
-            XShmDetach(x.display, &x.shm_info);
+    if (p.frame_image) {
+        if (p.use_shm) {
+            XShmDetach(x.display, &p.shm_info);
             XSync(x.display, False);
-            shmdt(x.shm_info.shmaddr);
-            x.frame_image->data = nullptr;
-            x.shm_info = {};
+            shmdt(p.shm_info.shmaddr);
+            p.frame_image->data = nullptr;
+            p.shm_info = {};
         }
-        XDestroyImage(x.frame_image); // frees plain pixel memory with it
-        x.frame_image = nullptr;
+        XDestroyImage(p.frame_image); // frees plain pixel memory with it
+        p.frame_image = nullptr;
     }
-    x.use_shm = false;
+    p.use_shm = false;
 }
 
-void x11_present(X11State& x) {
+void x11_present(const X11State& x, X11Presenter& p, const DriverLock&) {
     ScreenContext* screen = x.context;
-    if (!screen || !x.frame_image) return;
+    if (!screen || !p.frame_image) return;
     uint8_t* dirty = screen->dirty_lines.entries.data();
     int lines = std::min(static_cast<int>(screen->dirty_lines.entries.size()), x.height);
     BlitSource source{screen->visible_pixels, screen->pitch, screen->width,   screen->height,
-                      screen->line_factor,    dirty,         screen->palette, &x.rgb16};
-    x.blitter(source, reinterpret_cast<uint8_t*>(x.frame_image->data), x.frame_image->bytes_per_line);
+                      screen->line_factor,    dirty,         screen->palette, &p.rgb16};
+    p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
             ++first;
@@ -209,11 +209,11 @@ void x11_present(X11State& x) {
         int end = first + 1;
         while (end < lines && dirty[end]) ++end;
         unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(end - first);
-        if (x.use_shm)
-            XShmPutImage(x.display, x.drawing_window, x.gc, x.frame_image, 0, first, 0, first + x.y_offset, w,
+        if (p.use_shm)
+            XShmPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
                          n, False);
         else
-            XPutImage(x.display, x.drawing_window, x.gc, x.frame_image, 0, first, 0, first + x.y_offset, w,
+            XPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
                       n);
         first = end;
     }

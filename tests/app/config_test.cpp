@@ -491,8 +491,8 @@ TEST(Config, ProgramEndsWithStatusAndMessage) {
     dir.write("velmora.cfg", HEAD + "alpha\n");
     EXPECT_EQ(run_velmora(dir.path(), messages), 1);
     EXPECT_EQ(messages,
-              "velmora: Das Fenster lässt sich auf der X-Anzeige \":64999\" nicht öffnen: Läuft dort ein "
-              "X-Server, und darf dieser Benutzer ihn nutzen (xhost, XAUTHORITY)?\n");
+              "velmora: X11: Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder dieser "
+              "Benutzer darf ihn nicht nutzen).\n");
     EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
 }
 
