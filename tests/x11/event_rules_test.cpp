@@ -88,6 +88,66 @@ TEST(EventRules, MotionDecidesInsideAndReportsOnlyWithFocus) {
     }
 }
 
+TEST(EventRules, OnlyOurOwnGrabKeepsTheFocus) {
+    struct Case {
+        bool focus_in;
+        int mode;
+        bool own_grab;
+        FocusEffect effect;
+    };
+    for (Case c : {
+             Case{true, FOCUS_MODE_NORMAL, false, FocusEffect::GAINED},
+             Case{true, FOCUS_MODE_UNGRAB, false, FocusEffect::GAINED}, // a task switcher lets go
+             Case{true, FOCUS_MODE_WHILE_GRABBED, false, FocusEffect::GAINED},
+             Case{true, FOCUS_MODE_GRAB, false, FocusEffect::NONE}, // the grabber gets the keys
+             Case{false, FOCUS_MODE_NORMAL, false, FocusEffect::LOST},
+             Case{false, FOCUS_MODE_NORMAL, true, FocusEffect::LOST},
+             Case{false, FOCUS_MODE_GRAB, false, FocusEffect::LOST}, // another client's grab takes the keys
+             Case{false, FOCUS_MODE_GRAB, true, FocusEffect::NONE},  // full screen's own grab
+             Case{false, FOCUS_MODE_UNGRAB, false, FocusEffect::LOST},
+             Case{false, FOCUS_MODE_WHILE_GRABBED, true, FocusEffect::LOST},
+         })
+        EXPECT_EQ(focus_effect(c.focus_in, c.mode, c.own_grab), c.effect)
+            << c.focus_in << " mode " << c.mode << " own " << c.own_grab;
+}
+
+TEST(EventRules, AltEnterNeedsBothKeysAndTheServersAlt) {
+    struct Case {
+        bool enter, alt, alt_held;
+        int flags;
+        bool switches;
+    };
+    for (Case c : {Case{true, true, true, 0, true}, Case{true, true, true, 4, false},
+                   Case{true, true, false, 0, false}, // Alt's release went to another client's grab
+                   Case{true, false, true, 0, false}, Case{false, true, true, 0, false},
+                   Case{true, true, true, 1 | 8, true}}) {
+        uint8_t key_state[128] = {};
+        key_state[SCAN_ENTER] = c.enter;
+        key_state[SCAN_ALT] = c.alt;
+        EXPECT_EQ(asks_fullscreen_switch(key_state, c.alt_held, c.flags), c.switches)
+            << c.enter << c.alt << c.alt_held << " flags " << c.flags;
+    }
+}
+
+TEST(EventRules, EachForeignSizeAsksForOneSwitch) {
+    // An 800x200 mode whose full-screen size is 800x240; steps in the order a window manager sends them.
+    struct Step {
+        int width, height;
+        bool switches;
+    };
+    const Step steps[] = {
+        {800, 200, false},  {800, 240, false},                      // the mode's own sizes
+        {1000, 700, true},  {1000, 700, false}, {1000, 700, false}, // forced again after each map
+        {800, 200, false},  {1000, 700, false},                     // its own size between does not reset
+        {1280, 1024, true}, {1000, 700, true},                      // the user maximises, then restores
+        {800, 600, true},   {801, 200, true},   {800, 201, true},
+    };
+    ForeignSizes tried;
+    for (const Step& s : steps)
+        EXPECT_EQ(foreign_size_asks_switch(tried, s.width, s.height, 800, 200, 240), s.switches)
+            << s.width << "x" << s.height;
+}
+
 } // namespace
 
 #include "x11/mode_choice.h"

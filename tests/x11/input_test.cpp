@@ -1,6 +1,7 @@
 // The key queue, input_read_key, input_get_mouse through the null driver, and the steps rt_sleep takes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -49,6 +50,17 @@ TEST(KeyQueue, WrapsAroundTheRing) {
         ASSERT_LT(queue.write_pos, KEY_QUEUE_SLOTS);
     }
     EXPECT_EQ(next_key(queue), 0);
+}
+
+TEST(KeyQueue, ACloseRequestOutlivesTheKeysThatPushItOut) {
+    KeyQueue queue;
+    post_key(queue, KEY_WINDOW_CLOSE);
+    for (int32_t i = 1; i <= 20; ++i) post_key(queue, 'a');
+    std::vector<int32_t> read = drain(queue);
+    EXPECT_EQ(std::count(read.begin(), read.end(), KEY_WINDOW_CLOSE), 0); // the ring lost it ...
+    EXPECT_TRUE(queue.close_requested);                                   // ... the request did not
+    post_key(queue, 'b');
+    EXPECT_TRUE(queue.close_requested);
 }
 
 TEST(KeyQueue, KeyPostedFlag) {

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -211,8 +212,16 @@ TEST_F(WindowTest, KeysReachTheQueueOnlyWithFocus) {
     XSync(observer, False);
     EXPECT_TRUE(eventually([&] { return !shift_down(); }));
     xdotool("keyup shift");
-    xdotool("mousemove 500 500"); // keys without focus: the pointer is off the window as well
-    xdotool("key b");
+    // The server delivers no key to a window without the focus; a key sent to it directly still arrives,
+    // and only the driver's own focus rule keeps it out.
+    XEvent press{};
+    press.xkey.type = KeyPress;
+    press.xkey.window = window;
+    press.xkey.root = DefaultRootWindow(observer);
+    press.xkey.keycode = XKeysymToKeycode(observer, XStringToKeysym("b"));
+    press.xkey.same_screen = True;
+    XSendEvent(observer, window, False, KeyPressMask, &press);
+    XSync(observer, False);
     focus();
     xdotool("key c");
     EXPECT_EQ(read_key_within_deadline(), "c"); // b was dropped: events arrive in order
@@ -268,14 +277,16 @@ class FullScreenTest : public WindowTest {
     }
     bool windowed() { return parent_of(window) == x11_frame_window(); }
     // The picture y_offset rows down in the drawing window.
-    std::string compare_picture(int y_offset) {
-        XImage* image = XGetImage(observer, window, 0, y_offset, static_cast<unsigned>(screen->width),
+    // The server reads only what is on the screen: columns limits the comparison to the left part.
+    std::string compare_picture(int y_offset, int columns = 0) {
+        if (columns <= 0) columns = screen->width;
+        XImage* image = XGetImage(observer, window, 0, y_offset, static_cast<unsigned>(columns),
                                   static_cast<unsigned>(screen->height), AllPlanes, ZPixmap);
         if (!image) return "no image";
         const auto* pixels = reinterpret_cast<const uint32_t*>(screen->visible_pixels);
         std::string difference;
         for (int y = 0; y < screen->height && difference.empty(); ++y)
-            for (int x = 0; x < screen->width && difference.empty(); ++x)
+            for (int x = 0; x < columns && difference.empty(); ++x)
                 if ((XGetPixel(image, x, y) & 0xFFFFFF) != (pixels[y * screen->width + x] & 0xFFFFFF))
                     difference = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
         XDestroyImage(image);
@@ -291,6 +302,41 @@ class FullScreenTest : public WindowTest {
         XSync(observer, False);
         return pointer == AlreadyGrabbed && keyboard == AlreadyGrabbed;
     }
+    // From now on the observer sees every window mapped on the root, the full-screen window among them.
+    void watch_maps() {
+        XSelectInput(observer, DefaultRootWindow(observer), SubstructureNotifyMask);
+        XSync(observer, False);
+    }
+    // An override-redirect window was mapped since watch_maps: a full-screen attempt was made.
+    bool saw_fullscreen_attempt() {
+        while (XPending(observer)) {
+            XEvent event;
+            XNextEvent(observer, &event);
+            if (event.type == MapNotify && event.xmap.override_redirect) attempted = true;
+        }
+        return attempted;
+    }
+    // Polls like eventually, drawing a frame each time as the dashboard does, and keeps the longest wait for
+    // the screen lock.
+    bool eventually_drawing(const std::function<bool()>& condition) {
+        auto end = Clock::now() + DEADLINE;
+        for (uint32_t salt = 0;; ++salt) {
+            auto asked = Clock::now();
+            gfx_lock();
+            longest_lock_wait = std::max(longest_lock_wait, Clock::now() - asked);
+            reinterpret_cast<uint32_t*>(screen->visible_pixels)[0] = 0xFF000000u | (salt & 0xFF);
+            gfx_unlock(-1, -1);
+            if (condition()) return true;
+            if (Clock::now() >= end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    bool focus_on_picture() {
+        Window focused = 0;
+        int revert = 0;
+        XGetInputFocus(observer, &focused, &revert);
+        return focused == window || focused == x11_frame_window();
+    }
     bool keys_released() {
         gfx_lock();
         bool all_up = std::all_of(std::begin(screen->key_state), std::end(screen->key_state),
@@ -299,27 +345,129 @@ class FullScreenTest : public WindowTest {
         return all_up;
     }
     XvfbServer own;
+    bool attempted = false;
+    Clock::duration longest_lock_wait{};
 };
 
-TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBack) {
-    use_server("800x240x24");
-    open(800, 200);
-    draw_pattern(*screen, 0x33);
-    focus();
-    xdotool("key alt+Return");
-    ASSERT_TRUE(eventually([&] { return full_screen(); }));
-    std::string difference;
-    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(20)).empty(); })) << difference;
-    EXPECT_TRUE(grabbed_by_someone());
+// A window manager of the test's own on the test's own server; ended with the test.
+struct Manager {
+    pid_t pid = -1;
+    Manager(const char* path, Display* observer) {
+        pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO), dup2(null, STDERR_FILENO);
+            execl(path, path, "--sm-disable", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Ready once it manages a window: the check property comes before the manager takes the maps.
+        Window root = DefaultRootWindow(observer);
+        Window probe = XCreateSimpleWindow(observer, root, 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(observer, probe);
+        running = eventually([&] {
+            Window root_return = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(observer, probe, &root_return, &parent, &children, &count);
+            if (children) XFree(children);
+            return parent != root;
+        });
+        XDestroyWindow(observer, probe);
+        XSync(observer, False);
+    }
+    ~Manager() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    bool running = false;
+};
 
-    xdotool("key alt+Return");
-    ASSERT_TRUE(eventually([&] { return windowed(); }));
-    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0)).empty(); })) << difference;
-    EXPECT_FALSE(grabbed_by_someone());
-    EXPECT_TRUE(eventually([&] { return keys_released(); }));
+TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBackWithAndWithoutAManager) {
+    for (bool managed : {false, true}) {
+        SCOPED_TRACE(managed ? "openbox" : "no window manager");
+        use_server("800x240x24");
+        Display* watcher = XOpenDisplay(nullptr);
+        ASSERT_NE(watcher, nullptr);
+        std::optional<Manager> manager;
+        if (managed) {
+            manager.emplace("/usr/bin/openbox", watcher);
+            ASSERT_TRUE(manager->running);
+        }
+        open(800, 200);
+        draw_pattern(*screen, 0x33);
+        focus();
+        longest_lock_wait = {};
+        // Three switches: the third one needs the keys back after the second.
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE("switch " + std::to_string(round + 1));
+            bool to_full_screen = round % 2 == 0;
+            xdotool("key alt+Return");
+            if (to_full_screen) {
+                ASSERT_TRUE(eventually_drawing([&] { return full_screen(); }));
+                draw_pattern(*screen, 0x33);
+                std::string difference;
+                EXPECT_TRUE(eventually([&] { return (difference = compare_picture(20)).empty(); }))
+                    << difference;
+                EXPECT_TRUE(grabbed_by_someone());
+            } else {
+                ASSERT_TRUE(eventually_drawing([&] { return windowed(); }));
+                draw_pattern(*screen, 0x33);
+                // The manager's frame border pushes the window's last column off the 800-wide screen.
+                std::string difference;
+                EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0, 790)).empty(); }))
+                    << difference;
+                EXPECT_TRUE(eventually([&] { return !grabbed_by_someone(); }));
+                EXPECT_TRUE(eventually([&] { return keys_released(); }));
+                // Nobody else gives the keys back where no manager runs.
+                EXPECT_TRUE(eventually([&] { return focus_on_picture(); }));
+            }
+        }
+        // A window manager's map and unmap never hold a frame: the switch waits for them outside the lock.
+        EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100))
+            << std::chrono::duration_cast<std::chrono::milliseconds>(longest_lock_wait).count() << " ms";
+        xdotool("key alt+Return");
+        ASSERT_TRUE(eventually([&] { return windowed(); }));
+        EXPECT_TRUE(eventually([&] { return !grabbed_by_someone(); }));
+        focus();
+        xdotool("key z");
+        EXPECT_EQ(read_key_within_deadline(), "z"); // Alt+Enter posted nothing before it
+        gfx_close_mode();
+        XCloseDisplay(observer);
+        observer = nullptr;
+        manager.reset();
+        XCloseDisplay(watcher);
+        stop_xvfb(own);
+    }
+}
+
+// Openbox's task switcher grabs the keyboard on Alt+Tab and takes the Alt release: the keys held before
+// count as released, and the Return after it is a plain Return.
+TEST_F(FullScreenTest, AReturnAfterAltTabUnderOpenboxIsAPlainReturn) {
+    use_server("800x240x24");
+    Display* watcher = XOpenDisplay(nullptr);
+    ASSERT_NE(watcher, nullptr);
+    Manager manager("/usr/bin/openbox", watcher);
+    ASSERT_TRUE(manager.running);
+    open(800, 200);
+    draw_pattern(*screen, 0x66);
     focus();
-    xdotool("key z");
-    EXPECT_EQ(read_key_within_deadline(), "z"); // Alt+Enter posted nothing before it
+    xdotool("keydown alt");
+    auto alt_down = [&] {
+        gfx_lock();
+        bool down = screen->key_state[56] == 1;
+        gfx_unlock(1, 0);
+        return down;
+    };
+    ASSERT_TRUE(eventually(alt_down));
+    xdotool("key Tab");
+    xdotool("keyup alt");
+    EXPECT_TRUE(eventually([&] { return keys_released(); })) << "Alt still down after the switcher had it";
+    ASSERT_TRUE(eventually([&] { return focus_on_picture(); }));
+    xdotool("key Return");
+    EXPECT_EQ(read_key_within_deadline(), "\r");
+    EXPECT_TRUE(windowed());
+    gfx_close_mode();
+    XCloseDisplay(watcher);
 }
 
 TEST_F(FullScreenTest, WithoutAFittingSizeTheWindowComesBack) {
@@ -327,7 +475,9 @@ TEST_F(FullScreenTest, WithoutAFittingSizeTheWindowComesBack) {
     open(800, 200);
     draw_pattern(*screen, 0x44);
     focus();
+    watch_maps();
     xdotool("key alt+Return");
+    EXPECT_TRUE(eventually([&] { return saw_fullscreen_attempt(); }));
     // The failed attempt maps the full-screen window for a moment; afterwards the picture is windowed.
     std::string difference;
     EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
@@ -346,14 +496,41 @@ TEST_F(FullScreenTest, APointerGrabElsewhereRefusesTheSwitchInBoundedTime) {
                            None, CurrentTime),
               GrabSuccess);
     XSync(holder, False);
+    watch_maps();
     xdotool("key alt+Return");
+    longest_lock_wait = {};
+    EXPECT_TRUE(eventually_drawing([&] { return saw_fullscreen_attempt(); }));
+    // The presenter waits two seconds for the grab, and gives up; frames go on meanwhile.
+    ASSERT_TRUE(eventually_drawing([&] { return windowed(); }));
+    EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100));
+    draw_pattern(*screen, 0x55);
     std::string difference;
-    EXPECT_TRUE(eventually([&] { return windowed() && (difference = compare_picture(0)).empty(); }))
-        << difference;
-    // The frame loop's lock is free again: the presenter gave up instead of holding it.
-    gfx_lock();
-    gfx_unlock(1, 0);
+    EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0)).empty(); })) << difference;
     XCloseDisplay(holder);
+}
+
+// Frames go on while the presenter switches: moving the window inside a frame uses the frame's lock, outside
+// one it takes its own, and neither waits for a switch.
+TEST_F(FullScreenTest, SwitchesAndMovesWhileFramesAreDrawn) {
+    use_server("800x240x24");
+    open(800, 200);
+    focus();
+    constexpr int KEEP = static_cast<int>(0x80000000u);
+    const ScreenDriver& driver = *screen->driver;
+    longest_lock_wait = {};
+    for (int round = 0; round < 4; ++round) {
+        bool to_full_screen = round % 2 == 0;
+        xdotool("key alt+Return");
+        ASSERT_TRUE(eventually_drawing([&] {
+            (void)driver.move_window(20 + round, 30);
+            gfx_lock();
+            (void)driver.move_window(KEEP, KEEP);
+            gfx_unlock(1, 0);
+            return to_full_screen ? full_screen() : windowed();
+        })) << "switch "
+            << round + 1;
+    }
+    EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100));
 }
 
 // Processes that use the driver and are watched from outside.
