@@ -509,6 +509,28 @@ TEST_F(FullScreenTest, APointerGrabElsewhereRefusesTheSwitchInBoundedTime) {
     XCloseDisplay(holder);
 }
 
+// A failed open says why, for the user's message.
+TEST_F(FullScreenTest, AnOpenThatFailsNamesItsCause) {
+    struct Case {
+        const char* geometry;
+        const char* cause;
+    };
+    for (Case c : {Case{"1024x768x8", "keine passende Farbdarstellung"}}) {
+        use_server(c.geometry);
+        gfx_set_mode(800, 200, 32, 1, 0, 0);
+        EXPECT_EQ(gfx_screen(), nullptr) << c.geometry;
+        EXPECT_NE(std::string(x11_open_failure()).find(c.cause), std::string::npos) << x11_open_failure();
+        stop_xvfb(own);
+    }
+    setenv("DISPLAY", ":64999", 1);
+    gfx_set_mode(800, 200, 32, 1, 0, 0);
+    EXPECT_EQ(
+        std::string(x11_open_failure()),
+        "Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder dieser Benutzer darf ihn nicht "
+        "nutzen)");
+    EXPECT_EQ(gfx_screen(), nullptr);
+}
+
 // Frames go on while the presenter switches: moving the window inside a frame uses the frame's lock, outside
 // one it takes its own, and neither waits for a switch.
 TEST_F(FullScreenTest, SwitchesAndMovesWhileFramesAreDrawn) {
