@@ -35,7 +35,12 @@ void rt_catch_stop_signals() {
     action.sa_handler = note_stop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // A signal ignored at start (nohup) stays ignored, as the one who started us wanted.
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 bool rt_stop_requested() {

@@ -6,7 +6,8 @@
 void rt_init(int argc, char** argv);
 
 // SIGTERM, SIGINT and SIGHUP from now on ask the program to end the way closing its window does, after the
-// frame that runs: the handler only notes the request. Interrupted system calls are restarted.
+// frame that runs: the handler only notes the request. Interrupted system calls are restarted; a signal
+// ignored at start stays ignored.
 void rt_catch_stop_signals();
 // True once one of those signals arrived.
 [[nodiscard]] bool rt_stop_requested();

@@ -65,8 +65,10 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
 
 void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
     if (!x.has_randr || x.chosen_size < 0 || p.size_in_force == x.initial_size) return;
+    // The initial rate by name whenever the server reported one: without it the server takes the first rate
+    // it lists for the size, which need not be the one the display ran at.
     Status status = RRSetConfigFailed;
-    if (x.chosen_rate > 0)
+    if (x.initial_rate > 0)
         status = XRRSetScreenConfigAndRate(x.display, x.screen_config, x.root, x.initial_size,
                                            x.initial_rotation, x.initial_rate, CurrentTime);
     if (status != RRSetConfigSuccess)
