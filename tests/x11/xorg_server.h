@@ -1,0 +1,14 @@
+// Xorg with the dummy video driver: unlike Xvfb it lists several screen sizes, so RandR switches are real.
+// The display starts at 1280x1024 and also offers 800x600 and 800x200.
+#pragma once
+
+#include <string>
+
+#include "xvfb_server.h"
+
+// Why Xorg cannot be started here, or "" when it can: it needs root, the server and the dummy driver.
+[[nodiscard]] std::string xorg_unavailable();
+// Writes the configuration into dir, which the caller owns, and starts Xorg with its log there.
+[[nodiscard]] XvfbServer start_xorg(const std::string& dir);
+// The error lines of the log in dir, for a message when the server did not come up.
+[[nodiscard]] std::string xorg_errors(const std::string& dir);
