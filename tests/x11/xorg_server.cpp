@@ -19,7 +19,9 @@ Section "Monitor"
     HorizSync 5.0-1000.0
     VertRefresh 5.0-200.0
     Modeline "1280x1024" 108.00 1280 1328 1440 1688 1024 1025 1028 1066 +hsync +vsync
+    Modeline "1280x1024" 135.00 1280 1296 1440 1688 1024 1025 1028 1066 +hsync +vsync
     Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
+    Modeline "800x600" 50.00 800 856 976 1040 600 637 643 666 +hsync +vsync
     Modeline "800x200" 13.00 800 840 968 1056 200 201 205 210 +hsync +vsync
 EndSection
 Section "Device"

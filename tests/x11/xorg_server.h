@@ -1,5 +1,6 @@
 // Xorg with the dummy video driver: unlike Xvfb it lists several screen sizes, so RandR switches are real.
-// The display starts at 1280x1024 and also offers 800x600 and 800x200.
+// The display starts at 1280x1024 at 75 Hz; among its other sizes are 1280x1024 at 60 Hz, 800x600 at 72 and
+// 60 Hz, and 800x200, so that a restore that loses the rate shows.
 #pragma once
 
 #include <string>
