@@ -71,6 +71,19 @@ DisplayMode mode_of(Display* observer) {
     return mode;
 }
 
+// Another rate at the display's present size, as its user may have chosen it.
+bool set_rate(Display* observer, int rate) {
+    Window root = DefaultRootWindow(observer);
+    XRRScreenConfiguration* config = XRRGetScreenInfo(observer, root);
+    if (!config) return false;
+    Rotation rotation = 0;
+    int index = XRRConfigCurrentConfiguration(config, &rotation);
+    Status status = XRRSetScreenConfigAndRate(observer, config, root, index, rotation,
+                                              static_cast<short>(rate), CurrentTime);
+    XRRFreeScreenConfigInfo(config);
+    return status == RRSetConfigSuccess;
+}
+
 bool same_size(const DisplayMode& mode, int width, int height) {
     return mode.width == width && mode.height == height;
 }
@@ -285,6 +298,37 @@ TEST_F(DriverOnXorg, ClosingInFullScreenRestoresTheDisplay) {
         Grabs grabs;
         EXPECT_TRUE(eventually([&] { return (grabs = grabs_held(observer)) == NONE_GRABBED; }))
             << c.what << ": " << grabs;
+    }
+}
+
+// The user runs the display at 60 Hz, where the server lists 75 Hz first for the size: a mode that named no
+// rate must still come back to 60 Hz, by Alt+Enter as by closing.
+TEST_F(DriverOnXorg, LeavingFullScreenKeepsTheRateTheDisplayRanAt) {
+    const DisplayMode before{1280, 1024, 60};
+    for (bool by_closing : {false, true}) {
+        const char* what = by_closing ? "closing" : "Alt+Enter";
+        ASSERT_TRUE(set_rate(observer, 60));
+        ASSERT_EQ(mode_of(observer), before);
+        open(800, 200, 0, 0);
+        draw_pattern(*screen, 0x66);
+        focus();
+        xdotool("key alt+Return");
+        ASSERT_TRUE(eventually([&] {
+            return same_size(mode_of(observer), 800, 200) && full_screen(200) && compare_picture().empty();
+        })) << what
+            << ": " << seen();
+        if (by_closing) {
+            gfx_close_mode();
+            screen = nullptr;
+            EXPECT_EQ(mode_of(observer), before) << what;
+        } else {
+            xdotool("key alt+Return");
+            DisplayMode mode;
+            EXPECT_TRUE(eventually([&] { return windowed() && (mode = mode_of(observer)) == before; }))
+                << what << ": " << mode;
+            gfx_close_mode();
+            screen = nullptr;
+        }
     }
 }
 
