@@ -7,22 +7,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-XvfbServer start_xvfb(const std::string& geometry, const std::vector<std::string>& extra) {
+XvfbServer start_x_server(const std::string& path, const std::vector<std::string>& args) {
     XvfbServer server;
     int ready[2];
     if (pipe(ready) != 0) return server;
-    std::vector<std::string> args = {"Xvfb",    "-displayfd", std::to_string(ready[1]),
-                                     "-screen", "0",          geometry};
-    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<std::string> argv_text = {path, "-displayfd", std::to_string(ready[1])};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
     pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
+        for (std::string& a : argv_text) argv.push_back(a.data());
         argv.push_back(nullptr);
         close(ready[0]);
         int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
-        execv("/usr/bin/Xvfb", argv.data()); // by path: tests may have replaced PATH with fake tools
+        execv(path.c_str(), argv.data()); // by path: tests may have replaced PATH with fake tools
         _exit(127);
     }
     close(ready[1]);
@@ -43,6 +42,12 @@ XvfbServer start_xvfb(const std::string& geometry, const std::vector<std::string
     server.pid = pid;
     server.number = std::atoi(number.c_str());
     return server;
+}
+
+XvfbServer start_xvfb(const std::string& geometry, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"-screen", "0", geometry};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return start_x_server("/usr/bin/Xvfb", args);
 }
 
 void stop_xvfb(XvfbServer& server) {

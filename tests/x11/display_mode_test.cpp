@@ -1,0 +1,507 @@
+// Full screen on Xorg with the dummy video driver, whose RandR sizes are real: Alt+Enter switches the
+// display's size, and every way out of full screen puts the display back, read from an observer connection.
+// The driver runs in this process; the program runs as its own binary with fake network tools.
+// gtest first: Xlib defines None and Bool as macros.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "gfx/screen.h"
+#include "tests/app/test_support.h"
+#include "x11/input.h"
+#include "x11/x11_driver.h"
+#include "xorg_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto DEADLINE = std::chrono::seconds(10);
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = DEADLINE) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        if (condition()) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// The observer reads windows another client reparents and unmaps meanwhile; such a read fails with BadWindow
+// or BadMatch, which must cost one poll, not the test process.
+int observer_error(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// The display's size in force as RandR reports it to a client, and its rate.
+struct DisplayMode {
+    int width = 0, height = 0, rate = 0;
+    bool operator==(const DisplayMode&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const DisplayMode& mode) {
+    return out << mode.width << "x" << mode.height << "@" << mode.rate;
+}
+
+DisplayMode mode_of(Display* observer) {
+    XRRScreenConfiguration* config = XRRGetScreenInfo(observer, DefaultRootWindow(observer));
+    if (!config) return {};
+    Rotation rotation = 0;
+    int index = XRRConfigCurrentConfiguration(config, &rotation);
+    int count = 0;
+    XRRScreenSize* sizes = XRRConfigSizes(config, &count);
+    DisplayMode mode;
+    if (index >= 0 && index < count)
+        mode = {sizes[index].width, sizes[index].height, XRRConfigCurrentRate(config)};
+    XRRFreeScreenConfigInfo(config);
+    return mode;
+}
+
+// Another rate at the display's present size, as its user may have chosen it.
+bool set_rate(Display* observer, int rate) {
+    Window root = DefaultRootWindow(observer);
+    XRRScreenConfiguration* config = XRRGetScreenInfo(observer, root);
+    if (!config) return false;
+    Rotation rotation = 0;
+    int index = XRRConfigCurrentConfiguration(config, &rotation);
+    Status status = XRRSetScreenConfigAndRate(observer, config, root, index, rotation,
+                                              static_cast<short>(rate), CurrentTime);
+    XRRFreeScreenConfigInfo(config);
+    return status == RRSetConfigSuccess;
+}
+
+bool same_size(const DisplayMode& mode, int width, int height) {
+    return mode.width == width && mode.height == height;
+}
+
+// Which of pointer and keyboard another client holds: a grab of our own is refused exactly then.
+struct Grabs {
+    bool pointer = false, keyboard = false;
+    bool operator==(const Grabs&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Grabs& grabs) {
+    return out << "pointer " << (grabs.pointer ? "grabbed" : "free") << ", keyboard "
+               << (grabs.keyboard ? "grabbed" : "free");
+}
+
+Grabs grabs_held(Display* observer) {
+    Window root = DefaultRootWindow(observer);
+    int pointer =
+        XGrabPointer(observer, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    int keyboard = XGrabKeyboard(observer, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (pointer == GrabSuccess) XUngrabPointer(observer, CurrentTime);
+    if (keyboard == GrabSuccess) XUngrabKeyboard(observer, CurrentTime);
+    XSync(observer, False);
+    return {pointer == AlreadyGrabbed, keyboard == AlreadyGrabbed};
+}
+
+constexpr Grabs BOTH_GRABBED{true, true};
+constexpr Grabs NONE_GRABBED{false, false};
+
+Window parent_of(Display* display, Window w) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, w, &root, &parent, &children, &count)) return 0;
+    if (children) XFree(children);
+    return parent;
+}
+
+void xdotool(const std::string& arguments) {
+    // By path: the program's tests put only the fake tools on PATH.
+    ASSERT_EQ(std::system(("/usr/bin/xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
+}
+
+// A private Xorg at 1280x1024 for each test: a case that leaves the display in another size must not decide
+// the next one. DISPLAY names it while the test runs.
+class OnXorg : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string reason = xorg_unavailable();
+        if (!reason.empty()) GTEST_SKIP() << reason;
+        x11_install_driver(); // before the first Xlib call: the driver's presenter shares the library
+        server = start_xorg(xorg_dir.path());
+        ASSERT_GT(server.pid, 0) << "Xorg did not start:\n" << xorg_errors(xorg_dir.path());
+        display_env.emplace("DISPLAY", display_name(server));
+        korvid.emplace("KORVID", std::nullopt);
+        observer = XOpenDisplay(display_name(server).c_str());
+        ASSERT_NE(observer, nullptr);
+        XSetErrorHandler(observer_error);
+        initial = mode_of(observer);
+        ASSERT_TRUE(same_size(initial, 1280, 1024)) << initial;
+    }
+    void TearDown() override {
+        if (observer) XCloseDisplay(observer);
+        stop_xvfb(server);
+    }
+
+    TempDir xorg_dir;
+    XvfbServer server;
+    std::optional<ScopedEnv> display_env, korvid;
+    Display* observer = nullptr;
+    DisplayMode initial;
+};
+
+void draw_pattern(ScreenContext& screen, uint32_t salt) {
+    gfx_lock();
+    auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
+    for (int y = 0; y < screen.height; ++y)
+        for (int x = 0; x < screen.width; ++x)
+            pixels[y * screen.width + x] =
+                0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
+    gfx_unlock(-1, -1);
+}
+
+// The driver in this process, on the test's Xorg.
+class DriverOnXorg : public OnXorg {
+  protected:
+    void open(int width, int height, int flags, int rate) {
+        gfx_set_mode(width, height, 32, 1, flags, rate);
+        screen = gfx_screen();
+        ASSERT_NE(screen, nullptr);
+        ASSERT_STREQ(screen->driver->name, "X11");
+        window = x11_drawing_window();
+    }
+    void TearDown() override {
+        if (screen) gfx_close_mode();
+        screen = nullptr;
+        while (next_key() != 0) {
+        }
+        OnXorg::TearDown();
+    }
+    // Without a window manager nobody gives the window the focus: the test does, as a manager would. The
+    // driver gets the focus event before any key typed afterwards.
+    void focus() {
+        XSetInputFocus(observer, window, RevertToPointerRoot, CurrentTime);
+        XSync(observer, False);
+        Window focused = 0;
+        int revert = 0;
+        XGetInputFocus(observer, &focused, &revert);
+        ASSERT_EQ(focused, window);
+    }
+    bool full_screen(int height) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(observer, parent_of(observer, window), &a) && a.override_redirect &&
+               a.map_state == IsViewable && a.x == 0 && a.y == 0 && a.width == screen->width &&
+               a.height == height;
+    }
+    bool windowed() { return parent_of(observer, window) == x11_frame_window(); }
+    // The first pixel where the drawing window differs from the framebuffer, "" when none does.
+    std::string compare_picture() {
+        XImage* image = XGetImage(observer, window, 0, 0, static_cast<unsigned>(screen->width),
+                                  static_cast<unsigned>(screen->height), AllPlanes, ZPixmap);
+        if (!image) return "no image";
+        const auto* pixels = reinterpret_cast<const uint32_t*>(screen->visible_pixels);
+        std::string difference;
+        for (int y = 0; y < screen->height && difference.empty(); ++y)
+            for (int x = 0; x < screen->width && difference.empty(); ++x)
+                if ((XGetPixel(image, x, y) & 0xFFFFFF) != (pixels[y * screen->width + x] & 0xFFFFFF))
+                    difference = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+        XDestroyImage(image);
+        return difference;
+    }
+    // What the observer sees, for the message of a step that did not come about.
+    std::string seen() {
+        std::ostringstream text;
+        Window focused = 0;
+        int revert = 0;
+        XGetInputFocus(observer, &focused, &revert);
+        text << "display " << mode_of(observer) << ", picture "
+             << (windowed()                    ? "windowed"
+                 : full_screen(screen->height) ? "full screen"
+                                               : "elsewhere")
+             << ", " << grabs_held(observer) << ", focus "
+             << (focused == window ? "on the picture"
+                 : focused == None ? "None"
+                                   : "elsewhere");
+        return text.str();
+    }
+
+    ScreenContext* screen = nullptr;
+    Window window = 0;
+};
+
+TEST_F(DriverOnXorg, AltEnterSwitchesTheDisplayAndBackAgainAndAgain) {
+    open(800, 200, 0, 0);
+    draw_pattern(*screen, 0x33);
+    focus();
+    // Only the first needs the test's focus: without a window manager, leaving full screen must still leave
+    // the keys to the picture.
+    struct Step {
+        const char* what;
+        bool full;
+    };
+    for (Step step :
+         {Step{"first Alt+Enter", true}, Step{"second Alt+Enter", false}, Step{"third Alt+Enter", true}}) {
+        xdotool("key alt+Return");
+        if (step.full) {
+            // Polled without grabbing: a keyboard grab of the test's at the wrong moment refuses the switch.
+            ASSERT_TRUE(eventually([&] {
+                return same_size(mode_of(observer), 800, 200) && full_screen(200) &&
+                       compare_picture().empty();
+            })) << step.what
+                << ": " << seen();
+            // The picture is sent after the grabs, so they are in force by now.
+            EXPECT_EQ(grabs_held(observer), BOTH_GRABBED) << step.what;
+        } else {
+            ASSERT_TRUE(eventually([&] {
+                return mode_of(observer) == initial && windowed() && grabs_held(observer) == NONE_GRABBED &&
+                       compare_picture().empty();
+            })) << step.what
+                << ": " << seen();
+        }
+    }
+}
+
+// Closing the mode in full screen, whether Alt+Enter or the mode itself asked for it, gives the display back
+// in the size and rate it had, with nothing grabbed.
+TEST_F(DriverOnXorg, ClosingInFullScreenRestoresTheDisplay) {
+    struct Case {
+        const char* what;
+        int width, height, flags, rate;
+    } const cases[] = {
+        {"800x200 after Alt+Enter", 800, 200, 0, 0},
+        {"800x600 at 60 Hz opened in full screen", 800, 600, 1, 60},
+    };
+    for (const Case& c : cases) {
+        open(c.width, c.height, c.flags, c.rate);
+        draw_pattern(*screen, 0x44);
+        if (!c.flags) {
+            focus();
+            xdotool("key alt+Return");
+        }
+        ASSERT_TRUE(eventually([&] {
+            DisplayMode mode = mode_of(observer);
+            return same_size(mode, c.width, c.height) && (!c.rate || mode.rate == c.rate) &&
+                   full_screen(c.height) && compare_picture().empty();
+        })) << c.what
+            << ": " << seen();
+        EXPECT_EQ(grabs_held(observer), BOTH_GRABBED) << c.what;
+        gfx_close_mode();
+        screen = nullptr;
+        // The restore is a request with a reply, answered before close returns.
+        EXPECT_EQ(mode_of(observer), initial) << c.what;
+        Grabs grabs;
+        EXPECT_TRUE(eventually([&] { return (grabs = grabs_held(observer)) == NONE_GRABBED; }))
+            << c.what << ": " << grabs;
+    }
+}
+
+// The user runs the display at 60 Hz, where the server lists 75 Hz first for the size: a mode that named no
+// rate must still come back to 60 Hz, by Alt+Enter as by closing.
+TEST_F(DriverOnXorg, LeavingFullScreenKeepsTheRateTheDisplayRanAt) {
+    const DisplayMode before{1280, 1024, 60};
+    for (bool by_closing : {false, true}) {
+        const char* what = by_closing ? "closing" : "Alt+Enter";
+        ASSERT_TRUE(set_rate(observer, 60));
+        ASSERT_EQ(mode_of(observer), before);
+        open(800, 200, 0, 0);
+        draw_pattern(*screen, 0x66);
+        focus();
+        xdotool("key alt+Return");
+        ASSERT_TRUE(eventually([&] {
+            return same_size(mode_of(observer), 800, 200) && full_screen(200) && compare_picture().empty();
+        })) << what
+            << ": " << seen();
+        if (by_closing) {
+            gfx_close_mode();
+            screen = nullptr;
+            EXPECT_EQ(mode_of(observer), before) << what;
+        } else {
+            xdotool("key alt+Return");
+            DisplayMode mode;
+            EXPECT_TRUE(eventually([&] { return windowed() && (mode = mode_of(observer)) == before; }))
+                << what << ": " << mode;
+            gfx_close_mode();
+            screen = nullptr;
+        }
+    }
+}
+
+// Shared segments a process created, from the kernel's own list.
+int segments_of(pid_t pid) {
+    std::ifstream list("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(list, line);
+    int count = 0;
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        long key, id, size;
+        int perms;
+        pid_t cpid;
+        if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid && cpid == pid) ++count;
+    }
+    return count;
+}
+
+// The top-level window whose name is the title.
+Window find_named(Display* display, Window w, const char* name) {
+    char* found = nullptr;
+    if (XFetchName(display, w, &found) && found) {
+        bool same = std::strcmp(found, name) == 0;
+        XFree(found);
+        if (same) return w;
+    }
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window result = 0;
+    if (XQueryTree(display, w, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !result; ++i) result = find_named(display, children[i], name);
+        if (children) XFree(children);
+    }
+    return result;
+}
+
+Window only_child_of(Display* display, Window w) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window child = 0;
+    if (XQueryTree(display, w, &root, &parent, &children, &count) && count == 1) child = children[0];
+    if (children) XFree(children);
+    return child;
+}
+
+bool viewable(Display* display, Window w) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display, w, &attributes) && attributes.map_state == IsViewable;
+}
+
+uint32_t pixel(Display* display, Window w, int x, int y) {
+    XImage* image = XGetImage(display, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0xFFFFFFFF;
+    uint32_t value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+    XDestroyImage(image);
+    return value;
+}
+
+constexpr uint32_t BUTTON_FACE = 0x0066CC; // the reload button at the top left of the first panel
+
+// The velmora binary as a user starts it from a terminal, with three servers probed by fake tools: its window
+// is 800x600, which the display also offers.
+class ProgramOnXorg : public OnXorg, public ::testing::WithParamInterface<int> {
+  protected:
+    void SetUp() override {
+        OnXorg::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        home.emplace("HOME", config_dir.path());
+        tools.replay("nslookup", fixture("nslookup_localhost.txt"));
+        tools.replay("nmap", fixture("nmap_ftp_ssh.txt"));
+        tools.replay("ping", fixture("ping_127.txt"));
+        tools.replay("httping", fixture("httping_127.txt"));
+        config_dir.write("velmora.cfg", "Terminal:true\nProxy:\n127.0.0.1\n127.0.0.2\n127.0.0.3\n");
+        int errors[2];
+        ASSERT_EQ(pipe(errors), 0);
+        velmora = fork();
+        if (velmora == 0) {
+            // A shell starts its foreground program with the signals at their defaults, whatever it
+            // ignores itself.
+            for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            if (chdir(config_dir.path().c_str()) != 0) _exit(126);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(errors[1], STDERR_FILENO);
+            execl(VELMORA_BIN, VELMORA_BIN, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(errors[1]);
+        error_fd = errors[0];
+        fcntl(error_fd, F_SETFL, fcntl(error_fd, F_GETFL) | O_NONBLOCK);
+    }
+    void TearDown() override {
+        if (velmora > 0) {
+            kill(velmora, SIGKILL);
+            waitpid(velmora, nullptr, 0);
+        }
+        if (error_fd >= 0) close(error_fd);
+        OnXorg::TearDown();
+    }
+    std::string errors() {
+        char buffer[512];
+        for (ssize_t n; (n = read(error_fd, buffer, sizeof buffer)) > 0;)
+            error_text.append(buffer, static_cast<size_t>(n));
+        return error_text;
+    }
+
+    TempDir config_dir;
+    FakeTools tools;
+    std::optional<ScopedEnv> home;
+    pid_t velmora = -1;
+    int error_fd = -1;
+    std::string error_text;
+};
+
+// Ended by a signal in full screen, the program leaves as closing the window does: status 0, the display
+// back in its size and rate, no grab held, its shared segment gone.
+TEST_P(ProgramOnXorg, ASignalInFullScreenEndsTheProgramAndRestoresTheDisplay) {
+    const int signal_number = GetParam();
+    Window frame = 0, picture = 0;
+    ASSERT_TRUE(eventually(
+        [&] {
+            frame = find_named(observer, DefaultRootWindow(observer), "Zeige 3 Server");
+            picture = frame ? only_child_of(observer, frame) : 0;
+            return picture && viewable(observer, frame) && viewable(observer, picture);
+        },
+        std::chrono::seconds(20)))
+        << "no window titled Zeige 3 Server\n"
+        << errors();
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(observer, picture, &attributes);
+    ASSERT_EQ(attributes.width, 800);
+    ASSERT_EQ(attributes.height, 600);
+    XSetInputFocus(observer, picture, RevertToPointerRoot, CurrentTime);
+    XSync(observer, False);
+    xdotool("key alt+Return");
+    // Full screen maps the picture anew, so the button's face appears only once the switch is done.
+    ASSERT_TRUE(eventually([&] {
+        XWindowAttributes full{};
+        return same_size(mode_of(observer), 800, 600) &&
+               XGetWindowAttributes(observer, parent_of(observer, picture), &full) &&
+               full.override_redirect && viewable(observer, picture) &&
+               pixel(observer, picture, 5, 5) == BUTTON_FACE;
+    })) << "display "
+        << mode_of(observer) << ", " << grabs_held(observer);
+    EXPECT_EQ(grabs_held(observer), BOTH_GRABBED);
+    ASSERT_EQ(segments_of(velmora), 1);
+
+    ASSERT_EQ(kill(velmora, signal_number), 0);
+    pid_t ended = velmora;
+    int status = -1;
+    ASSERT_TRUE(eventually([&] { return waitpid(velmora, &status, WNOHANG) == velmora; })) << "still running";
+    velmora = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
+                                : "status " + std::to_string(WEXITSTATUS(status)))
+        << "\n"
+        << errors();
+    // The restore, if any, was a request with a reply, answered before the process ended.
+    EXPECT_EQ(mode_of(observer), initial);
+    Grabs grabs;
+    EXPECT_TRUE(eventually([&] { return (grabs = grabs_held(observer)) == NONE_GRABBED; })) << grabs;
+    EXPECT_TRUE(eventually([&] { return segments_of(ended) == 0; }));
+    EXPECT_EQ(errors().find("Sanitizer"), std::string::npos) << errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramOnXorg, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
+
+} // namespace
