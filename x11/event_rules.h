@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "gfx/driver.h"
+#include "x11/keys.h"
 
 // Pointer and focus as the events of the last passes left them (driver lock).
 struct PointerState {
@@ -56,8 +57,6 @@ enum class FocusEffect { NONE, GAINED, LOST };
 // window its grab window gives it no keys either.
 [[nodiscard]] FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab);
 
-inline constexpr int SCAN_ENTER = 28;
-inline constexpr int SCAN_ALT = 56;
 // Alt+Enter: Enter and Alt down by key_state, and Alt held by the server's own account of the press, so that
 // a release some other client took can never turn a plain Enter into a switch. Flag 4 forbids the switch.
 [[nodiscard]] bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags);

@@ -43,7 +43,7 @@ const KeysymScancode KeysymScancodeTable[KEYSYM_TABLE_ROWS] = {
     {'q', 16},    {'w', 17},    {'e', 18},    {'r', 19},    {'t', 20},     // q w e r t
     {'y', 21},    {'u', 22},    {'i', 23},    {'o', 24},    {'p', 25},     // y u i o p
     {0x5B, 26},   {0x5D, 27},                                              // bracketleft, bracketright
-    {0xFF0D, 28},                                                          // Return
+    {0xFF0D, SCANCODE_ENTER},                                                        // Return
     {0xFFE5, 58},                                                          // Caps_Lock
     {'a', 30},    {'s', 31},    {'d', 32},    {'f', 33},    {'g', 34},     // a s d f g
     {'h', 35},    {'j', 36},    {'k', 37},    {'l', 38},                   // h j k l
@@ -55,9 +55,9 @@ const KeysymScancode KeysymScancodeTable[KEYSYM_TABLE_ROWS] = {
     {0xFFE2, 54},                                                          // Shift_R
     {0xFFE3, 29},                                                          // Control_L
     {0xFFE7, 91},                                                          // Meta_L
-    {0xFFE9, 56},                                                          // Alt_L
+    {0xFFE9, SCANCODE_ALT},                                                        // Alt_L
     {0x20, 57},                                                            // space
-    {0xFFEA, 56},                                                          // Alt_R
+    {0xFFEA, SCANCODE_ALT},                                                        // Alt_R
     {0xFFE8, 92},                                                          // Meta_R
     {0xFF67, 93},                                                          // Menu
     {0xFFE4, 29},                                                          // Control_R
@@ -72,7 +72,7 @@ const KeysymScancode KeysymScancodeTable[KEYSYM_TABLE_ROWS] = {
     {0xFFAB, 78},                                                          // KP_Add
     {0xFF96, 75}, {0xFF9D, 76}, {0xFF98, 77},                              // KP_Left, KP_Begin, KP_Right
     {0xFF9C, 79}, {0xFF99, 80}, {0xFF9B, 81},                              // KP_End, KP_Down, KP_Next
-    {0xFF8D, 28},                                                          // KP_Enter
+    {0xFF8D, SCANCODE_ENTER},                                                        // KP_Enter
     {0xFF9E, 82}, {0xFF9F, 83},                                            // KP_Insert, KP_Delete
 };
 // clang-format on

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <span>
 
+// The scan codes the driver itself looks at: Alt+Enter switches to full screen.
+inline constexpr uint8_t SCANCODE_ENTER = 28;
+inline constexpr uint8_t SCANCODE_ALT = 56;
+
 struct KeysymScancode {
     uint32_t keysym;
     uint8_t scancode;

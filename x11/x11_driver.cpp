@@ -20,13 +20,15 @@
 namespace {
 
 X11State state;
-X11Sync worker;
+X11Sync presenter_thread;
 std::once_flag threads_initialised;
 const char* open_failure = nullptr; // why the last open failed; written by open and the handshake
 
 constexpr long EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                             EnterWindowMask | LeaveWindowMask | PointerMotionMask | ExposureMask |
                             StructureNotifyMask | FocusChangeMask;
+// Both windows select the same events, so crossing, focus and structure events of either are handled alike.
+// The value is the one the window attributes are documented with, kept as a check on the mask's spelling.
 static_assert(EVENT_MASK == 0x22807F);
 constexpr unsigned long WINDOW_VALUE_MASK =
     CWBackPixel | CWBorderPixel | CWBackingStore | CWEventMask | CWColormap;
@@ -96,14 +98,19 @@ void create_cursors(X11State& x) {
     XFreePixmap(x.display, pixmap);
 }
 
+// RandR in a version that lists sizes and rates, and the root's configuration; nullptr without.
+XRRScreenConfiguration* randr_configuration(Display* display) {
+    int event_base = 0, error_base = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display, &event_base, &error_base) || !XRRQueryVersion(display, &major, &minor) ||
+        major <= 0)
+        return nullptr;
+    return XRRGetScreenInfo(display, XDefaultRootWindow(display));
+}
+
 // The initial mode, and the size full screen would switch to; the rate in use.
 void read_randr(X11State& x, int requested_rate) {
     x.presenter.rate = requested_rate;
-    int event_base = 0, error_base = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(x.display, &event_base, &error_base) ||
-        !XRRQueryVersion(x.display, &major, &minor) || major <= 0)
-        return;
-    x.screen_config = XRRGetScreenInfo(x.display, x.root);
+    x.screen_config = randr_configuration(x.display);
     if (!x.screen_config) return;
     x.has_randr = true;
     x.initial_size = XRRConfigCurrentConfiguration(x.screen_config, &x.initial_rotation);
@@ -138,13 +145,13 @@ void presenter_main() {
         hold->pointer.last_root_x = -1;
     }
     {
-        std::lock_guard<std::mutex> hold(worker.startup_mutex);
+        std::lock_guard<std::mutex> hold(presenter_thread.startup_mutex);
         open_failure = failure;
-        worker.running = failure == nullptr;
-        worker.startup_done = true;
-        worker.startup_cond.notify_one();
+        presenter_thread.running = failure == nullptr;
+        presenter_thread.startup_done = true;
+        presenter_thread.startup_cond.notify_one();
     }
-    while (worker.running) {
+    while (presenter_thread.running) {
         bool switch_wanted = false;
         {
             DriverLock pass(x.shared, x.display);
@@ -268,10 +275,10 @@ const char* set_manager_hints(X11State& x) {
 }
 
 const char* start_presenter() {
-    std::unique_lock<std::mutex> hold(worker.startup_mutex);
-    worker.startup_done = false;
-    worker.presenter = std::thread(presenter_main);
-    worker.startup_cond.wait(hold, [] { return worker.startup_done; });
+    std::unique_lock<std::mutex> hold(presenter_thread.startup_mutex);
+    presenter_thread.startup_done = false;
+    presenter_thread.thread = std::thread(presenter_main);
+    presenter_thread.startup_cond.wait(hold, [] { return presenter_thread.startup_done; });
     return open_failure;
 }
 
@@ -303,7 +310,7 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
     }
     if (failure) {
         open_failure = failure;
-        if (worker.presenter.joinable()) worker.presenter.join();
+        if (presenter_thread.thread.joinable()) presenter_thread.thread.join();
         return -1;
     }
     return 0;
@@ -311,8 +318,8 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
 
 void x11_close() {
     X11State& x = state;
-    worker.running = false;
-    if (worker.presenter.joinable()) worker.presenter.join();
+    presenter_thread.running = false;
+    if (presenter_thread.thread.joinable()) presenter_thread.thread.join();
     if (x.display) {
         x11_restore_display_mode(x, x.presenter);
         release_display(x);
@@ -501,13 +508,9 @@ int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate) {
     *height = XDisplayHeight(display, screen);
     *depth = XDefaultDepth(display, screen);
     *refresh_rate = 0;
-    int event_base = 0, error_base = 0, major = 0, minor = 0;
-    if (XRRQueryExtension(display, &event_base, &error_base) && XRRQueryVersion(display, &major, &minor) &&
-        major > 0) {
-        if (XRRScreenConfiguration* config = XRRGetScreenInfo(display, XDefaultRootWindow(display))) {
-            *refresh_rate = XRRConfigCurrentRate(config);
-            XRRFreeScreenConfigInfo(config);
-        }
+    if (XRRScreenConfiguration* config = randr_configuration(display)) {
+        *refresh_rate = XRRConfigCurrentRate(config);
+        XRRFreeScreenConfigInfo(config);
     }
     XCloseDisplay(display);
     return 0;

@@ -134,7 +134,7 @@ struct X11State : X11Setup {
 // The thread and its start-up handshake.
 struct X11Sync {
     std::atomic<bool> running = false;
-    std::thread presenter;
+    std::thread thread;
     std::mutex startup_mutex;
     std::condition_variable startup_cond;
     bool startup_done = false; // guarded by startup_mutex; the handshake's predicate

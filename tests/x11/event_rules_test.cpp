@@ -122,8 +122,8 @@ TEST(EventRules, AltEnterNeedsBothKeysAndTheServersAlt) {
                    Case{true, false, true, 0, false}, Case{false, true, true, 0, false},
                    Case{true, true, true, 1 | 8, true}}) {
         uint8_t key_state[128] = {};
-        key_state[SCAN_ENTER] = c.enter;
-        key_state[SCAN_ALT] = c.alt;
+        key_state[SCANCODE_ENTER] = c.enter;
+        key_state[SCANCODE_ALT] = c.alt;
         EXPECT_EQ(asks_fullscreen_switch(key_state, c.alt_held, c.flags), c.switches)
             << c.enter << c.alt << c.alt_held << " flags " << c.flags;
     }
