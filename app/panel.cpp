@@ -74,7 +74,7 @@ struct Rect {
 struct Button {
     std::string_view label;
     Rect face;
-    float lit_y2; // lower edge of the face under the pointer
+    float lit_bottom; // lower edge of the face under the pointer
     float label_x, label_y;
     HitArea hit;
     double delay; // seconds since the last accepted click on any button
@@ -83,14 +83,11 @@ struct Button {
 // Draws the face and the label, lit while the pointer is on the button. True when the left button alone is
 // down on it and its delay has passed; the caller acts and then calls accept_click.
 bool button(const DashboardState& state, const Button& b) {
-    filled_box(b.face.x1, b.face.y1, b.face.x2, b.face.y2, BUTTON_FACE);
-    set_colour(LIGHT);
+    const bool lit = under_pointer(state, b.hit);
+    filled_box(b.face.x1, b.face.y1, b.face.x2, lit ? b.lit_bottom : b.face.y2, lit ? LIGHT : BUTTON_FACE);
+    set_colour(lit ? DARK : LIGHT);
     text(b.label, b.label_x, b.label_y);
-    if (!under_pointer(state, b.hit)) return false;
-    filled_box(b.face.x1, b.face.y1, b.face.x2, b.lit_y2, LIGHT);
-    set_colour(DARK);
-    text(b.label, b.label_x, b.label_y);
-    return state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
+    return lit && state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
 }
 
 // Taken after the action, so that a slow action does not eat into the next delay.
@@ -111,8 +108,13 @@ void open_session(const ServerRecord& record, const DashboardState& state, std::
 void session_button(const ServerRecord& record, DashboardState& state, float row, float face_height,
                     std::string_view label, std::string_view session) {
     const auto r = static_cast<int64_t>(row);
-    const Button b{label, Rect{300, row, 390, row + face_height}, row + 14,     306,
-                   row,   HitArea{300, r, 390, r + 14},           SESSION_DELAY};
+    const Button b{.label = label,
+                   .face = {300, row, 390, row + face_height},
+                   .lit_bottom = row + 14,
+                   .label_x = 306,
+                   .label_y = row,
+                   .hit = {300, r, 390, r + 14},
+                   .delay = SESSION_DELAY};
     if (!button(state, b)) return;
     open_session(record, state, session);
     accept_click(state);
@@ -217,15 +219,25 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
     const int64_t hit_top = top, hit_bottom = top + 19;
 
     // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
-    const Button reload{"Neuladen", Rect{0, t + 1, 100, t + 19},           t + 19,      20,
-                        t + 3,      HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY};
+    const Button reload{.label = "Neuladen",
+                        .face = {0, t + 1, 100, t + 19},
+                        .lit_bottom = t + 19,
+                        .label_x = 20,
+                        .label_y = t + 3,
+                        .hit = {20, hit_top, 100, hit_bottom},
+                        .delay = RELOAD_DELAY};
     if (button(state, reload)) {
         probe_lookup_and_scan(record);
         accept_click(state);
     }
     const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
-    const Button interval{interval_label, Rect{120, t + 1, 230, t + 19},          t + 19,        128,
-                          t + 3,          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY};
+    const Button interval{.label = interval_label,
+                          .face = {120, t + 1, 230, t + 19},
+                          .lit_bottom = t + 19,
+                          .label_x = 128,
+                          .label_y = t + 3,
+                          .hit = {120, hit_top, 230, hit_bottom},
+                          .delay = INTERVAL_DELAY};
     if (button(state, interval)) {
         record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
         accept_click(state);
