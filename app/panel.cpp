@@ -139,18 +139,24 @@ struct Curve {
     float y(float top, int k) const { return static_cast<float>(top + GRAPH_BASE - scale * (*history)[k]); }
 };
 
-float sample_x(int k) {
-    return static_cast<float>(450 + 3 * k);
+// Sample k's column on the graph, where its segment ends and its read-out marker stands.
+int64_t sample_column(int k) {
+    return 450 + 3 * k;
 }
 
+float sample_x(int k) {
+    return static_cast<float>(sample_column(k));
+}
+
+// The read-out of the sample whose column the pointer is on or next to.
 void read_out(const ServerRecord& record, const DashboardState& state, uint16_t top) {
-    const int64_t mx = state.mouse_x, my = state.mouse_y;
-    if (!(my > top && my < top + PANEL_HEIGHT)) return;
-    const float t = top;
     for (int m = 2; m <= HISTORY_LENGTH; ++m) {
-        if (!(mx > 448 + 3 * m && mx < 452 + 3 * m) || record.ping_history[m] == 0) continue;
+        const int64_t column = sample_column(m);
+        const HitArea around{column - 2, top, column + 2, top + PANEL_HEIGHT};
+        if (!under_pointer(state, around) || record.ping_history[m] == 0) continue;
+        const float t = top;
         line(sample_x(m), t, sample_x(m), t + 196, RULE);
-        const auto x = static_cast<float>(mx), y = static_cast<float>(my);
+        const auto x = static_cast<float>(state.mouse_x), y = static_cast<float>(state.mouse_y);
         if (record.http_target.empty()) {
             const auto stamp_width = static_cast<float>(8 * record.ping_times[m].size());
             filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE);
