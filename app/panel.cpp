@@ -208,23 +208,15 @@ void graph(const ServerRecord& record, const DashboardState& state, uint16_t top
     read_out(record, state, top_px);
 }
 
-} // namespace
-
-std::string session_command(std::string_view terminal_command, std::string_view session,
-                            std::string_view host) {
-    std::string command(terminal_command);
-    command += " \"";
-    command += session;
-    command += host;
-    command += '"';
-    return command;
+// Row y of the port area, rows 1 and up: the port lines, then the expected ports the scan did not report.
+float port_row_y(float t, int row) {
+    return t + 52 + 15.0f * static_cast<float>(row);
 }
 
-void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
-    const float t = top;
-    const int64_t hit_top = top, hit_bottom = top + 19;
-
-    // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
+// The reload and the interval buttons. The reload face starts at the left edge, its hit area only after
+// x = 20.
+void top_buttons(ServerRecord& record, DashboardState& state, float t) {
+    const auto hit_top = static_cast<int64_t>(t), hit_bottom = hit_top + 19;
     const Button reload{.label = "Neuladen",
                         .face = {0, t + 1, 100, t + 19},
                         .lit_bottom = t + 19,
@@ -248,19 +240,24 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
         record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
         accept_click(state);
     }
+}
 
-    // Who the server is.
+// Who the server is.
+void identity(const ServerRecord& record, float t) {
     set_colour(LIGHT);
     text("Name:  " + record.name, 10, t + 20);
     text("Alias: " + record.alias, 10, t + 35);
     text("IP:    " + record.ip, 10, t + 50);
     line(0, t + 65, 400, t + 65, RULE);
     text("NMAP:", 10, t + 67);
+}
 
-    // Port lines, with a session button where FTP or SSH answered.
+// Port lines, with a session button where FTP or SSH answered; then the expected ports the scan did not
+// report, in the rows below; past row 9 they run into the next panel.
+void port_rows(const ServerRecord& record, DashboardState& state, float t) {
     uint8_t row = 0;
     for (int i = 1; i <= PORT_ROWS; ++i) {
-        const float r = t + 52 + 15.0f * static_cast<float>(i);
+        const float r = port_row_y(t, i);
         const std::string& port_line = record.nmap_lines[i];
         set_colour(LIGHT);
         if (!port_line.empty()) text(port_line, 70, r);
@@ -268,34 +265,55 @@ void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
         if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
         if (!port_line.empty()) row = static_cast<uint8_t>(i);
     }
-
-    // Expected ports the scan did not report, in the rows below; past row 9 they run into the next panel.
     for (int j = 1; j <= PORT_ROWS; ++j) {
         if (has_expected_port(record, record.expected_ports[j])) continue;
         ++row;
         set_colour(WARNING);
-        text(record.expected_ports[j] + " fehlt", 70, t + 52 + 15.0f * static_cast<float>(row));
+        text(record.expected_ports[j] + " fehlt", 70, port_row_y(t, row));
     }
+}
 
-    if (record.up == 0) {
-        set_colour(WARNING);
-        text("Host nicht erreichbar", 70, t + 67);
-    }
-
-    // Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
+// Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
+void frame_lines(const DashboardState& state, float t) {
     const auto width = static_cast<float>(state.screen_width);
     line(0, t - 3, width, t - 3, RULE);
     line(0, t, width, t, RULE);
     line(400, t, 400, t + 197, RULE);
     filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
+}
 
-    // Latency probes, only while the host is up; the graph below already shows their samples.
+// Latency probes, only while the host is up and its interval has passed.
+void run_due_probes(ServerRecord& record, const DashboardState& state) {
     const double now = panel_clock();
     if (record.up == 1 && now - record.interval > static_cast<double>(record.last_probe)) {
         probe_ping(record);
         if (!record.http_target.empty()) probe_http(record, state.proxy);
         record.last_probe = static_cast<int64_t>(std::nearbyint(panel_clock()));
     }
+}
 
+} // namespace
+
+std::string session_command(std::string_view terminal_command, std::string_view session,
+                            std::string_view host) {
+    std::string command(terminal_command);
+    command += " \"";
+    command += session;
+    command += host;
+    command += '"';
+    return command;
+}
+
+void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
+    const float t = top;
+    top_buttons(record, state, t);
+    identity(record, t);
+    port_rows(record, state, t);
+    if (record.up == 0) {
+        set_colour(WARNING);
+        text("Host nicht erreichbar", 70, t + 67);
+    }
+    frame_lines(state, t);
+    run_due_probes(record, state); // before the graph, which shows their samples at once
     graph(record, state, top);
 }
