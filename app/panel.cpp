@@ -20,7 +20,6 @@ namespace {
 constexpr uint32_t BUTTON_FACE = 0xFF0066CC;
 constexpr uint32_t LIGHT = 0xFFF5FFFF; // labels, left-half texts, the face under the pointer
 constexpr uint32_t DARK = 0xFF010101;  // label under the pointer, read-out texts
-constexpr uint32_t RULE = 0xFF888B8B;
 constexpr uint32_t WARNING = 0xFFE06C75;
 constexpr uint32_t GRAPH_PAPER = 0xFFFFFFFF;
 constexpr uint32_t SCALE_INK = 0xFF000000;
@@ -155,17 +154,17 @@ void read_out(const ServerRecord& record, const DashboardState& state, uint16_t 
         const HitArea around{column - 2, top, column + 2, top + PANEL_HEIGHT};
         if (!under_pointer(state, around) || record.ping_history[m] == 0) continue;
         const float t = top;
-        line(sample_x(m), t, sample_x(m), t + 196, RULE);
+        line(sample_x(m), t, sample_x(m), t + 196, RULE_COLOUR);
         const auto x = static_cast<float>(state.mouse_x), y = static_cast<float>(state.mouse_y);
         if (record.http_target.empty()) {
             const auto stamp_width = static_cast<float>(8 * record.ping_times[m].size());
-            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE);
+            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE_COLOUR);
             set_colour(DARK);
             text(milliseconds(record.ping_history[m], " ms"), x + 12, y);
             text(record.ping_times[m], x + 12, y + 15);
         } else {
             const std::string http = milliseconds(record.http_history[m], " ms HTTP");
-            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE);
+            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE_COLOUR);
             set_colour(DARK);
             text(milliseconds(record.ping_history[m], " ms Ping"), x + 12, y);
             text(http, x + 12, y + 15);
@@ -193,7 +192,7 @@ void graph(const ServerRecord& record, const DashboardState& state, uint16_t top
 
     for (int c = 0; c < count; ++c) {
         const float y = curves[c].y(top, HISTORY_LENGTH);
-        line(401, y, 800, y, RULE, LINE_DASHED);
+        line(401, y, 800, y, RULE_COLOUR, LINE_DASHED);
     }
     for (int c = 0; c < count; ++c) {
         set_colour(curves[c].ink);
@@ -248,7 +247,7 @@ void identity(const ServerRecord& record, float t) {
     text("Name:  " + record.name, 10, t + 20);
     text("Alias: " + record.alias, 10, t + 35);
     text("IP:    " + record.ip, 10, t + 50);
-    line(0, t + 65, 400, t + 65, RULE);
+    line(0, t + 65, 400, t + 65, RULE_COLOUR);
     text("NMAP:", 10, t + 67);
 }
 
@@ -276,9 +275,9 @@ void port_rows(const ServerRecord& record, DashboardState& state, float t) {
 // Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
 void frame_lines(const DashboardState& state, float t) {
     const auto width = static_cast<float>(state.screen_width);
-    line(0, t - 3, width, t - 3, RULE);
-    line(0, t, width, t, RULE);
-    line(400, t, 400, t + 197, RULE);
+    line(0, t - 3, width, t - 3, RULE_COLOUR);
+    line(0, t, width, t, RULE_COLOUR);
+    line(400, t, 400, t + 197, RULE_COLOUR);
     filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
 }
 
