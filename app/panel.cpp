@@ -212,30 +212,36 @@ float port_row_y(float t, int row) {
     return t + 52 + 15.0f * static_cast<float>(row);
 }
 
+// Where a top-row button stands across; the hit area ends with the face.
+struct Columns {
+    float face_left, face_right, label_x;
+    int64_t hit_left;
+};
+
+// The top row's buttons share their rows: face and lit face from T+1 to T+19, the label at T+3, the hit
+// area from T to T+19.
+Button top_row_button(std::string_view label, float t, const Columns& x, double delay) {
+    const auto hit_top = static_cast<int64_t>(t);
+    return {.label = label,
+            .face = {x.face_left, t + 1, x.face_right, t + 19},
+            .lit_bottom = t + 19,
+            .label_x = x.label_x,
+            .label_y = t + 3,
+            .hit = {x.hit_left, hit_top, static_cast<int64_t>(x.face_right), hit_top + 19},
+            .delay = delay};
+}
+
 // The reload and the interval buttons. The reload face starts at the left edge, its hit area only after
 // x = 20.
 void top_buttons(ServerRecord& record, DashboardState& state, float t) {
-    const auto hit_top = static_cast<int64_t>(t), hit_bottom = hit_top + 19;
-    const Button reload{.label = "Neuladen",
-                        .face = {0, t + 1, 100, t + 19},
-                        .lit_bottom = t + 19,
-                        .label_x = 20,
-                        .label_y = t + 3,
-                        .hit = {20, hit_top, 100, hit_bottom},
-                        .delay = RELOAD_DELAY};
-    if (button(state, reload)) {
+    const Columns reload{.face_left = 0, .face_right = 100, .label_x = 20, .hit_left = 20};
+    if (button(state, top_row_button("Neuladen", t, reload, RELOAD_DELAY))) {
         probe_lookup_and_scan(record);
         accept_click(state);
     }
     const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
-    const Button interval{.label = interval_label,
-                          .face = {120, t + 1, 230, t + 19},
-                          .lit_bottom = t + 19,
-                          .label_x = 128,
-                          .label_y = t + 3,
-                          .hit = {120, hit_top, 230, hit_bottom},
-                          .delay = INTERVAL_DELAY};
-    if (button(state, interval)) {
+    const Columns interval{.face_left = 120, .face_right = 230, .label_x = 128, .hit_left = 120};
+    if (button(state, top_row_button(interval_label, t, interval, INTERVAL_DELAY))) {
         record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
         accept_click(state);
     }
