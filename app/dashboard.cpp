@@ -27,7 +27,7 @@ void draw_frame(ServerTable& table, DashboardState& state) {
         draw_panel(table.servers[i], static_cast<uint16_t>(PANEL_HEIGHT * i), state);
     }
     // Every panel closes the one above it with its top line; nothing below the last one does.
-    gfx_line(nullptr, 0, height - 3, width, height - 3, FRAME_LINE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
+    gfx_line(nullptr, 0, height - 3, width, height - 3, RULE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
     gfx_unlock(-1, -1);
 }
 

@@ -14,7 +14,6 @@ inline constexpr int SCREEN_DEPTH = 32;
 inline constexpr int FONT_HEIGHT = 14;
 inline constexpr int FRAME_PAUSE_MS = 5;
 inline constexpr uint32_t BACKGROUND_COLOUR = 0xFF1E1E1E;
-inline constexpr uint32_t FRAME_LINE_COLOUR = 0xFF888B8B;
 
 // Opens the window for count panels, titles it "Zeige <count> Server" and sets the 8x14 text grid. flags go
 // to gfx_set_mode: 0 for the window, -1 for the null driver of a snapshot. False when no mode opened (no

@@ -20,7 +20,6 @@ namespace {
 constexpr uint32_t BUTTON_FACE = 0xFF0066CC;
 constexpr uint32_t LIGHT = 0xFFF5FFFF; // labels, left-half texts, the face under the pointer
 constexpr uint32_t DARK = 0xFF010101;  // label under the pointer, read-out texts
-constexpr uint32_t RULE = 0xFF888B8B;
 constexpr uint32_t WARNING = 0xFFE06C75;
 constexpr uint32_t GRAPH_PAPER = 0xFFFFFFFF;
 constexpr uint32_t SCALE_INK = 0xFF000000;
@@ -74,7 +73,7 @@ struct Rect {
 struct Button {
     std::string_view label;
     Rect face;
-    float lit_y2; // lower edge of the face under the pointer
+    float lit_bottom; // lower edge of the face under the pointer
     float label_x, label_y;
     HitArea hit;
     double delay; // seconds since the last accepted click on any button
@@ -83,14 +82,11 @@ struct Button {
 // Draws the face and the label, lit while the pointer is on the button. True when the left button alone is
 // down on it and its delay has passed; the caller acts and then calls accept_click.
 bool button(const DashboardState& state, const Button& b) {
-    filled_box(b.face.x1, b.face.y1, b.face.x2, b.face.y2, BUTTON_FACE);
-    set_colour(LIGHT);
+    const bool lit = under_pointer(state, b.hit);
+    filled_box(b.face.x1, b.face.y1, b.face.x2, lit ? b.lit_bottom : b.face.y2, lit ? LIGHT : BUTTON_FACE);
+    set_colour(lit ? DARK : LIGHT);
     text(b.label, b.label_x, b.label_y);
-    if (!under_pointer(state, b.hit)) return false;
-    filled_box(b.face.x1, b.face.y1, b.face.x2, b.lit_y2, LIGHT);
-    set_colour(DARK);
-    text(b.label, b.label_x, b.label_y);
-    return state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
+    return lit && state.mouse_buttons == 1 && panel_clock() - b.delay > state.last_click;
 }
 
 // Taken after the action, so that a slow action does not eat into the next delay.
@@ -111,8 +107,13 @@ void open_session(const ServerRecord& record, const DashboardState& state, std::
 void session_button(const ServerRecord& record, DashboardState& state, float row, float face_height,
                     std::string_view label, std::string_view session) {
     const auto r = static_cast<int64_t>(row);
-    const Button b{label, Rect{300, row, 390, row + face_height}, row + 14,     306,
-                   row,   HitArea{300, r, 390, r + 14},           SESSION_DELAY};
+    const Button b{.label = label,
+                   .face = {300, row, 390, row + face_height},
+                   .lit_bottom = row + 14,
+                   .label_x = 306,
+                   .label_y = row,
+                   .hit = {300, r, 390, r + 14},
+                   .delay = SESSION_DELAY};
     if (!button(state, b)) return;
     open_session(record, state, session);
     accept_click(state);
@@ -137,27 +138,33 @@ struct Curve {
     float y(float top, int k) const { return static_cast<float>(top + GRAPH_BASE - scale * (*history)[k]); }
 };
 
-float sample_x(int k) {
-    return static_cast<float>(450 + 3 * k);
+// Sample k's column on the graph, where its segment ends and its read-out marker stands.
+int64_t sample_column(int k) {
+    return 450 + 3 * k;
 }
 
+float sample_x(int k) {
+    return static_cast<float>(sample_column(k));
+}
+
+// The read-out of the sample whose column the pointer is on or next to.
 void read_out(const ServerRecord& record, const DashboardState& state, uint16_t top) {
-    const int64_t mx = state.mouse_x, my = state.mouse_y;
-    if (!(my > top && my < top + PANEL_HEIGHT)) return;
-    const float t = top;
     for (int m = 2; m <= HISTORY_LENGTH; ++m) {
-        if (!(mx > 448 + 3 * m && mx < 452 + 3 * m) || record.ping_history[m] == 0) continue;
-        line(sample_x(m), t, sample_x(m), t + 196, RULE);
-        const auto x = static_cast<float>(mx), y = static_cast<float>(my);
+        const int64_t column = sample_column(m);
+        const HitArea around{column - 2, top, column + 2, top + PANEL_HEIGHT};
+        if (!under_pointer(state, around) || record.ping_history[m] == 0) continue;
+        const float t = top;
+        line(sample_x(m), t, sample_x(m), t + 196, RULE_COLOUR);
+        const auto x = static_cast<float>(state.mouse_x), y = static_cast<float>(state.mouse_y);
         if (record.http_target.empty()) {
             const auto stamp_width = static_cast<float>(8 * record.ping_times[m].size());
-            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE);
+            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE_COLOUR);
             set_colour(DARK);
             text(milliseconds(record.ping_history[m], " ms"), x + 12, y);
             text(record.ping_times[m], x + 12, y + 15);
         } else {
             const std::string http = milliseconds(record.http_history[m], " ms HTTP");
-            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE);
+            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE_COLOUR);
             set_colour(DARK);
             text(milliseconds(record.ping_history[m], " ms Ping"), x + 12, y);
             text(http, x + 12, y + 15);
@@ -185,7 +192,7 @@ void graph(const ServerRecord& record, const DashboardState& state, uint16_t top
 
     for (int c = 0; c < count; ++c) {
         const float y = curves[c].y(top, HISTORY_LENGTH);
-        line(401, y, 800, y, RULE, LINE_DASHED);
+        line(401, y, 800, y, RULE_COLOUR, LINE_DASHED);
     }
     for (int c = 0; c < count; ++c) {
         set_colour(curves[c].ink);
@@ -198,6 +205,96 @@ void graph(const ServerRecord& record, const DashboardState& state, uint16_t top
             line(sample_x(k), curves[c].y(top, k), sample_x(k) - 3, curves[c].y(top, k - 1), curves[c].ink);
     }
     read_out(record, state, top_px);
+}
+
+// Row y of the port area, rows 1 and up: the port lines, then the expected ports the scan did not report.
+float port_row_y(float t, int row) {
+    return t + 52 + 15.0f * static_cast<float>(row);
+}
+
+// Where a top-row button stands across; the hit area ends with the face.
+struct Columns {
+    float face_left, face_right, label_x;
+    int64_t hit_left;
+};
+
+// The top row's buttons share their rows: face and lit face from T+1 to T+19, the label at T+3, the hit
+// area from T to T+19.
+Button top_row_button(std::string_view label, float t, const Columns& x, double delay) {
+    const auto hit_top = static_cast<int64_t>(t);
+    return {.label = label,
+            .face = {x.face_left, t + 1, x.face_right, t + 19},
+            .lit_bottom = t + 19,
+            .label_x = x.label_x,
+            .label_y = t + 3,
+            .hit = {x.hit_left, hit_top, static_cast<int64_t>(x.face_right), hit_top + 19},
+            .delay = delay};
+}
+
+// The reload and the interval buttons. The reload face starts at the left edge, its hit area only after
+// x = 20.
+void top_buttons(ServerRecord& record, DashboardState& state, float t) {
+    const Columns reload{.face_left = 0, .face_right = 100, .label_x = 20, .hit_left = 20};
+    if (button(state, top_row_button("Neuladen", t, reload, RELOAD_DELAY))) {
+        probe_lookup_and_scan(record);
+        accept_click(state);
+    }
+    const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
+    const Columns interval{.face_left = 120, .face_right = 230, .label_x = 128, .hit_left = 120};
+    if (button(state, top_row_button(interval_label, t, interval, INTERVAL_DELAY))) {
+        record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
+        accept_click(state);
+    }
+}
+
+// Who the server is.
+void identity(const ServerRecord& record, float t) {
+    set_colour(LIGHT);
+    text("Name:  " + record.name, 10, t + 20);
+    text("Alias: " + record.alias, 10, t + 35);
+    text("IP:    " + record.ip, 10, t + 50);
+    line(0, t + 65, 400, t + 65, RULE_COLOUR);
+    text("NMAP:", 10, t + 67);
+}
+
+// Port lines, with a session button where FTP or SSH answered; then the expected ports the scan did not
+// report, in the rows below; past row 9 they run into the next panel.
+void port_rows(const ServerRecord& record, DashboardState& state, float t) {
+    uint8_t row = 0;
+    for (int i = 1; i <= PORT_ROWS; ++i) {
+        const float r = port_row_y(t, i);
+        const std::string& port_line = record.nmap_lines[i];
+        set_colour(LIGHT);
+        if (!port_line.empty()) text(port_line, 70, r);
+        if (port_line.starts_with("21/tcp")) session_button(record, state, r, 13, "FTP-Client", FTP_SESSION);
+        if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
+        if (!port_line.empty()) row = static_cast<uint8_t>(i);
+    }
+    for (int j = 1; j <= PORT_ROWS; ++j) {
+        if (has_expected_port(record, record.expected_ports[j])) continue;
+        ++row;
+        set_colour(WARNING);
+        text(record.expected_ports[j] + " fehlt", 70, port_row_y(t, row));
+    }
+}
+
+// Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
+void frame_lines(const DashboardState& state, float t) {
+    const auto width = static_cast<float>(state.screen_width);
+    line(0, t - 3, width, t - 3, RULE_COLOUR);
+    line(0, t, width, t, RULE_COLOUR);
+    line(400, t, 400, t + 197, RULE_COLOUR);
+    filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
+}
+
+// Latency probes, only while the host is up and its interval has passed.
+void run_due_probes(ServerRecord& record, const DashboardState& state) {
+    const double now = panel_clock();
+    if (record.up == 1 && now - record.interval > static_cast<double>(record.last_probe)) {
+        probe_ping(record);
+        if (!record.http_target.empty()) probe_http(record, state.proxy);
+        record.last_probe = static_cast<int64_t>(std::nearbyint(panel_clock()));
+    }
 }
 
 } // namespace
@@ -214,70 +311,14 @@ std::string session_command(std::string_view terminal_command, std::string_view 
 
 void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
     const float t = top;
-    const int64_t hit_top = top, hit_bottom = top + 19;
-
-    // The two buttons. The reload face starts at the left edge, its hit area only after x = 20.
-    const Button reload{"Neuladen", Rect{0, t + 1, 100, t + 19},           t + 19,      20,
-                        t + 3,      HitArea{20, hit_top, 100, hit_bottom}, RELOAD_DELAY};
-    if (button(state, reload)) {
-        probe_lookup_and_scan(record);
-        accept_click(state);
-    }
-    const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
-    const Button interval{interval_label, Rect{120, t + 1, 230, t + 19},          t + 19,        128,
-                          t + 3,          HitArea{120, hit_top, 230, hit_bottom}, INTERVAL_DELAY};
-    if (button(state, interval)) {
-        record.interval = static_cast<int8_t>(record.interval >= MAX_INTERVAL ? 1 : record.interval + 1);
-        accept_click(state);
-    }
-
-    // Who the server is.
-    set_colour(LIGHT);
-    text("Name:  " + record.name, 10, t + 20);
-    text("Alias: " + record.alias, 10, t + 35);
-    text("IP:    " + record.ip, 10, t + 50);
-    line(0, t + 65, 400, t + 65, RULE);
-    text("NMAP:", 10, t + 67);
-
-    // Port lines, with a session button where FTP or SSH answered.
-    uint8_t row = 0;
-    for (int i = 1; i <= PORT_ROWS; ++i) {
-        const float r = t + 52 + 15.0f * static_cast<float>(i);
-        const std::string& port_line = record.nmap_lines[i];
-        set_colour(LIGHT);
-        if (!port_line.empty()) text(port_line, 70, r);
-        if (port_line.starts_with("21/tcp")) session_button(record, state, r, 13, "FTP-Client", FTP_SESSION);
-        if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
-        if (!port_line.empty()) row = static_cast<uint8_t>(i);
-    }
-
-    // Expected ports the scan did not report, in the rows below; past row 9 they run into the next panel.
-    for (int j = 1; j <= PORT_ROWS; ++j) {
-        if (has_expected_port(record, record.expected_ports[j])) continue;
-        ++row;
-        set_colour(WARNING);
-        text(record.expected_ports[j] + " fehlt", 70, t + 52 + 15.0f * static_cast<float>(row));
-    }
-
+    top_buttons(record, state, t);
+    identity(record, t);
+    port_rows(record, state, t);
     if (record.up == 0) {
         set_colour(WARNING);
         text("Host nicht erreichbar", 70, t + 67);
     }
-
-    // Frame lines and the graph area. The line at T-3 is the lower border of the panel above.
-    const auto width = static_cast<float>(state.screen_width);
-    line(0, t - 3, width, t - 3, RULE);
-    line(0, t, width, t, RULE);
-    line(400, t, 400, t + 197, RULE);
-    filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
-
-    // Latency probes, only while the host is up; the graph below already shows their samples.
-    const double now = panel_clock();
-    if (record.up == 1 && now - record.interval > static_cast<double>(record.last_probe)) {
-        probe_ping(record);
-        if (!record.http_target.empty()) probe_http(record, state.proxy);
-        record.last_probe = static_cast<int64_t>(std::nearbyint(panel_clock()));
-    }
-
+    frame_lines(state, t);
+    run_due_probes(record, state); // before the graph, which shows their samples at once
     graph(record, state, top);
 }

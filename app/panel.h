@@ -12,6 +12,10 @@
 using PanelClock = double (*)();
 extern PanelClock panel_clock;
 
+// Separators, the graph divider, the dashed value lines and the read-out; the main loop closes the last
+// panel with a line in it, as every panel closes the one above.
+inline constexpr uint32_t RULE_COLOUR = 0xFF888B8B;
+
 // What the FTP and SSH buttons run inside the terminal; the host follows directly.
 inline constexpr std::string_view FTP_SESSION = "ftp -nv ";
 inline constexpr std::string_view SSH_SESSION = "ssh -X root@";

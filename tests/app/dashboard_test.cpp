@@ -8,6 +8,7 @@
 
 #include "app/config.h"
 #include "app/dashboard.h"
+#include "app/panel.h"
 #include "gfx/fonts.h"
 #include "gfx/screen.h"
 #include "tests/app/test_support.h"
@@ -139,7 +140,7 @@ TEST_F(Dashboard, FrameClearsFillsAndClosesTheLastPanel) {
                 std::memcpy(screen.visible_pixels + static_cast<std::size_t>(y) * screen.pitch + 4 * x,
                             &stale, 4);
         EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
-        EXPECT_EQ(first_other_in_line(c.closing_line, FRAME_LINE_COLOUR), -1);
+        EXPECT_EQ(first_other_in_line(c.closing_line, RULE_COLOUR), -1);
         for (int y = 0; y < screen.height; ++y) {
             for (int x = 0; x < screen.width; ++x) {
                 if (pixel(x, y) == stale) FAIL() << "stale pixel left at (" << x << ", " << y << ")";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dashboard.h"
 #include "app/panel.h"
 #include "gfx/fonts.h"
 #include "gfx/line.h"
@@ -30,6 +31,7 @@ constexpr uint32_t BLACK = 0xFF000000;
 constexpr uint32_t GREEN = 0xFF00C800;
 constexpr uint32_t RED = 0xFFC80000;
 constexpr int WIDTH = 800;
+constexpr int NULL_DRIVER = -1;
 
 // The clock the panel reads: a base the test sets, plus a step for every tool run logged so far, so that a
 // time read after an action differs from the one read before it.
@@ -143,14 +145,12 @@ constexpr int64_t AWAY_X = 5, AWAY_Y = 190;
 class PanelTest : public testing::Test {
   protected:
     FakeTools tools{"nslookup", "nmap", "ping", "httping", "term"};
-    std::vector<ServerRecord> servers;
+    ServerTable table;
     DashboardState state;
 
     void SetUp() override {
-        servers.reserve(MAX_SERVERS);
         g_clock = {1000, 0, &tools};
         panel_clock = steered_now;
-        state.screen_width = WIDTH;
         state.mouse_x = AWAY_X;
         state.mouse_y = AWAY_Y;
         state.terminal_command = "term -e";
@@ -162,7 +162,7 @@ class PanelTest : public testing::Test {
 
     // A server that is up and whose next probe is not due before the clock passes 1003.
     ServerRecord& add(const std::string& name) {
-        ServerRecord& r = servers.emplace_back();
+        ServerRecord& r = table.servers.at(table.server_count++);
         r.name = name;
         r.up = 1;
         r.interval = 3;
@@ -170,22 +170,12 @@ class PanelTest : public testing::Test {
         return r;
     }
 
-    // What the main loop draws: the cleared window, its background, every panel.
+    // The main loop's frame, on the null driver of a window one panel high per server.
     void frame() {
-        const int height = PANEL_HEIGHT * static_cast<int>(servers.size());
-        if (!gfx_screen() || gfx_screen()->height != height) {
-            gfx_set_mode(WIDTH, height, 32, 1, -1, 0);
-            ASSERT_NE(gfx_screen(), nullptr);
-            gfx_set_text_grid(WIDTH / 8, height / 14);
+        if (!gfx_screen() || gfx_screen()->height != PANEL_HEIGHT * table.server_count) {
+            ASSERT_TRUE(setup_screen(state, table.server_count, NULL_DRIVER));
         }
-        state.screen_height = static_cast<uint16_t>(height);
-        gfx_lock();
-        gfx_clear(CLEAR_DEFAULT);
-        gfx_line(nullptr, 0, 0, WIDTH, static_cast<float>(height), BACKGROUND, LINE_MODE_FILLED_BOX,
-                 LINE_SOLID, 0);
-        for (std::size_t i = 0; i < servers.size(); ++i)
-            draw_panel(servers[i], static_cast<uint16_t>(PANEL_HEIGHT * i), state);
-        gfx_unlock(-1, -1);
+        draw_frame(table, state);
     }
     void point(int64_t x, int64_t y, int64_t buttons = 0) {
         state.mouse_x = x;
@@ -214,18 +204,19 @@ TEST_F(PanelTest, LayoutBeforeTheFirstSample) {
                            {10, 35, "Alias: alpha.example", LIGHT},
                            {10, 50, "IP:    127.0.0.9", LIGHT}}));
     EXPECT_TRUE(region_is(0, 65, 399, 65, RULE));
-    EXPECT_TRUE(region_is(0, 66, 299, 199, BACKGROUND,
+    EXPECT_TRUE(region_is(0, 66, 299, 196, BACKGROUND,
                           {{10, 67, "NMAP:", LIGHT},
                            {70, 67, "22/tcp    open   ssh", LIGHT},
                            {70, 82, "80/tcp    open   http", LIGHT}}));
     EXPECT_TRUE(region_is(300, 67, 390, 81, FACE, {{306, 67, "SSH-Client", LIGHT}}));
     EXPECT_TRUE(region_is(300, 66, 399, 66, BACKGROUND));
     EXPECT_TRUE(region_is(391, 67, 399, 81, BACKGROUND));
-    EXPECT_TRUE(region_is(300, 82, 399, 199, BACKGROUND));
+    EXPECT_TRUE(region_is(300, 82, 399, 196, BACKGROUND));
 
     EXPECT_TRUE(region_is(400, 0, 400, 197, RULE));
-    EXPECT_TRUE(region_is(400, 198, 799, 199, BACKGROUND));
-    EXPECT_TRUE(region_is(401, 197, 799, 197, BACKGROUND));
+    // The main loop closes the last panel at the bottom.
+    EXPECT_TRUE(region_is(0, 197, 799, 197, RULE));
+    EXPECT_TRUE(region_is(0, 198, 799, 199, BACKGROUND));
     EXPECT_TRUE(region_is(401, 1, 799, 196, WHITE, {{405, 2, "0. ms", BLACK}, {405, 182, "0 ms", BLACK}}));
     EXPECT_TRUE(tools.calls().empty());
 }
@@ -256,9 +247,11 @@ TEST_F(PanelTest, SixPanels) {
             EXPECT_TRUE(region_is(401, t - 4, 799, t - 4, WHITE));
         }
     }
-    // The last panel's lower border belongs to the main loop.
-    EXPECT_TRUE(region_is(0, 1197, 399, 1199, BACKGROUND));
-    EXPECT_TRUE(region_is(401, 1197, 799, 1199, BACKGROUND));
+    // The main loop closes the last panel, as each panel closes the one above.
+    EXPECT_TRUE(region_is(0, 1196, 399, 1196, BACKGROUND));
+    EXPECT_TRUE(region_is(401, 1196, 799, 1196, WHITE));
+    EXPECT_TRUE(region_is(0, 1197, 799, 1197, RULE));
+    EXPECT_TRUE(region_is(0, 1198, 799, 1199, BACKGROUND));
 }
 
 // Latencies chosen so that every height is a whole pixel: ping samples 160..190 (maximum 190, scale 1)
@@ -367,7 +360,7 @@ TEST_F(PanelTest, EmptyHistoriesLeaveTheGraphWhite) {
         bool ping_samples;
     };
     for (const Case c : {Case{true, false}, Case{true, true}}) {
-        servers.clear();
+        table = {};
         ServerRecord& r = add("alpha");
         r.http_target = "127.0.0.1:8089";
         if (c.ping_samples) r.ping_history[100] = 190;
@@ -684,7 +677,7 @@ TEST_F(PanelTest, SessionButtonsRunTheTerminal) {
         SCOPED_TRACE(c.port_line + std::string(" ") + c.name);
         FakeTools fakes{"term"};
         g_clock = {2000, 5, &fakes};
-        servers.clear();
+        table = {};
         ServerRecord& r = add(c.name);
         r.last_probe = 5000;
         r.nmap_lines[2] = c.port_line;
@@ -711,7 +704,7 @@ TEST_F(PanelTest, ClickDelaysAreShared) {
     add("beta").last_probe = 5000;
     point(150, 10, 1);
     frame();
-    EXPECT_EQ(servers[0].interval, 4);
+    EXPECT_EQ(table.servers[0].interval, 4);
     EXPECT_EQ(state.last_click, 1000);
     point(50, 210, 1);
     for (double now : {1000.3, 1000.9, 1001.0}) {
@@ -719,11 +712,11 @@ TEST_F(PanelTest, ClickDelaysAreShared) {
         frame();
     }
     EXPECT_TRUE(tools.calls().empty());
-    EXPECT_EQ(servers[1].interval, 3);
+    EXPECT_EQ(table.servers[1].interval, 3);
     g_clock.base = 1001.01;
     frame();
     EXPECT_EQ(tools.calls(), (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
-    EXPECT_EQ(servers[0].interval, 4);
+    EXPECT_EQ(table.servers[0].interval, 4);
 }
 
 // Probes run when more than interval seconds have passed since last_probe, only while up; last_probe is the
@@ -753,7 +746,7 @@ TEST_F(PanelTest, ProbeSchedule) {
         fakes.replay_bytes("ping", "64 bytes from alpha: time=7.25 ms\n");
         fakes.replay_bytes("httping", "connected to 127.0.0.1:8089, seq=0 time=  0.53 ms\n");
         g_clock = {c.now, 2.5, &fakes};
-        servers.clear();
+        table = {};
         ServerRecord& r = add("alpha");
         r.up = c.up;
         r.last_probe = 996;
