@@ -19,6 +19,16 @@ constexpr std::string_view PORT_KEY = "port=";
 constexpr std::string_view HTTP_KEY = "http=";
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
+// The path as it reads from the working folder, for the messages about the whole file.
+std::string working_folder_path(std::string_view path) {
+    if (path.starts_with('/')) return std::string(path);
+    std::string dir(4096, '\0');
+    if (getcwd(dir.data(), dir.size()) == nullptr) return "./" + std::string(path);
+    dir.resize(dir.find('\0'));
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir + std::string(path);
+}
+
 // What is said about single lines, and how many lines were not taken as they stand.
 struct LineReports {
     std::string_view file; // as opened
@@ -196,13 +206,4 @@ bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice 
     ConfigSource source;
     source.notice = notice;
     return read_configuration(source, table, state).ok;
-}
-
-std::string working_folder_path(std::string_view path) {
-    if (path.starts_with('/')) return std::string(path);
-    std::string dir(4096, '\0');
-    if (getcwd(dir.data(), dir.size()) == nullptr) return "./" + std::string(path);
-    dir.resize(dir.find('\0'));
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir + std::string(path);
 }

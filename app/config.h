@@ -44,6 +44,3 @@ struct ConfigResult {
 void add_server(ServerTable& table, std::string_view line);
 // The same without the probes.
 void add_unprobed_server(ServerTable& table, std::string_view line);
-
-// The path as it reads from the working folder: absolute paths as they are.
-[[nodiscard]] std::string working_folder_path(std::string_view path);
