@@ -26,18 +26,21 @@ std::string shown_path(const std::string& working_dir, const std::string& path) 
 
 std::vector<ConfigCandidate> config_candidates(const ConfigLookup& lookup) {
     if (!lookup.given.empty())
-        return {{ConfigPlace::GIVEN, lookup.given, shown_path(lookup.working_dir, lookup.given)}};
+        return {{ConfigPlace::GIVEN, lookup.given, shown_path(lookup.working_dir, lookup.given), ""}};
     const std::string name(CONFIG_FILE_NAME);
     std::vector<ConfigCandidate> places = {
-        {ConfigPlace::WORKING_DIR, name, shown_path(lookup.working_dir, name)}};
+        {ConfigPlace::WORKING_DIR, name, shown_path(lookup.working_dir, name), ""}};
     std::optional<std::string> config_home;
-    if (absolute(lookup.xdg_config_home))
+    std::string base;
+    if (absolute(lookup.xdg_config_home)) {
         config_home = *lookup.xdg_config_home;
-    else if (absolute(lookup.home))
+    } else if (absolute(lookup.home)) {
         config_home = join(*lookup.home, ".config");
+        base = *lookup.home;
+    }
     if (config_home) {
         const std::string path = join(*config_home, "velmora/" + name);
-        places.push_back({ConfigPlace::USER, path, path});
+        places.push_back({ConfigPlace::USER, path, path, base});
     }
     return places;
 }

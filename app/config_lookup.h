@@ -18,6 +18,9 @@ struct ConfigCandidate {
     ConfigPlace place = ConfigPlace::WORKING_DIR;
     std::string path;  // as opened
     std::string shown; // as messages name it: absolute when the working folder is known
+    // A folder that must already be there before folders are made for the example: the home folder, when
+    // the place was found through HOME. A missing home is not made up.
+    std::string base;
 };
 
 // What the lookup starts from. Unset environment variables are nothing; set ones are taken as they are.

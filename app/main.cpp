@@ -75,7 +75,11 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
     if (choice.action == ConfigAction::READ) return places[choice.index];
     if (choice.action == ConfigAction::WRITE_EXAMPLE) {
         const ConfigCandidate& place = places[choice.index];
-        int error = rt_make_folders(parent_folder(place.path));
+        struct stat base {};
+        int error = 0;
+        if (!place.base.empty() && (stat(place.base.c_str(), &base) != 0 || !S_ISDIR(base.st_mode)))
+            error = ENOENT;
+        if (error == 0) error = rt_make_folders(parent_folder(place.path));
         if (error == 0) error = rt_write_new_file(place.path, EXAMPLE_CONFIG);
         if (error == 0) {
             std::fprintf(

@@ -122,7 +122,8 @@ std::string places_label(const std::vector<ConfigCandidate>& places) {
         text += std::string(p.place == ConfigPlace::GIVEN  ? "given "
                             : p.place == ConfigPlace::USER ? "user "
                                                            : "here ") +
-                p.path + (p.path == p.shown ? "" : " as " + p.shown) + "\n";
+                p.path + (p.path == p.shown ? "" : " as " + p.shown) +
+                (p.base.empty() ? "" : " in " + p.base) + "\n";
     return text;
 }
 
@@ -135,19 +136,23 @@ TEST(ConfigLookup, PlacesInOrder) {
     };
     const Case cases[] = {
         {"", "/w", std::nullopt, "/h",
-         "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg\n"},
+         "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg in /h\n"},
         {"", "/w", "/x", "/h", "here velmora.cfg as /w/velmora.cfg\nuser /x/velmora/velmora.cfg\n"},
         {"", "/w/", "/x//", "/h/", "here velmora.cfg as /w/velmora.cfg\nuser /x/velmora/velmora.cfg\n"},
+        {"", "/w/", std::nullopt, "/h/",
+         "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg in /h/\n"},
         {"", "/", "/", "/", "here velmora.cfg as /velmora.cfg\nuser /velmora/velmora.cfg\n"},
         // Relative and empty values are ignored, as the XDG rules ask.
-        {"", "/w", "x", "/h", "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg\n"},
-        {"", "/w", "", "/h", "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg\n"},
+        {"", "/w", "x", "/h",
+         "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg in /h\n"},
+        {"", "/w", "", "/h",
+         "here velmora.cfg as /w/velmora.cfg\nuser /h/.config/velmora/velmora.cfg in /h\n"},
         {"", "/w", "/x", std::nullopt, "here velmora.cfg as /w/velmora.cfg\nuser /x/velmora/velmora.cfg\n"},
         {"", "/w", std::nullopt, "", "here velmora.cfg as /w/velmora.cfg\n"},
         {"", "/w", "x", "h", "here velmora.cfg as /w/velmora.cfg\n"},
         {"", "/w", std::nullopt, std::nullopt, "here velmora.cfg as /w/velmora.cfg\n"},
         {"", "", std::nullopt, "/h",
-         "here velmora.cfg as ./velmora.cfg\nuser /h/.config/velmora/velmora.cfg\n"},
+         "here velmora.cfg as ./velmora.cfg\nuser /h/.config/velmora/velmora.cfg in /h\n"},
         // A given file is the only place.
         {"my.cfg", "/w", "/x", "/h", "given my.cfg as /w/my.cfg\n"},
         {"/etc/v.cfg", "/w", "/x", "/h", "given /etc/v.cfg\n"},
@@ -162,10 +167,11 @@ TEST(ConfigLookup, PlacesInOrder) {
 }
 
 TEST(ConfigLookup, TheFirstPresentPlaceIsReadAndTheExampleOnlyGoesToTheUserPlace) {
-    const std::vector<ConfigCandidate> both = {{ConfigPlace::WORKING_DIR, "velmora.cfg", "/w/velmora.cfg"},
-                                               {ConfigPlace::USER, "/u/velmora.cfg", "/u/velmora.cfg"}};
+    const std::vector<ConfigCandidate> both = {
+        {ConfigPlace::WORKING_DIR, "velmora.cfg", "/w/velmora.cfg", ""},
+        {ConfigPlace::USER, "/u/velmora.cfg", "/u/velmora.cfg", ""}};
     const std::vector<ConfigCandidate> here_only(both.begin(), both.begin() + 1);
-    const std::vector<ConfigCandidate> given = {{ConfigPlace::GIVEN, "g.cfg", "/w/g.cfg"}};
+    const std::vector<ConfigCandidate> given = {{ConfigPlace::GIVEN, "g.cfg", "/w/g.cfg", ""}};
     struct Case {
         const std::vector<ConfigCandidate>* places;
         std::vector<bool> present;
@@ -194,8 +200,9 @@ TEST(ConfigLookup, TheFirstPresentPlaceIsReadAndTheExampleOnlyGoesToTheUserPlace
 }
 
 TEST(ConfigLookup, Texts) {
-    const std::vector<ConfigCandidate> both = {{ConfigPlace::WORKING_DIR, "velmora.cfg", "/w/velmora.cfg"},
-                                               {ConfigPlace::USER, "/u/velmora.cfg", "/u/velmora.cfg"}};
+    const std::vector<ConfigCandidate> both = {
+        {ConfigPlace::WORKING_DIR, "velmora.cfg", "/w/velmora.cfg", ""},
+        {ConfigPlace::USER, "/u/velmora.cfg", "/u/velmora.cfg", ""}};
     EXPECT_EQ(missing_config_message(both),
               "Keine Konfigurationsdatei gefunden. Gesucht in dieser Reihenfolge:\n"
               "  /w/velmora.cfg\n"

@@ -490,6 +490,22 @@ TEST(ProgramConfig, AnUnwritablePlaceIsReportedLikeAMissingFile) {
     EXPECT_TRUE(s.fakes.calls().empty());
 }
 
+// A home folder that is not there is not made up; only the folders below it would be made.
+TEST(ProgramConfig, AMissingHomeIsNotCreated) {
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string home = s.home.home.path() + "/gone";
+    ScopedEnv home_env("HOME", home);
+    const std::string file = home + "/.config/velmora/velmora.cfg";
+    const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with(
+        "velmora: Das Beispiel lässt sich nicht als " + file +
+        " anlegen: ein Teil des Pfads fehlt.\nvelmora: Keine Konfigurationsdatei gefunden."))
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(home));
+}
+
 TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {
     struct Case {
         const char* name;
