@@ -19,19 +19,26 @@ constexpr std::string_view PORT_KEY = "port=";
 constexpr std::string_view HTTP_KEY = "http=";
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
-// Where the file was looked for, for the messages that say it is missing or empty.
-std::string config_path() {
+// The path as it reads from the working folder, for the messages about the whole file.
+std::string working_folder_path(std::string_view path) {
+    if (path.starts_with('/')) return std::string(path);
     std::string dir(4096, '\0');
-    if (getcwd(dir.data(), dir.size()) == nullptr) return std::string(CONFIG_FILE_NAME);
+    if (getcwd(dir.data(), dir.size()) == nullptr) return "./" + std::string(path);
     dir.resize(dir.find('\0'));
     if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir + std::string(CONFIG_FILE_NAME);
+    return dir + std::string(path);
 }
 
-void report(long line_number, const std::string& text) {
-    std::fprintf(stderr, "velmora: %.*s, Zeile %ld: %s\n", static_cast<int>(CONFIG_FILE_NAME.size()),
-                 CONFIG_FILE_NAME.data(), line_number, text.c_str());
-}
+// What is said about single lines, and how many lines were not taken as they stand.
+struct LineReports {
+    std::string_view file; // as opened
+    int count = 0;
+    void operator()(long line_number, const std::string& text) {
+        ++count;
+        std::fprintf(stderr, "velmora: %.*s, Zeile %ld: %s\n", static_cast<int>(file.size()), file.data(),
+                     line_number, text.c_str());
+    }
+};
 
 // Empty when the text may go into a command line, else why it may not. The text starts at
 // column start + 1 of its line; the message names the column in the line.
@@ -51,7 +58,7 @@ std::string hazard_reason(std::string_view text, std::size_t start) {
 
 // The next line; one longer than MAX_CONFIG_LINE is reported and comes back empty, which every
 // line of the file treats as nothing given. The bound keeps a line without end from eating memory.
-void read_line(int file, long line_number, std::string& line) {
+void read_line(int file, LineReports& report, long line_number, std::string& line) {
     if (rt_line_input_bounded(file, line, MAX_CONFIG_LINE)) return;
     report(line_number, "länger als " + std::to_string(MAX_CONFIG_LINE) + " Bytes; Zeile wird ignoriert.");
     line.clear();
@@ -60,7 +67,9 @@ void read_line(int file, long line_number, std::string& line) {
 // Reading state from line 3 on.
 struct Reader {
     ServerTable& table;
+    LineReports& report;
     ServerNotice notice = nullptr;
+    bool probe = true;
     // The server that port= and http= lines go to; null before the first server and after a
     // server line that was refused, so they never land on the server before it.
     ServerRecord* current = nullptr;
@@ -69,12 +78,12 @@ struct Reader {
 
 void handle_port(Reader& r, long number, const std::string& line) {
     if (r.current == nullptr) {
-        report(number, "\"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
+        r.report(number, "\"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
         return;
     }
     if (r.port_count >= MAX_EXPECTED_PORTS) {
-        report(number, "mehr als " + std::to_string(MAX_EXPECTED_PORTS) +
-                           " \"port=\"-Zeilen für diesen Server; wird ignoriert.");
+        r.report(number, "mehr als " + std::to_string(MAX_EXPECTED_PORTS) +
+                             " \"port=\"-Zeilen für diesen Server; wird ignoriert.");
         return;
     }
     ++r.port_count;
@@ -83,7 +92,7 @@ void handle_port(Reader& r, long number, const std::string& line) {
 
 void handle_http(Reader& r, long number, const std::string& line) {
     if (r.current == nullptr) {
-        report(number, "\"http=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
+        r.report(number, "\"http=\"-Zeile ohne gültigen Server davor; wird ignoriert.");
         return;
     }
     std::string target = rest_from(line, HTTP_KEY.size());
@@ -94,7 +103,7 @@ void handle_http(Reader& r, long number, const std::string& line) {
     }
     const std::string why = hazard_reason(target, HTTP_KEY.size());
     if (!why.empty()) {
-        report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
+        r.report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
         return;
     }
     r.current->http_target = std::move(target);
@@ -104,16 +113,20 @@ void handle_server(Reader& r, long number, const std::string& line) {
     r.current = nullptr;
     r.port_count = 0;
     if (r.table.server_count >= MAX_SERVERS) {
-        report(number, "mehr als " + std::to_string(MAX_SERVERS) + " Server; Zeile wird ignoriert.");
+        r.report(number, "mehr als " + std::to_string(MAX_SERVERS) + " Server; Zeile wird ignoriert.");
         return;
     }
     const std::string why = hazard_reason(line, 0);
     if (!why.empty()) {
-        report(number, "Servername " + why + "; Zeile wird übersprungen.");
+        r.report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
     }
-    if (r.notice) r.notice(line);
-    add_server(r.table, line);
+    if (!r.probe) {
+        add_unprobed_server(r.table, line);
+    } else {
+        if (r.notice) r.notice(line);
+        add_server(r.table, line);
+    }
     r.current = &r.table.servers[r.table.server_count - 1];
 }
 
@@ -134,31 +147,36 @@ void handle_line(Reader& r, long number, const std::string& line) {
 } // namespace
 
 void add_server(ServerTable& table, std::string_view line) {
+    add_unprobed_server(table, line);
+    probe_lookup_and_scan(table.servers[table.server_count - 1]);
+}
+
+void add_unprobed_server(ServerTable& table, std::string_view line) {
     const uint8_t index = table.server_count;
     ServerRecord& record = table.servers[index];
     record.name = std::string(line);
-    probe_lookup_and_scan(record);
     record.last_probe = index;
     record.interval = DEFAULT_INTERVAL;
     table.server_count = index + 1;
 }
 
-bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {
+ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, DashboardState& state) {
+    const std::string shown = source.shown.empty() ? working_folder_path(source.path) : source.shown;
     // Only a regular file opens: a directory, a device or a FIFO is as unreadable as a missing file.
     const int n = rt_free_file();
-    if (rt_open_file(CONFIG_FILE_NAME, n) != RT_OK) {
-        std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
-                     config_path().c_str());
-        return false;
+    if (rt_open_file(source.path, n) != RT_OK) {
+        std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n", shown.c_str());
+        return {};
     }
+    LineReports report{.file = source.path};
     std::string line;
-    read_line(n, 1, line);
+    read_line(n, report, 1, line);
     // An editor's byte-order mark would otherwise eat into the label and cut the command.
     if (line.starts_with(BYTE_ORDER_MARK)) line.erase(0, BYTE_ORDER_MARK.size());
     state.terminal_command = rest_from(line, TERMINAL_LABEL);
 
     line.clear();
-    read_line(n, 2, line);
+    read_line(n, report, 2, line);
     std::string proxy = rest_from(line, PROXY_LABEL);
     const std::string why = hazard_reason(proxy, PROXY_LABEL);
     if (is_blank(proxy)) {
@@ -169,17 +187,23 @@ bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice 
     }
     state.proxy = std::move(proxy);
 
-    Reader reader{.table = table, .notice = notice};
+    Reader reader{.table = table, .report = report, .notice = source.notice, .probe = source.probe};
     long number = 2;
     while (!rt_eof(n)) {
-        read_line(n, ++number, line);
+        read_line(n, report, ++number, line);
         handle_line(reader, number, line);
     }
     rt_close(n);
 
     if (table.server_count == 0) {
-        std::fprintf(stderr, "velmora: Konfigurationsdatei %s nennt keinen Server.\n", config_path().c_str());
-        return false;
+        std::fprintf(stderr, "velmora: Konfigurationsdatei %s nennt keinen Server.\n", shown.c_str());
+        return {.opened = true, .ok = false, .refused_lines = report.count};
     }
-    return true;
+    return {.opened = true, .ok = true, .refused_lines = report.count};
+}
+
+bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {
+    ConfigSource source;
+    source.notice = notice;
+    return read_configuration(source, table, state).ok;
 }

@@ -1,5 +1,7 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,12 +10,14 @@
 #include <unistd.h>
 
 #include "app/config.h"
+#include "app/config_lookup.h"
 #include "app/dashboard.h"
 #include "app/options.h"
 #include "app/png_writer.h"
 #include "app/server_table.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
+#include "rt/new_files.h"
 #include "rt/runtime.h"
 #include "x11/x11_driver.h"
 
@@ -40,6 +44,80 @@ ServerNotice startup_notice() {
     return isatty(STDERR_FILENO) ? announce_server : nullptr;
 }
 
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::string current_folder() {
+    std::string dir(4096, '\0');
+    if (getcwd(dir.data(), dir.size()) == nullptr) return {};
+    dir.resize(dir.find('\0'));
+    return dir;
+}
+
+// The file to read, after --example-if-missing has had its say; nothing when there is none, which has
+// then been said on stderr, naming every place looked.
+std::optional<ConfigCandidate> find_configuration(const Options& options) {
+    const std::vector<ConfigCandidate> places =
+        config_candidates({.given = options.config_file,
+                           .working_dir = current_folder(),
+                           .xdg_config_home = environment("XDG_CONFIG_HOME"),
+                           .home = environment("HOME")});
+    std::vector<bool> present;
+    for (const ConfigCandidate& place : places) {
+        // Anything under the name counts, even a dangling link: reading it then says what is wrong with
+        // it, where looking on would quietly show some other file's servers.
+        struct stat info {};
+        present.push_back(lstat(place.path.c_str(), &info) == 0);
+    }
+    const ConfigChoice choice = choose_config(places, present, options.example_if_missing);
+    if (choice.action == ConfigAction::READ) return places[choice.index];
+    if (choice.action == ConfigAction::WRITE_EXAMPLE) {
+        const ConfigCandidate& place = places[choice.index];
+        struct stat base {};
+        int error = 0;
+        if (!place.base.empty() && (stat(place.base.c_str(), &base) != 0 || !S_ISDIR(base.st_mode)))
+            error = ENOENT;
+        if (error == 0) error = rt_make_folders(parent_folder(place.path));
+        if (error == 0) error = rt_write_new_file(place.path, EXAMPLE_CONFIG);
+        if (error == 0) {
+            std::fprintf(
+                stderr,
+                "velmora: Keine Konfigurationsdatei gefunden; das Beispiel (nur dieser Rechner) steht "
+                "jetzt in %s und kann dort angepasst werden.\n",
+                place.shown.c_str());
+            return place;
+        }
+        // Something came in between: it is read as it is, never replaced.
+        if (error == EEXIST) return place;
+        std::fprintf(stderr, "velmora: Das Beispiel lässt sich nicht als %s anlegen: %s.\n",
+                     place.shown.c_str(), write_problem(error).c_str());
+    }
+    std::fprintf(stderr, "velmora: %s\n", missing_config_message(places).c_str());
+    return std::nullopt;
+}
+
+// Looks for the file and reads it, with the start-up probes.
+bool load_configuration(const Options& options) {
+    const std::optional<ConfigCandidate> place = find_configuration(options);
+    if (!place) return false;
+    const ConfigSource source{
+        .path = place->path, .shown = place->shown, .notice = startup_notice(), .probe = true};
+    return read_configuration(source, g_table, g_state).ok;
+}
+
+// Reads the file as the dashboard would, without running any tool, and sums up in one line on stdout.
+int run_check(const Options& options) {
+    const std::optional<ConfigCandidate> place = find_configuration(options);
+    if (!place) return 1;
+    const ConfigResult result = read_configuration(
+        {.path = place->path, .shown = place->shown, .notice = nullptr, .probe = false}, g_table, g_state);
+    if (!result.opened) return 1;
+    std::printf("%s\n", check_summary(place->shown, g_table.server_count, result.refused_lines).c_str());
+    return result.ok && result.refused_lines == 0 ? 0 : 1;
+}
+
 bool set_in_environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -51,7 +129,7 @@ bool null_driver_chosen() {
     return wanted != nullptr && strcasecmp(wanted, "null") == 0;
 }
 
-int run_window() {
+int run_window(const Options& options) {
     // Checked before the start-up probes so that a missing display does not cost their seconds first.
     if (!set_in_environment("DISPLAY") && !null_driver_chosen()) {
         std::fprintf(stderr,
@@ -60,7 +138,7 @@ int run_window() {
                      "schreibt \"velmora --snapshot bild.png\" ein Bild.\n");
         return 1;
     }
-    if (!read_configuration(g_table, g_state, startup_notice())) return 1;
+    if (!load_configuration(options)) return 1;
     if (!setup_screen(g_state, g_table.server_count)) {
         const char* cause = x11_open_failure();
         std::fprintf(stderr, "velmora: X11: %s.\n", *cause ? cause : "Das Fenster lässt sich nicht öffnen");
@@ -94,7 +172,7 @@ int refuse_snapshot(const std::string& path, const std::string& problem) {
 int run_snapshot(const Options& options) {
     std::string problem = snapshot_target_problem(options.snapshot_file);
     if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
-    if (!read_configuration(g_table, g_state, startup_notice())) return 1;
+    if (!load_configuration(options)) return 1;
     if (!setup_screen(g_state, g_table.server_count, NULL_DRIVER_FLAGS)) {
         std::fprintf(stderr, "velmora: Für den Schnappschuss fehlt der Speicher für das Bild.\n");
         return 1;
@@ -121,7 +199,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora: %s Hilfe: velmora --help\n", options.error.c_str());
         return 2;
     case RunMode::SNAPSHOT: return run_snapshot(options);
+    case RunMode::CHECK: return run_check(options);
     case RunMode::WINDOW: break;
     }
-    return run_window();
+    return run_window(options);
 }

@@ -1,4 +1,6 @@
-// The command line: nothing for the window, --snapshot for a picture without a display, --help, --version.
+// The command line: nothing for the window, --snapshot for a picture without a display, --check for the
+// configuration alone, --help, --version; --config and --example-if-missing say where the configuration
+// comes from.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 enum class RunMode {
     WINDOW,   // the dashboard in its window until it is closed
     SNAPSHOT, // the dashboard on the null driver for a while, then its picture as a PNG
+    CHECK,    // the configuration read and judged, no tool run
     HELP,
     VERSION,
     INVALID, // error holds the German message; the exit status is 2
@@ -21,6 +24,8 @@ struct Options {
     RunMode mode = RunMode::WINDOW;
     std::string snapshot_file;
     uint32_t seconds = DEFAULT_SNAPSHOT_SECONDS;
+    std::string config_file;         // --config: read this instead of looking; empty when not given
+    bool example_if_missing = false; // write the example to the user's place when there is none
     std::string error;
 };
 

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Writes gfx/font_data.cpp: the FontStore block (three code page 437 fonts and four default palettes).
 
-Usage: gen_fonts.py FONT_8x8.bin FONT_8x14.bin FONT_8x16.bin > gfx/font_data.cpp
+Usage: gen_fonts.py [FONT_8x8.bin FONT_8x14.bin FONT_8x16.bin] > gfx/font_data.cpp
+
+Without arguments it reads the ROM data kept beside the sources in gfx/fonts.
 
 The input fonts have bit 7 as the leftmost pixel; the program's tables have bit 0 leftmost, so every row
 byte is bit-reversed here.
 """
+import os
 import sys
 
 SIZES = [(8, 2048), (14, 3584), (16, 4096)]
+FONT_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "fonts")
 
 
 def reverse_bits(b):
@@ -72,10 +76,14 @@ PALETTE16 = [0x000000, 0x0000AA, 0x00AA00, 0x00AAAA, 0xAA0000, 0xAA00AA, 0xAA550
 
 
 def main():
-    if len(sys.argv) != 4:
-        sys.exit("usage: gen_fonts.py 8x8.bin 8x14.bin 8x16.bin")
+    if len(sys.argv) == 1:
+        paths = [os.path.join(FONT_DIR, f"cp437-8x{height}.bin") for height, _ in SIZES]
+    elif len(sys.argv) == 4:
+        paths = sys.argv[1:]
+    else:
+        sys.exit("usage: gen_fonts.py [8x8.bin 8x14.bin 8x16.bin]")
     block = bytearray()
-    for path, (height, size) in zip(sys.argv[1:], SIZES):
+    for path, (height, size) in zip(paths, SIZES):
         data = open(path, "rb").read()
         if len(data) != size:
             sys.exit(f"{path}: {len(data)} bytes, expected {size} for 8x{height}")

@@ -479,10 +479,16 @@ TEST(Config, ProgramEndsWithStatusAndMessage) {
     // A display that cannot be opened: the configuration is read and probed first, the window then fails.
     ScopedEnv display("DISPLAY", ":64999");
     ScopedEnv korvid("KORVID", std::nullopt);
+    // A home of its own: the user's configuration folder is the second place looked.
+    TempDir home;
+    ScopedEnv home_env("HOME", home.path());
+    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
     std::string messages;
     EXPECT_EQ(run_velmora(dir.path(), messages), 1);
-    EXPECT_EQ(messages,
-              "velmora: Konfigurationsdatei " + dir.path() + "/velmora.cfg fehlt oder ist nicht lesbar.\n");
+    const std::string user = home.path() + "/.config/velmora/velmora.cfg";
+    EXPECT_EQ(messages, "velmora: Keine Konfigurationsdatei gefunden. Gesucht in dieser Reihenfolge:\n  " +
+                            dir.path() + "/velmora.cfg\n  " + user +
+                            "\nMit --example-if-missing legt velmora " + user + " als Beispiel an.\n");
 
     dir.write("velmora.cfg", HEAD);
     EXPECT_EQ(run_velmora(dir.path(), messages), 1);

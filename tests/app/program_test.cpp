@@ -7,11 +7,14 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <pty.h>
 #include <regex>
 #include <signal.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -86,10 +89,19 @@ ProgramRun run_velmora(const std::string& dir, std::vector<std::string> args, bo
     return run;
 }
 
+// A home folder of the test's own, so that no run looks at or writes into the real one.
+struct ScratchHome {
+    TempDir home;
+    ScopedEnv home_env{"HOME", home.path()};
+    ScopedEnv xdg{"XDG_CONFIG_HOME", std::nullopt};
+    [[nodiscard]] std::string user_config() const { return home.path() + "/.config/velmora/velmora.cfg"; }
+};
+
 // A directory with a configuration of these server lines; every tool answers with a recorded output.
 struct ProgramDir {
     FakeTools fakes;
     TempDir dir;
+    ScratchHome home;
     ScopedEnv display{"DISPLAY", std::nullopt};
     ScopedEnv korvid{"KORVID", std::nullopt};
     explicit ProgramDir(const std::string& servers) {
@@ -118,7 +130,9 @@ TEST(Program, HelpAndVersion) {
     ProgramDir s(servers(1));
     const ProgramRun help = run_velmora(s.dir.path(), {"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.starts_with("Aufruf: velmora [--snapshot DATEI.png [--seconds N]]")) << help.out;
+    EXPECT_TRUE(
+        help.out.starts_with("Aufruf: velmora [-c DATEI] [--example-if-missing] [--snapshot DATEI.png"))
+        << help.out;
     EXPECT_EQ(help.err, "");
     const ProgramRun version = run_velmora(s.dir.path(), {"--version"});
     EXPECT_EQ(version.status, 0);
@@ -186,13 +200,18 @@ TEST(Program, ConfigurationProblemsEndWithStatusOne) {
     const Case cases[] = {
         {"no servers, window", "Terminal:x\nProxy:\n# nur ein Kommentar\n", {}, "nennt keinen Server.\n"},
         {"no servers, snapshot", "Terminal:x\nProxy:\n", {"--snapshot", "a.png"}, "nennt keinen Server.\n"},
-        {"no file, snapshot", std::nullopt, {"--snapshot", "a.png"}, "fehlt oder ist nicht lesbar.\n"},
+        {"a folder, snapshot", std::nullopt, {"--snapshot", "a.png"}, "fehlt oder ist nicht lesbar.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeTools fakes;
         TempDir dir;
-        if (c.config) dir.write("velmora.cfg", *c.config);
+        ScratchHome home;
+        if (c.config) {
+            dir.write("velmora.cfg", *c.config);
+        } else {
+            ASSERT_EQ(mkdir((dir.path() + "/velmora.cfg").c_str(), 0700), 0);
+        }
         ScopedEnv display("DISPLAY", ":64999");
         const ProgramRun r = run_velmora(dir.path(), c.args);
         EXPECT_EQ(r.status, 1);
@@ -275,6 +294,257 @@ TEST(Program, ProgressOnATerminalOneLinePerServer) {
     EXPECT_EQ(r.err, "velmora: Prüfe Server alpha (Namensauflösung und Portscan) ...\r\n"
                      "velmora: Prüfe Server beta (Namensauflösung und Portscan) ...\r\n"
                      "velmora: Prüfe Server gamma (Namensauflösung und Portscan) ...\r\n");
+}
+
+// --- Where the configuration comes from ---
+
+const std::string GOOD = "Terminal:xterm -e\nProxy:\nalpha\nport=22/tcp\n";
+
+// Every file under the folder with its bytes, and for each its inode and change time: a file that was
+// replaced or written to shows up as different.
+std::string tree(const std::string& folder) {
+    std::string text;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat info {};
+        lstat(entry.path().c_str(), &info);
+        text += entry.path().string() + " " + std::to_string(info.st_ino) + " " +
+                std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
+        if (entry.is_regular_file()) text += " [" + read_file(entry.path().string()) + "]";
+        text += "\n";
+    }
+    return text;
+}
+
+std::string example_file() {
+    return read_file(std::string(VELMORA_APP_TEST_DIR) + "/../../examples/velmora.cfg");
+}
+
+TEST(ProgramConfig, LookupOrder) {
+    FakeTools fakes;
+    TempDir work, xdg;
+    ScratchHome home;
+    struct Case {
+        const char* name;
+        bool here, in_home, in_xdg;
+        std::optional<std::string> xdg_env; // XDG_CONFIG_HOME
+        std::vector<std::string> args;
+        std::string read; // the file --check names
+    };
+    const std::string here = work.path() + "/velmora.cfg", user = home.user_config(),
+                      other = xdg.path() + "/velmora/velmora.cfg", given = work.path() + "/given.cfg";
+    const Case cases[] = {
+        {"working folder first", true, true, true, xdg.path(), {}, here},
+        {"then the user's place", false, true, false, std::nullopt, {}, user},
+        {"XDG_CONFIG_HOME moves it", false, true, true, xdg.path(), {}, other},
+        {"a relative XDG_CONFIG_HOME is ignored", false, true, false, "relative", {}, user},
+        {"an empty XDG_CONFIG_HOME is ignored", false, true, false, "", {}, user},
+        {"--config replaces them", true, true, true, std::nullopt, {"--config", "given.cfg"}, given},
+        {"-c as well", true, true, true, std::nullopt, {"-c", given}, given},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(work.path() + "/velmora.cfg");
+        std::filesystem::remove_all(home.home.path() + "/.config");
+        std::filesystem::remove_all(xdg.path() + "/velmora");
+        work.write("given.cfg", GOOD + "given\n");
+        if (c.here) work.write("velmora.cfg", GOOD + "here\n");
+        for (const auto& [wanted, file] : {std::pair{c.in_home, user}, std::pair{c.in_xdg, other}}) {
+            if (!wanted) continue;
+            std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+            std::ofstream(file) << GOOD;
+        }
+        ScopedEnv xdg_env("XDG_CONFIG_HOME", c.xdg_env);
+        std::vector<std::string> args = c.args;
+        args.push_back("--check");
+        const ProgramRun r = run_velmora(work.path(), args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const int servers = c.read == here || c.read == given ? 2 : 1;
+        EXPECT_EQ(r.out, c.read + ": " + std::to_string(servers) + " Server, alle Zeilen angenommen.\n");
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(fakes.calls().empty());
+}
+
+// A snapshot of a named file reads that file, with its probes.
+TEST(ProgramConfig, ConfigCombinesWithSnapshot) {
+    ProgramDir s(servers(1));
+    TempDir elsewhere;
+    const std::string file = elsewhere.write("other.cfg", GOOD);
+    const ProgramRun r = run_velmora(s.dir.path(), {"--snapshot", "shot.png", "--seconds", "0", "-c", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(decode_png(s.dir.path() + "/shot.png"));
+    const std::vector<std::string> calls = s.fakes.calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "nslookup [alpha]");
+    EXPECT_EQ(calls[1], "nmap [alpha]");
+}
+
+TEST(ProgramConfig, NoFileAnywhereNamesEveryPlaceAndWritesNothing) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--snapshot", "a.png"}, std::vector<std::string>{"--check"},
+          std::vector<std::string>{}}) {
+        SCOPED_TRACE(args.empty() ? "window" : args[0]);
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        ScopedEnv display("DISPLAY", ":64999");
+        const std::string home_before = tree(s.home.home.path()), dir_before = tree(s.dir.path());
+        const ProgramRun r = run_velmora(s.dir.path(), args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "velmora: Keine Konfigurationsdatei gefunden. Gesucht in dieser Reihenfolge:\n  " +
+                             s.dir.path() + "/velmora.cfg\n  " + s.home.user_config() +
+                             "\nMit --example-if-missing legt velmora " + s.home.user_config() +
+                             " als Beispiel an.\n");
+        EXPECT_EQ(tree(s.home.home.path()), home_before);
+        EXPECT_EQ(tree(s.dir.path()), dir_before);
+        EXPECT_TRUE(s.fakes.calls().empty());
+    }
+}
+
+TEST(ProgramConfig, ExampleIfMissingWritesTheExampleOnceThenRunsOnIt) {
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string file = s.home.user_config();
+    const ProgramRun first =
+        run_velmora(s.dir.path(), {"--example-if-missing", "--snapshot", "shot.png", "--seconds", "0"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.err,
+              "velmora: Keine Konfigurationsdatei gefunden; das Beispiel (nur dieser Rechner) steht "
+              "jetzt in " +
+                  file + " und kann dort angepasst werden.\n");
+    EXPECT_EQ(read_file(file), example_file());
+    EXPECT_NE(example_file().find("\nlocalhost\n"), std::string::npos);
+    // The run went on with the example: its servers were probed and drawn, two panels high.
+    const auto picture = decode_png(s.dir.path() + "/shot.png");
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->height, 400u);
+    ASSERT_GE(s.fakes.calls().size(), 4u);
+    EXPECT_EQ(s.fakes.calls()[0], "nslookup [localhost]");
+    struct stat folder {};
+    ASSERT_EQ(stat((s.home.home.path() + "/.config/velmora").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+
+    // The second time the file is there: read, not written.
+    const std::string before = tree(s.home.home.path());
+    const ProgramRun second = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.err, "");
+    EXPECT_EQ(second.out, file + ": 2 Server, alle Zeilen angenommen.\n");
+    EXPECT_EQ(tree(s.home.home.path()), before);
+}
+
+TEST(ProgramConfig, ExampleIfMissingLeavesEveryExistingFileAlone) {
+    struct Case {
+        const char* name;
+        std::string user_file; // what is at the user's place; empty: a folder
+        bool here;             // a velmora.cfg in the working folder
+        bool given;            // --config names a missing file
+        int status;
+        std::string err_start;
+    };
+    const Case cases[] = {
+        {"the user's own file", "Terminal:x\nProxy:\nmine\n", false, false, 0, ""},
+        {"an empty file", "\n", false, false, 1, "velmora: Konfigurationsdatei "},
+        {"a folder in its place", "", false, false, 1, "velmora: Konfigurationsdatei "},
+        {"a file in the working folder", "-", true, false, 0, ""},
+        {"a named file that is missing", "-", false, true, 1, "velmora: Konfigurationsdatei "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir s("");
+        if (!c.here) std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        if (c.here) s.dir.write("velmora.cfg", GOOD);
+        const std::string file = s.home.user_config();
+        if (c.user_file != "-") {
+            std::filesystem::create_directories(
+                c.user_file.empty() ? file : s.home.home.path() + "/.config/velmora");
+            if (!c.user_file.empty()) std::ofstream(file) << c.user_file;
+        }
+        std::vector<std::string> args = {"--example-if-missing", "--check"};
+        if (c.given) args.insert(args.end(), {"-c", "missing.cfg"});
+        const std::string before = tree(s.home.home.path());
+        const ProgramRun r = run_velmora(s.dir.path(), args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(r.err.starts_with(c.err_start)) << r.err;
+        EXPECT_EQ(r.err.find("Beispiel"), std::string::npos) << r.err;
+        EXPECT_EQ(tree(s.home.home.path()), before);
+    }
+}
+
+// Even root cannot make a folder below a plain file.
+TEST(ProgramConfig, AnUnwritablePlaceIsReportedLikeAMissingFile) {
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string blocker = s.home.home.path() + "/plain";
+    std::ofstream(blocker) << "not a folder";
+    ScopedEnv xdg("XDG_CONFIG_HOME", blocker);
+    const std::string file = blocker + "/velmora/velmora.cfg";
+    const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--snapshot", "a.png"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "velmora: Das Beispiel lässt sich nicht als " + file +
+                         " anlegen: ein Teil des Pfads ist kein Verzeichnis.\n"
+                         "velmora: Keine Konfigurationsdatei gefunden. Gesucht in dieser Reihenfolge:\n  " +
+                         s.dir.path() + "/velmora.cfg\n  " + file +
+                         "\nMit --example-if-missing legt velmora " + file + " als Beispiel an.\n");
+    EXPECT_EQ(read_file(blocker), "not a folder");
+    EXPECT_EQ(access((s.dir.path() + "/a.png").c_str(), F_OK), -1);
+    EXPECT_TRUE(s.fakes.calls().empty());
+}
+
+// A home folder that is not there is not made up; only the folders below it would be made.
+TEST(ProgramConfig, AMissingHomeIsNotCreated) {
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string home = s.home.home.path() + "/gone";
+    ScopedEnv home_env("HOME", home);
+    const std::string file = home + "/.config/velmora/velmora.cfg";
+    const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with(
+        "velmora: Das Beispiel lässt sich nicht als " + file +
+        " anlegen: ein Teil des Pfads fehlt.\nvelmora: Keine Konfigurationsdatei gefunden."))
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(home));
+}
+
+TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {
+    struct Case {
+        const char* name;
+        std::string config;
+        int status;
+        std::string out_end; // after "<path>: "
+        std::string err;     // after "velmora: velmora.cfg, " on each line
+    };
+    const Case cases[] = {
+        {"good", GOOD + "# note\nbeta\nhttp=beta\n", 0, "2 Server, alle Zeilen angenommen.\n", ""},
+        {"refused lines", "Terminal:x\nProxy:-x\nalpha;id\nport=22/tcp\nbeta\n", 1,
+         "1 Server, 3 Zeilen nicht angenommen.\n",
+         "Zeile 2: Proxy beginnt ein Wort mit '-', das ein Werkzeug als Option lesen würde (Stelle 7); es "
+         "wird "
+         "kein Proxy verwendet.\n"
+         "Zeile 3: Servername enthält das Shell-Sonderzeichen ';' (Stelle 6); Zeile wird übersprungen.\n"
+         "Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"},
+        {"no server", "Terminal:x\nProxy:\n# leer\n", 1, "kein Server, alle Zeilen angenommen.\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir s("");
+        s.dir.write("velmora.cfg", c.config);
+        const ProgramRun r = run_velmora(s.dir.path(), {"--check"}, true);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, s.dir.path() + "/velmora.cfg: " + c.out_end);
+        // On a terminal, so that the start-up progress lines would show if any server were probed.
+        std::string err;
+        for (std::size_t at = 0; at < c.err.size();) {
+            const std::size_t end = c.err.find('\n', at);
+            err += "velmora: velmora.cfg, " + c.err.substr(at, end - at) + "\r\n";
+            at = end + 1;
+        }
+        if (c.status == 1 && c.out_end.starts_with("kein Server"))
+            err += "velmora: Konfigurationsdatei " + s.dir.path() + "/velmora.cfg nennt keinen Server.\r\n";
+        EXPECT_EQ(r.err, err);
+        EXPECT_TRUE(s.fakes.calls().empty());
+    }
 }
 
 } // namespace
