@@ -40,7 +40,7 @@ WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int
 
 FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab) {
     if (focus_in) return mode == FOCUS_MODE_GRAB ? FocusEffect::NONE : FocusEffect::GAINED;
-    return mode == FOCUS_MODE_GRAB && own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
+    return own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
 }
 
 bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags) {

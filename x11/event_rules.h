@@ -52,9 +52,10 @@ inline constexpr int FOCUS_MODE_WHILE_GRABBED = 3;
 
 enum class FocusEffect { NONE, GAINED, LOST };
 // What a FocusIn or FocusOut does to the window's focus. Another client's keyboard grab takes the keys and
-// with them their releases (a task switcher takes the Alt release), so it is a loss like any other; only
-// our own full-screen grab, under which the keys still come to us, costs nothing. A grab that makes the
-// window its grab window gives it no keys either.
+// with them their releases (a task switcher takes the Alt release), so it is a loss like any other. While
+// our own full-screen grab holds, the keys come to us wherever the focus goes (a window manager moves it
+// when the decorated window goes away), so no FocusOut counts then. A grab that makes the window its grab
+// window gives it no keys either.
 [[nodiscard]] FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab);
 
 // Alt+Enter: Enter and Alt down by key_state, and Alt held by the server's own account of the press, so that

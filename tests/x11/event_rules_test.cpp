@@ -101,11 +101,11 @@ TEST(EventRules, OnlyOurOwnGrabKeepsTheFocus) {
              Case{true, FOCUS_MODE_WHILE_GRABBED, false, FocusEffect::GAINED},
              Case{true, FOCUS_MODE_GRAB, false, FocusEffect::NONE}, // the grabber gets the keys
              Case{false, FOCUS_MODE_NORMAL, false, FocusEffect::LOST},
-             Case{false, FOCUS_MODE_NORMAL, true, FocusEffect::LOST},
+             Case{false, FOCUS_MODE_NORMAL, true, FocusEffect::NONE}, // the manager moves it, the keys stay
              Case{false, FOCUS_MODE_GRAB, false, FocusEffect::LOST}, // another client's grab takes the keys
              Case{false, FOCUS_MODE_GRAB, true, FocusEffect::NONE},  // full screen's own grab
              Case{false, FOCUS_MODE_UNGRAB, false, FocusEffect::LOST},
-             Case{false, FOCUS_MODE_WHILE_GRABBED, true, FocusEffect::LOST},
+             Case{false, FOCUS_MODE_WHILE_GRABBED, true, FocusEffect::NONE},
          })
         EXPECT_EQ(focus_effect(c.focus_in, c.mode, c.own_grab), c.effect)
             << c.focus_in << " mode " << c.mode << " own " << c.own_grab;
