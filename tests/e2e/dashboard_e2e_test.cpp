@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -125,8 +126,9 @@ void end_process(pid_t& pid) {
 }
 
 // The desktops the program meets: a stacking manager, a tiling one that floats a window of fixed size, the
-// same one made to tile it (a size the program did not ask for), and none at all.
-enum class Manager { openbox, i3, i3_tiling, none };
+// same one made to tile it (a size the program did not ask for), a scripted manager that resizes after every
+// map, and none at all.
+enum class Manager { openbox, i3, i3_tiling, resizing, none };
 
 class Dashboard : public ::testing::Test {
   protected:
@@ -152,6 +154,10 @@ class Dashboard : public ::testing::Test {
             window_manager = spawn({"/usr/bin/i3", "-c", file}, dir);
             break;
         }
+        case Manager::resizing:
+            maps_log = dir + "/maps.log";
+            window_manager = spawn({RESIZING_WM_BIN, maps_log}, dir);
+            break;
         case Manager::none: break;
         }
         display = XOpenDisplay(nullptr);
@@ -214,6 +220,10 @@ class Dashboard : public ::testing::Test {
         if (eventually([&] { return waitpid(velmora, &status, WNOHANG) == velmora; }, limit)) velmora = -1;
         return status;
     }
+    bool running() {
+        if (velmora > 0 && waitpid(velmora, nullptr, WNOHANG) == velmora) velmora = -1;
+        return velmora > 0;
+    }
     // What a manager's close button does: WM_DELETE_WINDOW to the program's top-level window. With a
     // manager, the test asks it to close the window, as a pager does; without one, the test is the manager.
     void request_close(Window frame, bool through_manager) {
@@ -242,6 +252,7 @@ class Dashboard : public ::testing::Test {
     std::optional<ScopedEnv> display_env, korvid, home;
     pid_t window_manager = -1, velmora = -1;
     Display* display = nullptr;
+    std::string maps_log;
 };
 
 constexpr uint32_t BACKGROUND = 0x1E1E1E;
@@ -347,6 +358,42 @@ TEST_P(OnDesktop, AWindowThatShowsHoversClicksAndCloses) {
 
 INSTANTIATE_TEST_SUITE_P(Desktops, OnDesktop, ::testing::ValuesIn(DESKTOPS),
                          [](const ::testing::TestParamInfo<Desktop>& info) { return info.param.name; });
+
+class UnderAResizingManager : public Dashboard {
+  protected:
+    void SetUp() override { open_session(Manager::resizing, "1280x1024x24"); }
+    int maps_of(Window w) {
+        char line[64];
+        std::snprintf(line, sizeof line, "map 0x%lx", w);
+        int count = 0;
+        std::istringstream log(read_file(maps_log));
+        for (std::string entry; std::getline(log, entry);) count += entry == line;
+        return count;
+    }
+};
+
+// A manager that keeps forcing the same foreign size gets one attempt at full screen; the window then stays
+// windowed at that size, the picture at its top-left, and holds no grab.
+TEST_F(UnderAResizingManager, ASizeForcedAgainAndAgainIsTriedOnce) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    EXPECT_FALSE(eventually([&] { return maps_of(frame) > 2; }, std::chrono::seconds(6)))
+        << maps_of(frame) << " maps in 6 s";
+    EXPECT_TRUE(running());
+    Window picture = picture_of(display, frame);
+    std::string difference;
+    EXPECT_TRUE(eventually([&] {
+        return viewable(display, frame) && (difference = picture_difference(display, picture)).empty();
+    })) << difference;
+    Window root = DefaultRootWindow(display);
+    EXPECT_EQ(XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime),
+              GrabSuccess);
+    EXPECT_EQ(XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
+    XUngrabPointer(display, CurrentTime);
+    XUngrabKeyboard(display, CurrentTime);
+    XSync(display, False);
+}
 
 TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {
     std::string config = "Terminal:true\nProxy:\n";
