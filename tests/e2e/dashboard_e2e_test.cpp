@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -260,6 +261,7 @@ constexpr uint32_t BUTTON_FACE = 0x0066CC;
 constexpr uint32_t HOVER_FACE = 0xF5FFFF;
 constexpr uint32_t SEPARATOR = 0x888B8B;
 constexpr uint32_t GRAPH = 0xFFFFFF;
+constexpr uint32_t HOST_DOWN = 0xE06C75;
 
 struct Probe {
     int x, y;
@@ -393,6 +395,45 @@ TEST_F(UnderAResizingManager, ASizeForcedAgainAndAgainIsTriedOnce) {
     XUngrabPointer(display, CurrentTime);
     XUngrabKeyboard(display, CurrentTime);
     XSync(display, False);
+}
+
+class WithoutAManager : public Dashboard {
+  protected:
+    void SetUp() override { open_session(Manager::none); }
+};
+
+// The reload button of an unreachable host runs a port scan that stalls the frame; a close request that
+// arrives meanwhile, followed by more keys than the key queue holds, still ends the program.
+TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
+    tools.replay_for_host("nmap", "127.0.0.1", fixture("nmap_host_down.txt"));
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = picture_of(display, frame);
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 5, 5) == HOVER_FACE; }));
+    std::vector<uint32_t> notice = region(display, picture, 70, 67, 21 * 8, 14);
+    EXPECT_NE(std::find(notice.begin(), notice.end(), HOST_DOWN), notice.end()) << "no Host nicht erreichbar";
+
+    auto scans = [&] {
+        int count = 0;
+        for (const std::string& call : tools.calls()) count += call.rfind("nmap ", 0) == 0;
+        return count;
+    };
+    ASSERT_EQ(scans(), 1); // at start-up
+    tools.hold("nmap");
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    ASSERT_TRUE(eventually([&] { return scans() == 2; })) << "the reload button ran no scan";
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
+    request_close(frame, false);
+    // xdotool ends only after the server has taken its keys, so all of them queue behind the close request.
+    ASSERT_EQ(std::system("/usr/bin/xdotool type abcdefghijklmnopqrst"), 0);
+    tools.release("nmap");
+    int status = wait_for_exit(std::chrono::seconds(10));
+    EXPECT_TRUE(WIFEXITED(status)) << "still running 10 s after the close request";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {
