@@ -111,6 +111,15 @@ void FakeTools::replay_for_host(std::string_view tool, std::string_view host, co
     if (ec) ADD_FAILURE() << "cannot copy " << file << ": " << ec.message();
 }
 
+void FakeTools::hold(std::string_view tool) const {
+    dir_.write("hosts/hold." + std::string(tool), "");
+}
+
+void FakeTools::release(std::string_view tool) const {
+    std::error_code ec;
+    fs::remove(dir_.path() + "/hosts/hold." + std::string(tool), ec);
+}
+
 std::vector<std::string> FakeTools::calls() const {
     std::vector<std::string> lines;
     std::ifstream in(log_, std::ios::binary);

@@ -60,6 +60,10 @@ class FakeTools {
     void replay_bytes(std::string_view tool, std::string_view bytes);
     // The tool prints this file when its first argument is the host.
     void replay_for_host(std::string_view tool, std::string_view host, const std::string& file);
+    // Runs of the tool from now on wait before they answer, until release (or 20 s); the call is logged
+    // at once, so a test sees when a run has started to stall.
+    void hold(std::string_view tool) const;
+    void release(std::string_view tool) const;
     // One entry per run: the tool's name, then each argument as " [arg]".
     [[nodiscard]] std::vector<std::string> calls() const;
     [[nodiscard]] const TempDir& dir() const { return dir_; }

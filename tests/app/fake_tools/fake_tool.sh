@@ -2,8 +2,9 @@
 # Stands in for nslookup, nmap, ping and httping (linked under those names): appends its name and
 # each argument in brackets to $VELMORA_FAKE_LOG, then prints a recorded output. The output is
 # $VELMORA_FAKE_DIR/<tool>.<first argument> when that file exists, else the file named by
-# $VELMORA_FAKE_<TOOL>, else nothing. Runs with PATH holding only the fakes, so it names its helpers
-# by absolute path.
+# $VELMORA_FAKE_<TOOL>, else nothing. While $VELMORA_FAKE_DIR/hold.<tool> exists it answers nothing
+# yet (at most 20 s), so a test decides how long a run stalls. Runs with PATH holding only the fakes,
+# so it names its helpers by absolute path.
 tool=${0##*/}
 if [ -n "$VELMORA_FAKE_LOG" ]; then
     {
@@ -19,6 +20,13 @@ ping) out=$VELMORA_FAKE_PING ;;
 httping) out=$VELMORA_FAKE_HTTPING ;;
 *) out= ;;
 esac
+if [ -n "$VELMORA_FAKE_DIR" ]; then
+    waited=0
+    while [ -e "$VELMORA_FAKE_DIR/hold.$tool" ] && [ $waited -lt 400 ]; do
+        /bin/sleep 0.05
+        waited=$((waited + 1))
+    done
+fi
 if [ -n "$VELMORA_FAKE_DIR" ] && [ $# -gt 0 ] && [ -f "$VELMORA_FAKE_DIR/$tool.$1" ]; then
     out=$VELMORA_FAKE_DIR/$tool.$1
 fi
