@@ -85,7 +85,7 @@ const ScreenDriver* gfx_select_driver(const char* title, int width, int height, 
     if (flags == -1 || same_name(wanted, "null")) return &null_driver;
 
     // A sweep tries either only the named driver or every driver, with the flags or with full screen
-    // (flag 1) toggled.
+    // toggled.
     struct Sweep {
         bool only_named;
         bool toggle_fullscreen;
@@ -95,7 +95,7 @@ const ScreenDriver* gfx_select_driver(const char* title, int width, int height, 
     std::span<const Sweep> sweeps = wanted ? std::span<const Sweep>(named_sweeps) : plain_sweeps;
 
     for (const Sweep& sweep : sweeps) {
-        int sweep_flags = sweep.toggle_fullscreen ? flags ^ 1 : flags;
+        int sweep_flags = sweep.toggle_fullscreen ? flags ^ SET_MODE_FULLSCREEN : flags;
         for (const DriverChoice& choice : gfx_drivers()) {
             if (!choice.driver) continue;
             if (sweep.only_named && !same_name(choice.driver->name, wanted)) continue;

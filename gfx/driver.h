@@ -9,6 +9,12 @@
 #include <span>
 #include <vector>
 
+// Set-mode flag bits as set-mode and every driver read them; a driver may give other bits a meaning of its
+// own.
+inline constexpr int SET_MODE_FULLSCREEN = 0x01;
+inline constexpr int SET_MODE_AT_LEAST_16_BIT = 0x02;
+inline constexpr int SET_MODE_ALPHA = 0x40;
+
 // A driver is one const table, filled with designated initializers. A null slot means "not supported":
 // callers test before calling.
 struct ScreenDriver {

@@ -27,11 +27,6 @@ struct DirtyLineTable {
 // targets (set-mode flag 0x40).
 inline constexpr uint32_t MODE_ALPHA_PRIMITIVES = 0x40;
 
-// Set-mode flag bits.
-inline constexpr int SET_MODE_FULLSCREEN = 0x01;
-inline constexpr int SET_MODE_AT_LEAST_16_BIT = 0x02;
-inline constexpr int SET_MODE_ALPHA = 0x40;
-
 struct PageFree {
     void operator()(uint8_t* page) const;
 };

@@ -43,9 +43,8 @@ FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab) {
     return own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
 }
 
-bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags) {
-    constexpr int NO_TOGGLE = 4;
-    return key_state[SCANCODE_ENTER] && key_state[SCANCODE_ALT] && alt_held && !(flags & NO_TOGGLE);
+bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, bool allowed) {
+    return key_state[SCANCODE_ENTER] && key_state[SCANCODE_ALT] && alt_held && allowed;
 }
 
 bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mode_width, int mode_height,

@@ -59,8 +59,8 @@ enum class FocusEffect { NONE, GAINED, LOST };
 [[nodiscard]] FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab);
 
 // Alt+Enter: Enter and Alt down by key_state, and Alt held by the server's own account of the press, so that
-// a release some other client took can never turn a plain Enter into a switch. Flag 4 forbids the switch.
-[[nodiscard]] bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, int flags);
+// a release some other client took can never turn a plain Enter into a switch; and the mode allows it.
+[[nodiscard]] bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, bool allowed);
 
 // The last size a window manager forced on the window that was answered with a full-screen attempt.
 struct ForeignSizes {

@@ -203,7 +203,7 @@ void reset_state(X11State& x, int width, int height, int flags) {
     pointer.has_focus = kept.has_focus;
     pointer.hwheel = kept.hwheel;
     pointer.last_press_time = kept.last_press_time;
-    pointer.inside = flags & X11_FLAG_FULLSCREEN;
+    pointer.inside = flags & SET_MODE_FULLSCREEN;
     pointer.x = width / 2;
     pointer.y = height / 2;
 }
@@ -425,7 +425,7 @@ void x11_set_caption(const char* text) {
 int x11_move_window(int px, int py) {
     return with_driver_lock([&](const DriverLock& held) {
         const X11State& x = state;
-        if (held->flags & X11_FLAG_FULLSCREEN) return 0;
+        if (held->flags & SET_MODE_FULLSCREEN) return 0;
         Window top = (x.open_flags & X11_FLAG_FRAMELESS) ? x.drawing_window : x.frame_window;
         // The picture's position on the root: the window offsets summed up the tree.
         int abs_x = 0, abs_y = 0;

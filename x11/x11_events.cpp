@@ -47,7 +47,7 @@ void on_key_press(Pass& pass, XKeyEvent& key) {
     uint8_t* key_state = pass.x.context->key_state;
     key_state[scan] = 1;
     int32_t code = 0;
-    if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, pass.p.flags)) {
+    if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, !(pass.x.open_flags & X11_FLAG_NO_TOGGLE))) {
         pass.switch_wanted = true;
     } else {
         code = key_code_of(key, scan);

@@ -87,14 +87,14 @@ void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {
 
 void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
     x11_window_teardown(x, p);
-    p.flags ^= X11_FLAG_FULLSCREEN;
+    p.flags ^= SET_MODE_FULLSCREEN;
     if (x11_window_setup(x, p)) {
         x11_window_teardown(x, p);
-        p.flags ^= X11_FLAG_FULLSCREEN;
+        p.flags ^= SET_MODE_FULLSCREEN;
         (void)x11_window_setup(x, p);
     }
     // Full screen took the focus itself; back in the window, the keys would otherwise go nowhere.
-    if (!(p.flags & X11_FLAG_FULLSCREEN) && p.had_focus) give_focus_back(x);
+    if (!(p.flags & SET_MODE_FULLSCREEN) && p.had_focus) give_focus_back(x);
     XSync(x.display, False);
 }
 

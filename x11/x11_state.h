@@ -27,8 +27,7 @@
 #include "x11/blit.h"
 #include "x11/event_rules.h"
 
-// Set-mode flags as this driver reads them.
-inline constexpr int X11_FLAG_FULLSCREEN = 1;
+// Set-mode flags as this driver reads them, besides SET_MODE_FULLSCREEN.
 inline constexpr int X11_FLAG_OPENGL = 2;
 inline constexpr int X11_FLAG_NO_TOGGLE = 4;
 inline constexpr int X11_FLAG_FRAMELESS = 8;

@@ -136,7 +136,7 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
     if (!p.blitter) return "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
     build_rgb16_lookup(p.rgb16, x.red_low);
 
-    bool fullscreen = p.flags & X11_FLAG_FULLSCREEN;
+    bool fullscreen = p.flags & SET_MODE_FULLSCREEN;
     if (fullscreen)
         map_fullscreen(x, p);
     else
@@ -163,7 +163,7 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
 }
 
 void x11_window_teardown(const X11State& x, X11Presenter& p) {
-    if (p.flags & X11_FLAG_FULLSCREEN) x11_leave_fullscreen(x, p);
+    if (p.flags & SET_MODE_FULLSCREEN) x11_leave_fullscreen(x, p);
     if (p.drawing_mapped) {
         XUnmapWindow(x.display, x.drawing_window);
         wait_for_structure_event(x.display, x.drawing_window, UnmapNotify);
