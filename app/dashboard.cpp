@@ -3,11 +3,12 @@
 #include <string>
 
 #include "app/panel.h"
+#include "gfx/input.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
 #include "rt/runtime.h"
-#include "x11/input.h"
+#include "rt/sleep.h"
 
 namespace {
 

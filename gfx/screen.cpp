@@ -9,7 +9,9 @@
 #include <new>
 #include <unistd.h>
 
+#include "gfx/input.h"
 #include "rt/files.h"
+#include "rt/sleep.h"
 
 ScreenContext* gfx_internal::current_screen = nullptr;
 
@@ -102,6 +104,7 @@ void gfx_close_mode() {
     screen->lock_count = 0;
     if (screen->driver && screen->driver->close) screen->driver->close();
     current_screen = nullptr;
+    rt_set_sleep_key_check(nullptr);
     delete screen;
 }
 
@@ -179,6 +182,8 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
     if (!exit_action_registered) {
         exit_action_registered = std::atexit(close_at_exit) == 0;
     }
+    // From now on keys can arrive, and a key-interruptible sleep looks for them.
+    rt_set_sleep_key_check(input_take_key_posted);
     rt_set_error(RT_OK);
 }
 

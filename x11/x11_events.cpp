@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "x11/input.h"
+#include "gfx/input.h"
 #include "x11/keys.h"
 #include "x11/x11_state.h"
 

@@ -12,7 +12,7 @@
 #include "gfx/fonts.h"
 #include "gfx/screen.h"
 #include "tests/app/test_support.h"
-#include "x11/input.h"
+#include "gfx/input.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include "gfx/screen.h"
 #include "tests/app/test_support.h"
-#include "x11/input.h"
+#include "gfx/input.h"
 #include "x11/x11_driver.h"
 #include "xorg_server.h"
 

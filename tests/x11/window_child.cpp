@@ -4,8 +4,9 @@
 // Prints "window=<drawing window> shm=<0|1>" once the picture is marked, then runs frames.
 #include <cstdio>
 
+#include "gfx/input.h"
 #include "gfx/screen.h"
-#include "x11/input.h"
+#include "rt/sleep.h"
 #include "x11/x11_driver.h"
 
 int main() {

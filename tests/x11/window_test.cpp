@@ -24,7 +24,7 @@
 #include <unistd.h>
 
 #include "gfx/screen.h"
-#include "x11/input.h"
+#include "gfx/input.h"
 #include "x11/x11_driver.h"
 #include "xvfb_server.h"
 

@@ -1,35 +1,12 @@
-// The key queue, the pointer query and the frame pause, as the dashboard polls them.
-#include "x11/input.h"
+// The key queue and the pointer query, as the dashboard polls them.
+#include "gfx/input.h"
 
-#include <cerrno>
-#include <sys/select.h>
 #include <utility>
 
 #include "gfx/screen.h"
 #include "rt/files.h"
 
 namespace {
-
-// A key-interruptible sleep looks at the queue this often.
-constexpr int32_t KEY_CHECK_INTERVAL_MS = 50;
-// Below this a key-interruptible sleep is one plain pause.
-constexpr int32_t CHECKED_SLEEP_MIN_MS = 100;
-
-void select_pause(int32_t milliseconds) {
-    if (milliseconds <= 0) return;
-    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    // Linux leaves the time still to go in the timeout, so a signal does not cut the pause short.
-    while (select(0, nullptr, nullptr, nullptr, &timeout) < 0 && errno == EINTR) {
-    }
-}
-
-bool take_key_posted() {
-    ScreenLock held;
-    KeyQueue& queue = key_queue();
-    const bool posted = queue.key_posted;
-    queue.key_posted = false;
-    return posted;
-}
 
 void store(int64_t* out, int value) {
     if (out) *out = value;
@@ -99,39 +76,7 @@ void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, i
     rt_set_error(result == 0 ? RT_OK : RT_NOT_ALLOWED);
 }
 
-SleepSteps system_sleep_steps() {
-    return {.pause = select_pause, .key_check = take_key_posted};
-}
-
-void rt_sleep_with(int32_t milliseconds, int32_t flag, bool mode_open, const SleepSteps& steps) {
-    if (flag != 0 && flag != 1) {
-        rt_set_error(RT_NOT_ALLOWED);
-        return;
-    }
-    rt_set_error(RT_OK);
-    if (flag == 1 || !mode_open) {
-        // Without a mode no key can arrive, so there is nothing to wait for.
-        if (milliseconds > 0) steps.pause(milliseconds);
-        return;
-    }
-    if (milliseconds == -1) {
-        while (!steps.key_check()) steps.pause(KEY_CHECK_INTERVAL_MS);
-        return;
-    }
-    if (milliseconds < CHECKED_SLEEP_MIN_MS) {
-        if (milliseconds > 0) steps.pause(milliseconds);
-        return;
-    }
-    int32_t remaining = milliseconds;
-    while (remaining > KEY_CHECK_INTERVAL_MS) {
-        if (steps.key_check()) return;
-        steps.pause(KEY_CHECK_INTERVAL_MS);
-        remaining -= KEY_CHECK_INTERVAL_MS;
-    }
-    // The last 1 to 50 ms are not checked: a key posted now ends the next sleep instead.
-    steps.pause(remaining);
-}
-
-void rt_sleep(int32_t milliseconds, int32_t flag) {
-    rt_sleep_with(milliseconds, flag, gfx_screen() != nullptr, system_sleep_steps());
+bool input_take_key_posted() {
+    ScreenLock held;
+    return std::exchange(key_queue().key_posted, false);
 }

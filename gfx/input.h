@@ -1,4 +1,5 @@
-// Keys, pointer and the frame pause as the dashboard polls them while a mode is open.
+// Keys and pointer as the dashboard polls them while a mode is open, through the driver interface; the
+// driver's presenter posts the keys.
 //
 // The KeyQueue is shared with the presenter thread: post_key runs with the driver lock already held,
 // next_key takes it through gfx_lock. Nothing else here is thread-safe.
@@ -46,18 +47,6 @@ void post_key(int32_t code);
 // 2 right, 4 middle. All five -1 and runtime error 1 while the pointer is outside or the window lacks focus.
 void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, int64_t* confined);
 
-// flag 1: plain pause; flag 0: a pause that a posted key ends (checked every 50 ms); other flags: no pause,
-// runtime error 1.
-void rt_sleep(int32_t milliseconds, int32_t flag);
-
-// The two effects of a sleep, so that the rule of rt_sleep is tested by the steps it takes rather than by
-// the time it took.
-struct SleepSteps {
-    void (*pause)(int32_t milliseconds) = nullptr; // a plain pause; returns at once for 0 or less
-    bool (*key_check)() = nullptr;                 // reads and clears key_posted under the screen lock
-};
-// The steps rt_sleep uses: select() and the process-wide queue.
-[[nodiscard]] SleepSteps system_sleep_steps();
-// rt_sleep over the given steps; mode_open tells whether a key can arrive at all (without a mode a flag-0
-// sleep pauses plainly, and a wait for a key returns at once instead of waiting forever).
-void rt_sleep_with(int32_t milliseconds, int32_t flag, bool mode_open, const SleepSteps& steps);
+// Reads and clears key_posted under the screen lock: how a key-interruptible sleep learns of keys while a
+// mode is open.
+[[nodiscard]] bool input_take_key_posted();
