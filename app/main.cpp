@@ -1,6 +1,9 @@
+// The program's entry point: reads the command line and runs the dashboard window, a snapshot picture or
+// the configuration check, or prints the help or the version.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -129,6 +132,36 @@ bool null_driver_chosen() {
     return wanted != nullptr && strcasecmp(wanted, "null") == 0;
 }
 
+// What the window and the snapshot do differently around the shared configure -> set up -> loop sequence.
+struct RunPlan {
+    int mode_flags;       // for setup_screen: 0 for the window, NULL_DRIVER_FLAGS for the snapshot
+    void (*no_screen)();  // says on stderr why no screen opened
+    bool stop_on_signals; // a signal then ends the loop as the close button does
+    double seconds;       // how long the loop runs once set up; infinity until the window is closed
+};
+
+// Reads the configuration with its start-up probes, sets up the screen and runs the frames. False when the
+// configuration or the screen failed, which has then been said on stderr.
+bool configure_and_run(const Options& options, const RunPlan& plan) {
+    if (!load_configuration(options)) return false;
+    if (!setup_screen(g_state, g_table.server_count, plan.mode_flags)) {
+        plan.no_screen();
+        return false;
+    }
+    if (plan.stop_on_signals) rt_catch_stop_signals();
+    main_loop(g_table, g_state, rt_timer() + plan.seconds);
+    return true;
+}
+
+void say_no_window() {
+    const char* cause = x11_open_failure();
+    std::fprintf(stderr, "velmora: X11: %s.\n", *cause ? cause : "Das Fenster lässt sich nicht öffnen");
+}
+
+void say_no_picture() {
+    std::fprintf(stderr, "velmora: Für den Schnappschuss fehlt der Speicher für das Bild.\n");
+}
+
 int run_window(const Options& options) {
     // Checked before the start-up probes so that a missing display does not cost their seconds first.
     if (!set_in_environment("DISPLAY") && !null_driver_chosen()) {
@@ -138,17 +171,13 @@ int run_window(const Options& options) {
                      "schreibt \"velmora --snapshot bild.png\" ein Bild.\n");
         return 1;
     }
-    if (!load_configuration(options)) return 1;
-    if (!setup_screen(g_state, g_table.server_count)) {
-        const char* cause = x11_open_failure();
-        std::fprintf(stderr, "velmora: X11: %s.\n", *cause ? cause : "Das Fenster lässt sich nicht öffnen");
-        return 1;
-    }
-    // From here a signal ends the program as the close button does: the display mode restored, the grabs
-    // released, the shared segment gone.
-    rt_catch_stop_signals();
-    main_loop(g_table, g_state);
-    return 0;
+    // From the loop on a signal ends the program as the close button does: the display mode restored, the
+    // grabs released, the shared segment gone.
+    const RunPlan plan{.mode_flags = 0,
+                       .no_screen = say_no_window,
+                       .stop_on_signals = true,
+                       .seconds = std::numeric_limits<double>::infinity()};
+    return configure_and_run(options, plan) ? 0 : 1;
 }
 
 // The picture is written after the whole run; a path that cannot take it is refused before that run.
@@ -172,12 +201,11 @@ int refuse_snapshot(const std::string& path, const std::string& problem) {
 int run_snapshot(const Options& options) {
     std::string problem = snapshot_target_problem(options.snapshot_file);
     if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
-    if (!load_configuration(options)) return 1;
-    if (!setup_screen(g_state, g_table.server_count, NULL_DRIVER_FLAGS)) {
-        std::fprintf(stderr, "velmora: Für den Schnappschuss fehlt der Speicher für das Bild.\n");
-        return 1;
-    }
-    main_loop(g_table, g_state, rt_timer() + options.seconds);
+    const RunPlan plan{.mode_flags = NULL_DRIVER_FLAGS,
+                       .no_screen = say_no_picture,
+                       .stop_on_signals = false,
+                       .seconds = static_cast<double>(options.seconds)};
+    if (!configure_and_run(options, plan)) return 1;
     const ScreenContext& screen = *gfx_screen();
     problem =
         write_png(options.snapshot_file, screen.visible_pixels, screen.width, screen.height, screen.pitch);

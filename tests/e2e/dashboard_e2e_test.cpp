@@ -14,7 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -22,21 +22,16 @@
 #include <unistd.h>
 
 #include "tests/app/test_support.h"
+#include "tests/x11/x_test_support.h"
 #include "tests/x11/xvfb_server.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    auto end = Clock::now() + limit;
-    for (;;) {
-        if (condition()) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
+// A whole session with a window manager and the program's start-up probes takes longer to settle than one
+// driver call: the waits without a limit of their own get this one.
+constexpr std::chrono::milliseconds SESSION_LIMIT = std::chrono::seconds(20);
 
 pid_t spawn(const std::vector<std::string>& args, const std::string& dir, int err_fd = -1) {
     pid_t pid = fork();
@@ -53,53 +48,6 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& dir, int er
         _exit(127);
     }
     return pid;
-}
-
-// The top-level window whose name is the title, found among all windows (the manager reparents it).
-Window find_named(Display* display, Window w, const char* name) {
-    char* found = nullptr;
-    if (XFetchName(display, w, &found) && found) {
-        bool same = std::strcmp(found, name) == 0;
-        XFree(found);
-        if (same) return w;
-    }
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window result = 0;
-    if (XQueryTree(display, w, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !result; ++i) result = find_named(display, children[i], name);
-        if (children) XFree(children);
-    }
-    return result;
-}
-
-// The window that shows the picture: the named window's only child.
-Window picture_of(Display* display, Window frame) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window child = 0;
-    if (XQueryTree(display, frame, &root, &parent, &children, &count) && count == 1) child = children[0];
-    if (children) XFree(children);
-    return child;
-}
-
-// The observer reads windows another client maps, reparents and unmaps; a read that meets the window at such
-// a moment fails with BadMatch, which must cost one poll, not the whole test process.
-int observer_error(Display*, XErrorEvent*) {
-    return 0;
-}
-
-bool viewable(Display* display, Window w) {
-    XWindowAttributes attributes{};
-    return XGetWindowAttributes(display, w, &attributes) && attributes.map_state == IsViewable;
-}
-
-uint32_t pixel(Display* display, Window w, int x, int y) {
-    XImage* image = XGetImage(display, w, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return 0xFFFFFFFF;
-    uint32_t value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
-    XDestroyImage(image);
-    return value;
 }
 
 // Pixels of a rectangle, row by row.
@@ -166,25 +114,31 @@ class Dashboard : public ::testing::Test {
         XSetErrorHandler(observer_error);
         if (manager == Manager::none) return;
         Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-        ASSERT_TRUE(eventually([&] {
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
-                               &format, &items, &after, &data);
-            if (data) XFree(data);
-            return items == 1;
-        })) << "the window manager did not start";
+        ASSERT_TRUE(eventually(
+            [&] {
+                Atom type = 0;
+                int format = 0;
+                unsigned long items = 0, after = 0;
+                unsigned char* data = nullptr;
+                XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                                   &format, &items, &after, &data);
+                if (data) XFree(data);
+                return items == 1;
+            },
+            SESSION_LIMIT))
+            << "the window manager did not start";
         // A manager may announce itself before its start-up is over and ignore a map request meanwhile
         // (openbox does): a window of the test's own goes first, asked again until the manager serves it.
         Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
-        ASSERT_TRUE(eventually([&] {
-            if (viewable(display, probe)) return true;
-            XMapWindow(display, probe);
-            XSync(display, False);
-            return false;
-        })) << "the window manager maps no window";
+        ASSERT_TRUE(eventually(
+            [&] {
+                if (viewable(display, probe)) return true;
+                XMapWindow(display, probe);
+                XSync(display, False);
+                return false;
+            },
+            SESSION_LIMIT))
+            << "the window manager maps no window";
         XDestroyWindow(display, probe);
         XSync(display, False);
     }
@@ -208,14 +162,16 @@ class Dashboard : public ::testing::Test {
     // The named window once it and its picture are on screen: it exists, titled, before the manager maps it.
     Window wait_for_window(const char* title) {
         Window w = 0;
-        eventually([&] {
-            w = find_named(display, DefaultRootWindow(display), title);
-            Window picture = w ? picture_of(display, w) : 0;
-            return picture && viewable(display, w) && viewable(display, picture);
-        });
+        eventually(
+            [&] {
+                w = find_named(display, DefaultRootWindow(display), title);
+                Window picture = w ? only_child_of(display, w) : 0;
+                return picture && viewable(display, w) && viewable(display, picture);
+            },
+            SESSION_LIMIT);
         return w;
     }
-    int wait_for_exit(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    int wait_for_exit(std::chrono::milliseconds limit = SESSION_LIMIT) {
         int status = -1;
         // Still running at the deadline, it is left to TearDown.
         if (eventually([&] { return waitpid(velmora, &status, WNOHANG) == velmora; }, limit)) velmora = -1;
@@ -320,35 +276,39 @@ TEST_P(OnDesktop, AWindowThatShowsHoversClicksAndCloses) {
         // The case is only worth its name if the manager did force a size of its own.
         EXPECT_NE(attributes.width, 800);
     }
-    Window picture = picture_of(display, frame);
+    Window picture = only_child_of(display, frame);
     ASSERT_NE(picture, 0u);
     // Whatever size the window has, the picture starts at its top-left corner.
     std::string difference;
-    EXPECT_TRUE(eventually([&] { return (difference = picture_difference(display, picture)).empty(); }))
+    EXPECT_TRUE(eventually([&] { return (difference = picture_difference(display, picture)).empty(); },
+                           SESSION_LIMIT))
         << difference;
 
     // The reload button's face changes colour under the pointer; its hit area starts right of x = 20. Focus
     // and pointer are given again while it does not: where a manager forced a size, the window may be
     // mapped once more meanwhile.
-    EXPECT_TRUE(eventually([&] {
-        Window focus = 0;
-        int revert = 0;
-        XGetInputFocus(display, &focus, &revert);
-        if (focus != frame && focus != picture)
-            XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
-        XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
-        XSync(display, False);
-        return pixel(display, picture, 5, 5) == HOVER_FACE;
-    })) << std::hex
-        << pixel(display, picture, 5, 5);
+    EXPECT_TRUE(eventually(
+        [&] {
+            Window focus = 0;
+            int revert = 0;
+            XGetInputFocus(display, &focus, &revert);
+            if (focus != frame && focus != picture)
+                XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+            XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
+            XSync(display, False);
+            return pixel(display, picture, 5, 5) == HOVER_FACE;
+        },
+        SESSION_LIMIT))
+        << std::hex << pixel(display, picture, 5, 5);
 
     // A click on the interval button: its label goes from 3 to 4 seconds.
     XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 10);
     XSync(display, False);
-    EXPECT_TRUE(eventually([&] { return pixel(display, picture, 125, 5) == HOVER_FACE; }));
+    EXPECT_TRUE(eventually([&] { return pixel(display, picture, 125, 5) == HOVER_FACE; }, SESSION_LIMIT));
     std::vector<uint32_t> before = region(display, picture, 120, 1, 110, 18);
     ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
-    EXPECT_TRUE(eventually([&] { return region(display, picture, 120, 1, 110, 18) != before; }));
+    EXPECT_TRUE(
+        eventually([&] { return region(display, picture, 120, 1, 110, 18) != before; }, SESSION_LIMIT));
     ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
 
     // Closing asks the program, which ends with status 0.
@@ -383,11 +343,14 @@ TEST_F(UnderAResizingManager, ASizeForcedAgainAndAgainIsTriedOnce) {
     EXPECT_FALSE(eventually([&] { return maps_of(frame) > 2; }, std::chrono::seconds(6)))
         << maps_of(frame) << " maps in 6 s";
     EXPECT_TRUE(running());
-    Window picture = picture_of(display, frame);
+    Window picture = only_child_of(display, frame);
     std::string difference;
-    EXPECT_TRUE(eventually([&] {
-        return viewable(display, frame) && (difference = picture_difference(display, picture)).empty();
-    })) << difference;
+    EXPECT_TRUE(eventually(
+        [&] {
+            return viewable(display, frame) && (difference = picture_difference(display, picture)).empty();
+        },
+        SESSION_LIMIT))
+        << difference;
     Window root = DefaultRootWindow(display);
     EXPECT_EQ(XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime),
               GrabSuccess);
@@ -409,11 +372,11 @@ TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     start("Terminal:true\nProxy:\n127.0.0.1\n");
     Window frame = wait_for_window("Zeige 1 Server");
     ASSERT_NE(frame, 0u);
-    Window picture = picture_of(display, frame);
+    Window picture = only_child_of(display, frame);
     XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
     XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
     XSync(display, False);
-    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 5, 5) == HOVER_FACE; }));
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 5, 5) == HOVER_FACE; }, SESSION_LIMIT));
     std::vector<uint32_t> notice = region(display, picture, 70, 67, 21 * 8, 14);
     EXPECT_NE(std::find(notice.begin(), notice.end(), HOST_DOWN), notice.end()) << "no Host nicht erreichbar";
 
@@ -425,7 +388,7 @@ TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     ASSERT_EQ(scans(), 1); // at start-up
     tools.hold("nmap");
     ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
-    ASSERT_TRUE(eventually([&] { return scans() == 2; })) << "the reload button ran no scan";
+    ASSERT_TRUE(eventually([&] { return scans() == 2; }, SESSION_LIMIT)) << "the reload button ran no scan";
     ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
     request_close(frame, false);
     // xdotool ends only after the server has taken its keys, so all of them queue behind the close request.
@@ -478,19 +441,9 @@ TEST_F(Dashboard, LosingTheXServerEndsTheProgramInOrder) {
     EXPECT_NE(text.find("Verbindung zum X-Server"), std::string::npos) << text;
     EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
     // No shared segment of the program outlives it.
-    FILE* list = std::fopen("/proc/sysvipc/shm", "r");
-    ASSERT_NE(list, nullptr);
-    char line[512];
-    bool left = false;
-    while (std::fgets(line, sizeof line, list)) {
-        long key = 0, id = 0, size = 0;
-        int perms = 0, creator = 0;
-        if (std::sscanf(line, "%ld %ld %o %ld %d", &key, &id, &perms, &size, &creator) == 5 &&
-            creator == program)
-            left = true;
-    }
-    std::fclose(list);
-    EXPECT_FALSE(left);
+    const std::optional<std::vector<int>> segments = shm_segment_modes_of(program);
+    ASSERT_TRUE(segments.has_value());
+    EXPECT_TRUE(segments->empty());
 }
 
 // What a long run must keep flat: memory, descriptors, and child processes (none left as zombies).
@@ -547,7 +500,7 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     start(config);
     Window frame = wait_for_window("Zeige 6 Server");
     ASSERT_NE(frame, 0u);
-    Window picture = picture_of(display, frame);
+    Window picture = only_child_of(display, frame);
     // Warm-up: the histories fill and every buffer has its size before the first reading.
     std::this_thread::sleep_for(std::chrono::seconds(std::min(10, seconds / 4)));
     Usage first = usage_of(velmora);

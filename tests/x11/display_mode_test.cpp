@@ -25,27 +25,10 @@
 #include "tests/app/test_support.h"
 #include "gfx/input.h"
 #include "x11/x11_driver.h"
+#include "x_test_support.h"
 #include "xorg_server.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto DEADLINE = std::chrono::seconds(10);
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = DEADLINE) {
-    auto end = Clock::now() + limit;
-    for (;;) {
-        if (condition()) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-// The observer reads windows another client reparents and unmaps meanwhile; such a read fails with BadWindow
-// or BadMatch, which must cost one poll, not the test process.
-int observer_error(Display*, XErrorEvent*) {
-    return 0;
-}
 
 // The display's size in force as RandR reports it to a client, and its rate.
 struct DisplayMode {
@@ -88,44 +71,6 @@ bool same_size(const DisplayMode& mode, int width, int height) {
     return mode.width == width && mode.height == height;
 }
 
-// Which of pointer and keyboard another client holds: a grab of our own is refused exactly then.
-struct Grabs {
-    bool pointer = false, keyboard = false;
-    bool operator==(const Grabs&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Grabs& grabs) {
-    return out << "pointer " << (grabs.pointer ? "grabbed" : "free") << ", keyboard "
-               << (grabs.keyboard ? "grabbed" : "free");
-}
-
-Grabs grabs_held(Display* observer) {
-    Window root = DefaultRootWindow(observer);
-    int pointer =
-        XGrabPointer(observer, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-    int keyboard = XGrabKeyboard(observer, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-    if (pointer == GrabSuccess) XUngrabPointer(observer, CurrentTime);
-    if (keyboard == GrabSuccess) XUngrabKeyboard(observer, CurrentTime);
-    XSync(observer, False);
-    return {pointer == AlreadyGrabbed, keyboard == AlreadyGrabbed};
-}
-
-constexpr Grabs BOTH_GRABBED{true, true};
-constexpr Grabs NONE_GRABBED{false, false};
-
-Window parent_of(Display* display, Window w) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, w, &root, &parent, &children, &count)) return 0;
-    if (children) XFree(children);
-    return parent;
-}
-
-void xdotool(const std::string& arguments) {
-    // By path: the program's tests put only the fake tools on PATH.
-    ASSERT_EQ(std::system(("/usr/bin/xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
-}
-
 // A private Xorg at 1280x1024 for each test: a case that leaves the display in another size must not decide
 // the next one. DISPLAY names it while the test runs.
 class OnXorg : public ::testing::Test {
@@ -155,16 +100,6 @@ class OnXorg : public ::testing::Test {
     Display* observer = nullptr;
     DisplayMode initial;
 };
-
-void draw_pattern(ScreenContext& screen, uint32_t salt) {
-    gfx_lock();
-    auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
-    for (int y = 0; y < screen.height; ++y)
-        for (int x = 0; x < screen.width; ++x)
-            pixels[y * screen.width + x] =
-                0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
-    gfx_unlock(-1, -1);
-}
 
 // The driver in this process, on the test's Xorg.
 class DriverOnXorg : public OnXorg {
@@ -332,62 +267,6 @@ TEST_F(DriverOnXorg, LeavingFullScreenKeepsTheRateTheDisplayRanAt) {
     }
 }
 
-// Shared segments a process created, from the kernel's own list.
-int segments_of(pid_t pid) {
-    std::ifstream list("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(list, line);
-    int count = 0;
-    while (std::getline(list, line)) {
-        std::istringstream fields(line);
-        long key, id, size;
-        int perms;
-        pid_t cpid;
-        if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid && cpid == pid) ++count;
-    }
-    return count;
-}
-
-// The top-level window whose name is the title.
-Window find_named(Display* display, Window w, const char* name) {
-    char* found = nullptr;
-    if (XFetchName(display, w, &found) && found) {
-        bool same = std::strcmp(found, name) == 0;
-        XFree(found);
-        if (same) return w;
-    }
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window result = 0;
-    if (XQueryTree(display, w, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !result; ++i) result = find_named(display, children[i], name);
-        if (children) XFree(children);
-    }
-    return result;
-}
-
-Window only_child_of(Display* display, Window w) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    Window child = 0;
-    if (XQueryTree(display, w, &root, &parent, &children, &count) && count == 1) child = children[0];
-    if (children) XFree(children);
-    return child;
-}
-
-bool viewable(Display* display, Window w) {
-    XWindowAttributes attributes{};
-    return XGetWindowAttributes(display, w, &attributes) && attributes.map_state == IsViewable;
-}
-
-uint32_t pixel(Display* display, Window w, int x, int y) {
-    XImage* image = XGetImage(display, w, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return 0xFFFFFFFF;
-    uint32_t value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
-    XDestroyImage(image);
-    return value;
-}
-
 constexpr uint32_t BUTTON_FACE = 0x0066CC; // the reload button at the top left of the first panel
 
 // The velmora binary as a user starts it from a terminal, with three servers probed by fake tools: its window
@@ -479,7 +358,7 @@ TEST_P(ProgramOnXorg, ASignalInFullScreenEndsTheProgramAndRestoresTheDisplay) {
     })) << "display "
         << mode_of(observer) << ", " << grabs_held(observer);
     EXPECT_EQ(grabs_held(observer), BOTH_GRABBED);
-    ASSERT_EQ(segments_of(velmora), 1);
+    ASSERT_EQ(shm_segment_modes_of(velmora).value_or(std::vector<int>{}).size(), 1u);
 
     ASSERT_EQ(kill(velmora, signal_number), 0);
     pid_t ended = velmora;
@@ -495,7 +374,7 @@ TEST_P(ProgramOnXorg, ASignalInFullScreenEndsTheProgramAndRestoresTheDisplay) {
     EXPECT_EQ(mode_of(observer), initial);
     Grabs grabs;
     EXPECT_TRUE(eventually([&] { return (grabs = grabs_held(observer)) == NONE_GRABBED; })) << grabs;
-    EXPECT_TRUE(eventually([&] { return segments_of(ended) == 0; }));
+    EXPECT_TRUE(eventually([&] { return shm_segment_modes_of(ended) == std::vector<int>{}; }));
     EXPECT_EQ(errors().find("Sanitizer"), std::string::npos) << errors();
 }
 

@@ -26,22 +26,12 @@
 #include "gfx/screen.h"
 #include "gfx/input.h"
 #include "x11/x11_driver.h"
+#include "x_test_support.h"
 #include "xvfb_server.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto DEADLINE = std::chrono::seconds(10);
-
-// Polls until the condition holds or the deadline passes.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = DEADLINE) {
-    auto end = Clock::now() + limit;
-    for (;;) {
-        if (condition()) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 // One Xvfb for the whole executable; tests that kill or reconfigure a server start their own.
 XvfbServer shared_server;
@@ -58,10 +48,6 @@ class XvfbEnvironment : public ::testing::Environment {
     void TearDown() override { stop_xvfb(shared_server); }
 };
 const auto* environment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
-
-void xdotool(const std::string& arguments) {
-    ASSERT_EQ(std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
-}
 
 // The first pixel where the window differs from the framebuffer (alpha aside), or "" when they agree.
 std::string compare_window(Display* observer, Window window, const ScreenContext& screen) {
@@ -85,16 +71,6 @@ std::string compare_window(Display* observer, Window window, const ScreenContext
     }
     XDestroyImage(image);
     return difference;
-}
-
-void draw_pattern(ScreenContext& screen, uint32_t salt) {
-    gfx_lock();
-    auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
-    for (int y = 0; y < screen.height; ++y)
-        for (int x = 0; x < screen.width; ++x)
-            pixels[y * screen.width + x] =
-                0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
-    gfx_unlock(-1, -1);
 }
 
 // A mode of the X11 driver on the shared server, with a second connection that watches it.
@@ -270,19 +246,12 @@ class FullScreenTest : public WindowTest {
         setenv("DISPLAY", display_name(shared_server).c_str(), 1);
         stop_xvfb(own);
     }
-    Window parent_of(Window w) {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        XQueryTree(observer, w, &root, &parent, &children, &count);
-        if (children) XFree(children);
-        return parent;
-    }
     bool full_screen() {
         XWindowAttributes a{};
-        XGetWindowAttributes(observer, parent_of(window), &a);
+        XGetWindowAttributes(observer, parent_of(observer, window), &a);
         return a.override_redirect && a.x == 0 && a.y == 0 && a.width == 800 && a.height == 240;
     }
-    bool windowed() { return parent_of(window) == x11_frame_window(); }
+    bool windowed() { return parent_of(observer, window) == x11_frame_window(); }
     // The picture y_offset rows down in the drawing window.
     // The picture y_offset rows down in the drawing window, as far as it is on the screen: the server reads
     // only that part, and a window manager may place the window partly off an 800-wide screen.
@@ -307,16 +276,7 @@ class FullScreenTest : public WindowTest {
         XDestroyImage(image);
         return difference;
     }
-    bool grabbed_by_someone() {
-        Window root = DefaultRootWindow(observer);
-        int pointer =
-            XGrabPointer(observer, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-        int keyboard = XGrabKeyboard(observer, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-        if (pointer == GrabSuccess) XUngrabPointer(observer, CurrentTime);
-        if (keyboard == GrabSuccess) XUngrabKeyboard(observer, CurrentTime);
-        XSync(observer, False);
-        return pointer == AlreadyGrabbed && keyboard == AlreadyGrabbed;
-    }
+    bool grabbed_by_someone() { return grabs_held(observer) == BOTH_GRABBED; }
     // From now on the observer sees every window mapped on the root, the full-screen window among them.
     void watch_maps() {
         XSelectInput(observer, DefaultRootWindow(observer), SubstructureNotifyMask);
@@ -334,7 +294,7 @@ class FullScreenTest : public WindowTest {
     // Polls like eventually, drawing a frame each time as the dashboard does, and keeps the longest wait for
     // the screen lock.
     bool eventually_drawing(const std::function<bool()>& condition) {
-        auto end = Clock::now() + DEADLINE;
+        auto end = Clock::now() + EVENTUALLY_LIMIT;
         for (uint32_t salt = 0;; ++salt) {
             auto asked = Clock::now();
             gfx_lock();
@@ -618,23 +578,6 @@ std::string drain(int fd) {
     return text;
 }
 
-// Shared segments a process created, with their permission bits, from the kernel's own list.
-std::vector<int> segment_modes_of(pid_t pid) {
-    std::vector<int> modes;
-    std::ifstream list("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(list, line);
-    while (std::getline(list, line)) {
-        std::istringstream fields(line);
-        long key, id, size;
-        int perms;
-        pid_t cpid;
-        if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid && cpid == pid)
-            modes.push_back(perms & 0777);
-    }
-    return modes;
-}
-
 unsigned long window_of(const Child& child) {
     unsigned long window = 0;
     std::sscanf(child.first_line.c_str(), "window=%lu", &window);
@@ -657,7 +600,7 @@ TEST(WindowProcess, SegmentIsPrivateAndGoneAfterCloseAndAfterKill) {
     for (bool kill_it : {false, true}) {
         Child child = start_child("", display_name(shared_server));
         ASSERT_NE(child.first_line.find("shm=1"), std::string::npos) << child.first_line;
-        EXPECT_EQ(segment_modes_of(child.pid), std::vector<int>{0600});
+        EXPECT_EQ(shm_segment_modes_of(child.pid), std::vector<int>{0600});
         if (kill_it) {
             kill(child.pid, SIGKILL);
         } else {
@@ -682,7 +625,8 @@ TEST(WindowProcess, SegmentIsPrivateAndGoneAfterCloseAndAfterKill) {
         if (!kill_it) {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         }
-        EXPECT_TRUE(eventually([&] { return segment_modes_of(child.pid).empty(); })) << "kill " << kill_it;
+        EXPECT_TRUE(eventually([&] { return shm_segment_modes_of(child.pid) == std::vector<int>{}; }))
+            << "kill " << kill_it;
         fclose(child.out);
         close(child.err);
     }
