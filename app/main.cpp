@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,12 +125,6 @@ bool set_in_environment(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-// KORVID=null runs the window mode without any display (driver names match without regard to case).
-bool null_driver_chosen() {
-    const char* wanted = std::getenv("KORVID");
-    return wanted != nullptr && strcasecmp(wanted, "null") == 0;
-}
-
 // What the window and the snapshot do differently around the shared configure -> set up -> loop sequence.
 struct RunPlan {
     int mode_flags;       // for setup_screen: 0 for the window, NULL_DRIVER_FLAGS for the snapshot
@@ -163,8 +156,9 @@ void say_no_picture() {
 }
 
 int run_window(const Options& options) {
-    // Checked before the start-up probes so that a missing display does not cost their seconds first.
-    if (!set_in_environment("DISPLAY") && !null_driver_chosen()) {
+    // Checked before the start-up probes so that a missing display does not cost their seconds first;
+    // KORVID=null runs the window mode without any display.
+    if (!set_in_environment("DISPLAY") && !gfx_null_driver_requested()) {
         std::fprintf(stderr,
                      "velmora: Keine X-Anzeige: DISPLAY ist nicht gesetzt. Starten Sie velmora in einer "
                      "grafischen Sitzung oder geben Sie die Anzeige an (z. B. DISPLAY=:0); ohne Anzeige "

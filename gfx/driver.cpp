@@ -80,9 +80,9 @@ void gfx_use_drivers(std::span<const DriverChoice> drivers) {
 
 const ScreenDriver* gfx_select_driver(const char* title, int width, int height, int depth, int refresh_rate,
                                       int flags) {
+    if (flags == -1 || gfx_null_driver_requested()) return &null_driver;
     const char* wanted = std::getenv("KORVID");
     if (wanted && *wanted == '\0') wanted = nullptr;
-    if (flags == -1 || same_name(wanted, "null")) return &null_driver;
 
     // A sweep tries either only the named driver or every driver, with the flags or with full screen
     // toggled.
@@ -104,6 +104,10 @@ const ScreenDriver* gfx_select_driver(const char* title, int width, int height, 
         }
     }
     return nullptr;
+}
+
+bool gfx_null_driver_requested() {
+    return same_name(std::getenv("KORVID"), "null");
 }
 
 int gfx_query_desktop(int* width, int* height, int* depth, int* refresh_rate) {

@@ -83,6 +83,8 @@ void gfx_set_builtin_drivers(std::span<const DriverChoice> drivers);
 
 // Desktop size, depth and rate from the first driver whose query answers; all 0 and -1 when none does.
 int gfx_query_desktop(int* width, int* height, int* depth, int* refresh_rate);
+// KORVID names the null driver (without regard to case): every mode opens without a display.
+[[nodiscard]] bool gfx_null_driver_requested();
 
 // One input or window event as a driver reports it. Fields a type does not use carry no meaning.
 struct WindowEvent {
