@@ -5,7 +5,15 @@
 // the line, or at the outermost gfx_unlock. Each line then reaches memory once, and the text and the lines
 // drawn into it find it in the cache. Nothing can observe the difference: the presenter reads the pixels
 // only while the screen is unlocked, and every primitive settles the lines it writes or reads first.
+//
+// A mode that records its frames (gfx_record_frames) holds back more: inside an outer gfx_lock the
+// primitives only note their operations, and the outermost gfx_unlock compares them with the previous
+// frame's and draws only the lines whose operations changed (gfx/frame_record.cpp). The rule is the same
+// as for the fills: held back only inside an outer lock, written before anything else may look. A
+// primitive drawn outside a frame draws at once, as on every other mode, and the next frame is drawn whole.
 #pragma once
+
+#include <string_view>
 
 #include "gfx/screen.h"
 
@@ -15,5 +23,30 @@
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour);
 // Writes the pending fills of lines first..last of the context's target (any order, clamped to the page).
 void gfx_settle_lines(const DrawContext& dc, int first, int last);
-// Writes every pending fill of the open mode.
+// Writes everything the open mode holds back: the pending fills, and inside a recorded frame the operations
+// noted so far (the rest of that frame is then drawn at once). A caller that reads the pixels inside a lock
+// calls this first.
 void gfx_settle_all();
+
+// From now on the open mode records its frames (on), or draws every call at once again (off; what a frame
+// has noted is drawn first). Nothing without a mode.
+void gfx_record_frames(bool on);
+
+namespace gfx_internal {
+bool hold_back(ScreenContext& screen, const DrawContext& dc, RecordedOp op, std::string_view text);
+void finish_frame(ScreenContext& screen);
+void draw_noted_for_reader(ScreenContext& screen);
+} // namespace gfx_internal
+
+// Called by a primitive with its operation before it takes the lock. True when the operation was noted in
+// the frame's record and the caller draws nothing; false when the caller draws it at once.
+inline bool gfx_hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op,
+                          std::string_view text = {}) {
+    return screen.record.enabled && gfx_internal::hold_back(screen, dc, op, text);
+}
+
+// At the outermost gfx_unlock, before the lines are released to the presenter: draws what the frame noted
+// where it differs from the previous frame, and marks those lines.
+inline void gfx_finish_frame(ScreenContext& screen) {
+    if (screen.record.recording || screen.record.suspended) gfx_internal::finish_frame(screen);
+}

@@ -54,6 +54,44 @@ struct DeferredFills {
     std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
 };
 
+// One drawing operation of a recorded frame, as the rasterizers take it: target pixels, the colour as the
+// target stores it, and the lines it may touch. Laid out without padding, so that two operations compare
+// with memcmp up to text_offset.
+enum RecordedKind : uint8_t { RECORDED_LINE, RECORDED_BOX, RECORDED_TEXT, RECORDED_CLEAR };
+struct RecordedOp {
+    int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
+    const FontDesc* font = nullptr;         // text only
+    uint32_t colour = 0;
+    uint32_t text_length = 0;
+    uint16_t style = 0;
+    uint8_t kind = RECORDED_LINE;
+    uint8_t filled = 0;
+    int32_t first_line = 0, last_line = -1; // lines it may touch, within the page; none when first > last
+    uint32_t text_offset = 0;               // where its bytes lie in the frame's text; not compared
+};
+static_assert(sizeof(RecordedOp) == 64, "RecordedOp must stay free of padding");
+
+// The operations of one frame, and which of them touch each band of lines (built only when needed).
+struct FrameOps {
+    std::vector<RecordedOp> ops;
+    std::string text;                 // the texts' bytes, one after the other
+    bool blends = false;              // an operation blends with the pixels under it
+    bool bands_built = false;         // band_start and band_ops describe ops
+    std::vector<uint32_t> band_start; // band b's operations are band_ops[band_start[b] .. band_start[b+1])
+    std::vector<uint32_t> band_ops;   // indexes into ops
+    std::vector<uint32_t> band_fill;  // scratch of build_bands
+};
+
+// Frames recorded instead of drawn (gfx_record_frames, gfx/deferred.h).
+struct FrameRecord {
+    bool enabled = false;   // the mode records its frames
+    bool recording = false; // the current frame has operations noted and not drawn yet
+    bool suspended = false; // the current frame was drawn for a reader; the rest of it draws at once
+    bool previous_valid =
+        false; // the page holds what previous draws, and drawing previous again changes nothing
+    FrameOps current, previous;
+};
+
 // The open mode; exactly one while a mode is open (gfx_screen()), none before the first gfx_set_mode or after
 // a failed one.
 struct ScreenContext {
@@ -82,6 +120,7 @@ struct ScreenContext {
     uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
     uint32_t lock_count = 0; // nesting depth of gfx_lock
     DeferredFills deferred;  // written by the outermost gfx_unlock at the latest
+    FrameRecord record;      // drawn, or found unchanged, by the outermost gfx_unlock
 };
 
 struct ViewRect {
