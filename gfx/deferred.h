@@ -13,6 +13,7 @@
 // primitive drawn outside a frame draws at once, as on every other mode, and the next frame is drawn whole.
 #pragma once
 
+#include <cstring>
 #include <string_view>
 
 #include "gfx/screen.h"
@@ -33,16 +34,35 @@ void gfx_settle_all();
 void gfx_record_frames(bool on);
 
 namespace gfx_internal {
-bool hold_back(ScreenContext& screen, const DrawContext& dc, RecordedOp op, std::string_view text);
+bool hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op, std::string_view text);
 void finish_frame(ScreenContext& screen);
 void draw_noted_for_reader(ScreenContext& screen);
+} // namespace gfx_internal
+
+namespace gfx_internal {
+// Operation i of frame equals op with text. Field by field: the caller has just written op field by field,
+// and reading it back in wider pieces would wait for those writes.
+inline bool same_op(const RecordedOp& op, std::string_view text, const FrameOps& frame, std::size_t i) {
+    const RecordedOp& n = frame.ops[i];
+    return op.x1 == n.x1 && op.y1 == n.y1 && op.x2 == n.x2 && op.y2 == n.y2 && op.colour == n.colour &&
+           op.form == n.form && op.font == n.font && text.size() == n.text_length &&
+           (text.empty() || std::memcmp(text.data(), frame.text.data() + n.text_offset, text.size()) == 0);
+}
 } // namespace gfx_internal
 
 // Called by a primitive with its operation before it takes the lock. True when the operation was noted in
 // the frame's record and the caller draws nothing; false when the caller draws it at once.
 inline bool gfx_hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op,
                           std::string_view text = {}) {
-    return screen.record.enabled && gfx_internal::hold_back(screen, dc, op, text);
+    FrameRecord& r = screen.record;
+    if (!r.enabled) return false;
+    // Most operations of most frames repeat the previous frame's: they are only counted.
+    if (r.recording && !r.diverged && r.matched < r.previous.ops.size() &&
+        dc.work_page == screen.visible_page && gfx_internal::same_op(op, text, r.previous, r.matched)) {
+        ++r.matched;
+        return true;
+    }
+    return gfx_internal::hold_back(screen, dc, op, text);
 }
 
 // At the outermost gfx_unlock, before the lines are released to the presenter: draws what the frame noted

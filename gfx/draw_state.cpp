@@ -114,8 +114,7 @@ void gfx_clear(uint32_t mode) {
     if (mode != CLEAR_TEXT_ROWS) move_cursor_to_view_centre(*dc);
     if (first <= last && w > 0) {
         RecordedOp op;
-        op.kind = RECORDED_CLEAR;
-        op.filled = 1;
+        op.form = recorded_form(RECORDED_CLEAR, 0xFFFF, true);
         op.x1 = x, op.y1 = first, op.x2 = x + w - 1, op.y2 = last;
         op.colour = dc->background;
         if (gfx_hold_back(screen, *dc, op)) return;

@@ -22,14 +22,14 @@ constexpr std::size_t MAX_OPS = 16384;
 constexpr std::size_t MAX_TEXT = 256 * 1024;
 
 bool blends(const ScreenContext& screen, const RecordedOp& op) {
-    return op.kind != RECORDED_CLEAR && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
+    return recorded_kind(op) != RECORDED_CLEAR && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
            screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
 }
 
 // The lines an operation may touch, cut to the page; conservative is enough.
 void set_lines(const ScreenContext& screen, RecordedOp& op) {
     int64_t first = std::min(op.y1, op.y2), last = std::max(op.y1, op.y2);
-    if (op.kind == RECORDED_TEXT) first = op.y1, last = op.y1 + op.font->glyph_height - 1;
+    if (recorded_kind(op) == RECORDED_TEXT) first = op.y1, last = op.y1 + op.font->glyph_height - 1;
     first = std::max<int64_t>(first, 0);
     last = std::min<int64_t>(last, screen.height - 1);
     op.first_line = first <= last ? static_cast<int32_t>(first) : 0;
@@ -39,19 +39,20 @@ void set_lines(const ScreenContext& screen, RecordedOp& op) {
 // Draws one operation through the primitives' own rasterizers, clipped to the context's view.
 void draw_op(const ScreenContext& screen, DrawContext& dc, const FrameOps& frame, const RecordedOp& op,
              uint8_t* dirty) {
-    if (op.kind == RECORDED_CLEAR) {
+    if (recorded_kind(op) == RECORDED_CLEAR) {
         gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel); // a clear never blends
     } else {
         gfx_choose_pixel_routines(dc, op.colour, (screen.mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
     }
-    switch (op.kind) {
+    switch (recorded_kind(op)) {
     case RECORDED_LINE:
-        gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, op.style, dirty);
+        gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
         break;
     case RECORDED_BOX:
     case RECORDED_CLEAR:
         gfx_draw_box_pixels(dc, static_cast<int>(op.x1), static_cast<int>(op.y1), static_cast<int>(op.x2),
-                            static_cast<int>(op.y2), op.colour, op.filled != 0, op.style, dirty);
+                            static_cast<int>(op.y2), op.colour, recorded_filled(op), recorded_style(op),
+                            dirty);
         break;
     case RECORDED_TEXT:
         gfx_draw_text_pixels(dc, *op.font,
@@ -117,17 +118,32 @@ bool same_band(const FrameOps& a, const FrameOps& b, std::size_t band) {
     return true;
 }
 
-// Equal operations in equal order with equal texts. The text offsets are compared too: they are the sums
-// of the lengths before, so they agree whenever everything before does.
-bool same_frame(const FrameOps& a, const FrameOps& b) {
-    return a.ops.size() == b.ops.size() && a.text == b.text &&
-           std::memcmp(a.ops.data(), b.ops.data(), a.ops.size() * sizeof(RecordedOp)) == 0;
+// The current frame starts empty.
+void start_current(FrameRecord& r) {
+    FrameOps& frame = r.current;
+    frame.ops.clear();
+    frame.text.clear();
+    frame.blends = false;
+    frame.bands_built = false;
+    r.diverged = true;
+}
+
+// The current frame's operations so far were equal to the previous frame's first ones and only counted;
+// from here on they are noted.
+void diverge(FrameRecord& r) {
+    const FrameOps& before = r.previous;
+    start_current(r);
+    if (r.matched == 0) return;
+    const RecordedOp& last = before.ops[r.matched - 1];
+    r.current.ops.assign(before.ops.begin(), before.ops.begin() + static_cast<std::ptrdiff_t>(r.matched));
+    r.current.text.assign(before.text, 0, last.text_offset + last.text_length);
 }
 
 // The noted operations drawn whole, each marking its own lines, as if they had been drawn at once. The
 // frame is no longer recording; the rest of it draws at once.
 void draw_noted(ScreenContext& screen) {
     FrameRecord& r = screen.record;
+    if (!r.diverged) diverge(r);
     r.recording = false;
     r.previous_valid = false;
     uint8_t* dirty = screen.dirty_lines.entries.data();
@@ -136,7 +152,7 @@ void draw_noted(ScreenContext& screen) {
 
 } // namespace
 
-bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, RecordedOp op,
+bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op,
                              std::string_view text) {
     FrameRecord& r = screen.record;
     if (dc.work_page != screen.visible_page) return false; // the record describes the visible page only
@@ -144,25 +160,31 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, Recor
         r.previous_valid = false; // the page changes under the record
         return false;
     }
-    FrameOps& frame = r.current;
     if (!r.recording) {
         r.recording = true;
-        frame.ops.clear();
-        frame.text.clear();
-        frame.blends = false;
-        frame.bands_built = false;
+        r.matched = 0;
+        r.diverged = false;
+        if (!r.previous_valid) start_current(r);
     }
+    if (!r.diverged) {
+        if (r.matched < r.previous.ops.size() && gfx_internal::same_op(op, text, r.previous, r.matched)) {
+            ++r.matched;
+            return true;
+        }
+        diverge(r);
+    }
+    FrameOps& frame = r.current;
     if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT) {
         draw_noted(screen);
         r.suspended = true;
         return false;
     }
-    set_lines(screen, op);
-    op.text_offset = static_cast<uint32_t>(frame.text.size());
-    op.text_length = static_cast<uint32_t>(text.size());
+    RecordedOp& noted = frame.ops.emplace_back(op);
+    set_lines(screen, noted);
+    noted.text_offset = static_cast<uint32_t>(frame.text.size());
+    noted.text_length = static_cast<uint32_t>(text.size());
     frame.text.append(text);
-    frame.blends = frame.blends || blends(screen, op);
-    frame.ops.push_back(op);
+    frame.blends = frame.blends || blends(screen, noted);
     return true;
 }
 
@@ -188,13 +210,16 @@ void gfx_internal::finish_frame(ScreenContext& screen) {
     if (!std::exchange(r.recording, false)) return;
     FrameOps& now = r.current;
     FrameOps& before = r.previous;
+    if (!r.diverged) {
+        if (r.matched == before.ops.size()) return; // the same frame
+        diverge(r);                                 // the same frame, only shorter
+    }
     if (suspended || !r.previous_valid || now.blends) {
         draw_lines(screen, now, 0, screen.height - 1, screen.dirty_lines.entries.data());
         r.previous_valid = !now.blends && !suspended;
         std::swap(now, before);
         return;
     }
-    if (same_frame(now, before)) return;
     build_bands(screen, now);
     if (!before.bands_built) build_bands(screen, before);
     const std::size_t bands = now.band_start.size() - 1;

@@ -63,13 +63,26 @@ struct RecordedOp {
     const FontDesc* font = nullptr;         // text only
     uint32_t colour = 0;
     uint32_t text_length = 0;
-    uint16_t style = 0;
-    uint8_t kind = RECORDED_LINE;
-    uint8_t filled = 0;
+    uint32_t form = 0;                      // recorded_form: written and compared as one word
     int32_t first_line = 0, last_line = -1; // lines it may touch, within the page; none when first > last
     uint32_t text_offset = 0;               // where its bytes lie in the frame's text; not compared
 };
 static_assert(sizeof(RecordedOp) == 64, "RecordedOp must stay free of padding");
+
+// The kind, the line style and whether a box is filled, as RecordedOp::form holds them.
+[[nodiscard]] constexpr uint32_t recorded_form(RecordedKind kind, uint16_t style = 0xFFFF,
+                                               bool filled = false) {
+    return uint32_t{kind} | uint32_t{filled} << 8 | uint32_t{style} << 16;
+}
+[[nodiscard]] constexpr RecordedKind recorded_kind(const RecordedOp& op) {
+    return static_cast<RecordedKind>(op.form & 0xFF);
+}
+[[nodiscard]] constexpr bool recorded_filled(const RecordedOp& op) {
+    return (op.form >> 8 & 0xFF) != 0;
+}
+[[nodiscard]] constexpr uint16_t recorded_style(const RecordedOp& op) {
+    return static_cast<uint16_t>(op.form >> 16);
+}
 
 // The operations of one frame, and which of them touch each band of lines (built only when needed).
 struct FrameOps {
@@ -87,8 +100,10 @@ struct FrameRecord {
     bool enabled = false;   // the mode records its frames
     bool recording = false; // the current frame has operations noted and not drawn yet
     bool suspended = false; // the current frame was drawn for a reader; the rest of it draws at once
-    bool previous_valid =
-        false; // the page holds what previous draws, and drawing previous again changes nothing
+    // The page holds what previous draws, and drawing previous again over it changes nothing.
+    bool previous_valid = false;
+    bool diverged = false;   // the current frame's operations are in current, not only counted in matched
+    std::size_t matched = 0; // the current frame's operations so far equal previous's first ones
     FrameOps current, previous;
 };
 

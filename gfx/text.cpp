@@ -238,7 +238,7 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         const int px = gfx_round_coordinate(x) + (dc->view_absolute ? 0 : dc->view.x);
         const int py = gfx_round_coordinate(y) + (dc->view_absolute ? 0 : dc->view.y);
         RecordedOp op;
-        op.kind = RECORDED_TEXT;
+        op.form = recorded_form(RECORDED_TEXT);
         op.x1 = px, op.y1 = py;
         op.font = screen->font;
         op.colour = c;
