@@ -224,7 +224,8 @@ inline void gfx_lock() {
 }
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
 // nothing), then releases one level; the outermost release calls the driver's unlock. gfx_unlock(1, 0) only
-// releases.
+// releases. In a frame a recording mode has noted operations for (gfx/deferred.h), the outermost release
+// draws and marks instead the lines the frame changed, and the range is not used.
 namespace gfx_internal {
 void unlock(int first_line, int last_line);
 }
