@@ -69,8 +69,8 @@ void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int las
     DrawContext& dc = *gfx_draw_context();
     gfx_select_screen(dc);
     dc.view = {dc.saved_view.x, first, dc.saved_view.w, last - first + 1};
-    gfx_lock(); // inside a lock, as the frame's own calls were: fills are kept back and each line written
-                // once
+    // Inside a lock, as the frame's own calls were: the fills are kept back, and each line written once.
+    gfx_lock();
     for (const RecordedOp& op : frame.ops) {
         if (op.first_line <= last && op.last_line >= first && op.first_line <= op.last_line)
             draw_op(screen, dc, frame, op, dirty);
