@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/panel.h"
+#include "gfx/deferred.h"
 #include "gfx/input.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"
@@ -39,6 +40,8 @@ bool setup_screen(DashboardState& state, uint8_t count, int flags) {
     if (gfx_screen() == nullptr) return false;
     gfx_set_title("Zeige " + std::to_string(count) + " Server");
     set_font_height(FONT_HEIGHT);
+    // Most frames draw the picture of the frame before: recorded frames draw and present only what changed.
+    gfx_record_frames(true);
     return true;
 }
 

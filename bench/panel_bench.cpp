@@ -1,5 +1,7 @@
-// A whole 6-panel frame as the main loop draws it against the floor of its unavoidable writes: every pixel
-// of the framebuffer once. Nothing is due, so no tool runs; both graphs are full.
+// A whole 6-panel frame against the floor of its unavoidable writes: every pixel of the framebuffer once.
+// Nothing is due, so no tool runs; both graphs are full. The frame drawn whole, as every frame was drawn
+// before frames were recorded, and the recorded frame as the main loop draws it: unchanged (the dashboard
+// left alone) and changed (the pointer moving over a graph).
 //
 //   build-*/bench/panel_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "app/dashboard.h"
+#include "gfx/deferred.h"
 #include "gfx/pixels.h"
 #include "gfx/screen.h"
 
@@ -91,9 +94,11 @@ void BM_frame_line_floor(benchmark::State& state) {
 }
 BENCHMARK(BM_frame_line_floor);
 
+// Every frame drawn whole, as a mode that does not record its frames draws them.
 void BM_panel_frame(benchmark::State& state) {
     open_mode();
     static Dashboard d;
+    gfx_record_frames(false);
     for (auto _ : state) {
         draw_frame(d.table, d.state);
         benchmark::ClobberMemory();
@@ -101,6 +106,59 @@ void BM_panel_frame(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
 }
 BENCHMARK(BM_panel_frame);
+
+// The dashboard's frame when nothing changed: the logic runs and the operations are compared, nothing is
+// drawn.
+void BM_panel_frame_unchanged(benchmark::State& state) {
+    open_mode();
+    static Dashboard d;
+    gfx_record_frames(true);
+    draw_frame(d.table, d.state);
+    for (auto _ : state) {
+        draw_frame(d.table, d.state);
+        benchmark::ClobberMemory();
+    }
+    gfx_record_frames(false);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_panel_frame_unchanged);
+
+// The pointer moving over a graph: every frame the read-out stands at another sample.
+void BM_panel_frame_changed(benchmark::State& state) {
+    open_mode();
+    static Dashboard d;
+    gfx_record_frames(true);
+    draw_frame(d.table, d.state);
+    int64_t step = 0;
+    for (auto _ : state) {
+        d.state.mouse_x = 600 + 3 * (step++ % 20);
+        draw_frame(d.table, d.state);
+        benchmark::ClobberMemory();
+    }
+    d.state.mouse_x = 600;
+    gfx_record_frames(false);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_panel_frame_changed);
+
+// Probes landing on every panel at once: every band changes, and the whole frame is drawn after all.
+void BM_panel_frame_all_changed(benchmark::State& state) {
+    open_mode();
+    static Dashboard d;
+    gfx_record_frames(true);
+    draw_frame(d.table, d.state);
+    int64_t step = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < MAX_SERVERS; ++i)
+            d.table.servers[static_cast<std::size_t>(i)].ping_history[HISTORY_LENGTH] = 20.0 + (step % 2);
+        ++step;
+        draw_frame(d.table, d.state);
+        benchmark::ClobberMemory();
+    }
+    gfx_record_frames(false);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+BENCHMARK(BM_panel_frame_all_changed);
 
 } // namespace
 
@@ -113,6 +171,14 @@ int main(int argc, char** argv) {
                 "BM_frame_floor", "what line-wise writing costs");
     print_ratio(reporter, "6-panel frame / every pixel once, line by line", "BM_panel_frame",
                 "BM_frame_line_floor", "for comparison");
+    print_ratio(reporter, "unchanged frame / every pixel once, line by line", "BM_panel_frame_unchanged",
+                "BM_frame_line_floor", "nothing drawn");
+    print_ratio(reporter, "changed frame / every pixel once, line by line", "BM_panel_frame_changed",
+                "BM_frame_line_floor", "the read-out moves");
+    print_ratio(reporter, "changed frame / frame drawn whole", "BM_panel_frame_changed", "BM_panel_frame",
+                "at most 1.05");
+    print_ratio(reporter, "every panel changed / frame drawn whole", "BM_panel_frame_all_changed",
+                "BM_panel_frame", "what recording costs when nothing can be skipped");
     gfx_close_mode();
     benchmark::Shutdown();
     return 0;

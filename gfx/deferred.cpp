@@ -141,5 +141,7 @@ void gfx_settle_lines(const DrawContext& dc, int first, int last) {
 
 void gfx_settle_all() {
     ScreenContext* screen = gfx_screen();
-    if (screen != nullptr) settle_all(*screen, screen->deferred);
+    if (screen == nullptr) return;
+    gfx_internal::draw_noted_for_reader(*screen);
+    settle_all(*screen, screen->deferred);
 }

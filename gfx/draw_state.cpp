@@ -95,40 +95,46 @@ uint32_t gfx_set_color(uint32_t foreground, uint32_t background, uint32_t flags)
 void gfx_clear(uint32_t mode) {
     DrawContext* dc = gfx_draw_context();
     if (!dc) return;
-    const ScreenContext& screen = *gfx_screen();
+    ScreenContext& screen = *gfx_screen();
     gfx_select_screen(*dc);
     if (mode == CLEAR_DEFAULT) mode = dc->view_set ? CLEAR_VIEW : CLEAR_SCREEN;
 
-    gfx_lock();
-    int first = 1, last = 0; // nothing marked unless a case says otherwise
-    uint8_t* page = dc->target_rows.empty() ? nullptr : dc->target_rows[0];
-    // Whole lines are unpadded, so a run of them is filled as one span.
-    auto whole_lines = [&](int lines) {
-        if (lines <= 0) return;
-        first = 0, last = lines - 1;
-        if (gfx_defer_fill(*dc, 0, lines - 1, 0, screen.width, dc->background)) return;
-        gfx_settle_lines(*dc, 0, lines - 1);
-        dc->fill_span(page, dc->background, static_cast<std::size_t>(screen.width) * lines);
-    };
+    // What is painted: lines first..last from column x on, w pixels each; nothing when first > last.
+    int first = 1, last = 0, x = 0, w = screen.width;
     if (mode == CLEAR_SCREEN) {
-        whole_lines(screen.height);
-        move_cursor_to_view_centre(*dc);
+        first = 0, last = screen.height - 1;
     } else if (mode == CLEAR_TEXT_ROWS) {
-        whole_lines(static_cast<int>(
-            std::min<int64_t>(int64_t{screen.text_rows} * screen.font->glyph_height, screen.height)));
-    } else {
+        const auto lines = static_cast<int>(
+            std::min<int64_t>(int64_t{screen.text_rows} * screen.font->glyph_height, screen.height));
+        if (lines > 0) first = 0, last = lines - 1;
+    } else if (dc->view.h > 0) {
         const ViewRect& v = dc->view;
-        if (v.h > 0) {
-            first = v.y, last = v.y + v.h - 1;
-            if (!gfx_defer_fill(*dc, first, last, v.x, v.w, dc->background)) {
+        first = v.y, last = v.y + v.h - 1, x = v.x, w = v.w;
+    }
+    if (mode != CLEAR_TEXT_ROWS) move_cursor_to_view_centre(*dc);
+    if (first <= last && w > 0) {
+        RecordedOp op;
+        op.form = recorded_form(RECORDED_CLEAR, 0xFFFF, true);
+        op.x1 = x, op.y1 = first, op.x2 = x + w - 1, op.y2 = last;
+        op.colour = dc->background;
+        if (gfx_hold_back(screen, *dc, op)) return;
+    }
+
+    gfx_lock();
+    if (first <= last) {
+        if (x == 0 && w == screen.width) {
+            // Whole lines are unpadded, so a run of them is filled as one span.
+            if (!gfx_defer_fill(*dc, first, last, 0, screen.width, dc->background)) {
                 gfx_settle_lines(*dc, first, last);
-                for (int y = first; y <= last; ++y)
-                    dc->fill_span(dc->target_rows[y] +
-                                      static_cast<std::size_t>(v.x) * dc->target_bytes_per_pixel,
-                                  dc->background, static_cast<std::size_t>(v.w));
+                dc->fill_span(dc->target_rows[first], dc->background,
+                              static_cast<std::size_t>(screen.width) * (last - first + 1));
             }
+        } else if (!gfx_defer_fill(*dc, first, last, x, w, dc->background)) {
+            gfx_settle_lines(*dc, first, last);
+            for (int y = first; y <= last; ++y)
+                dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(x) * dc->target_bytes_per_pixel,
+                              dc->background, static_cast<std::size_t>(w));
         }
-        move_cursor_to_view_centre(*dc);
     }
     gfx_unlock(first, last);
 }
@@ -167,11 +173,17 @@ void gfx_internal::unlock(int first_line, int last_line) {
     if (!screen || screen->lock_count == 0) return;
     if (last_line < 0) last_line = screen->height - 1;
     if (first_line < 0) first_line = 0;
-    if (gfx_draw_context()->work_page == screen->visible_page && first_line <= last_line &&
-        last_line < screen->height)
+    // A recorded frame marks the lines its drawing changed when it ends, whatever range it was given.
+    if (!screen->record.recording && gfx_draw_context()->work_page == screen->visible_page &&
+        first_line <= last_line && last_line < screen->height)
         std::memset(screen->dirty_lines.entries.data() + first_line, 1,
                     static_cast<std::size_t>(last_line - first_line + 1));
-    if (--screen->lock_count > 0) return;
+    if (screen->lock_count > 1) {
+        --screen->lock_count;
+        return;
+    }
+    gfx_finish_frame(*screen);
+    screen->lock_count = 0;
     gfx_settle_all(); // the presenter may look from here on
     if (screen->driver->unlock) screen->driver->unlock();
 }

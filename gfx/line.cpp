@@ -370,14 +370,24 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
         // Whole 64-bit pixels, not clamped ones: a far end point keeps the slope it gives the visible part.
         double lx1 = x1, ly1 = y1, lx2 = x2, ly2 = y2;
         if (!cut_to_line_limit(lx1, ly1, lx2, ly2)) return;
-        gfx_draw_line_pixels(*dc, round_line_coordinate(lx1) + ox, round_line_coordinate(ly1) + oy,
-                             round_line_coordinate(lx2) + ox, round_line_coordinate(ly2) + oy, c, style,
-                             dirty);
+        RecordedOp op;
+        op.form = recorded_form(RECORDED_LINE, style);
+        op.x1 = round_line_coordinate(lx1) + ox, op.y1 = round_line_coordinate(ly1) + oy;
+        op.x2 = round_line_coordinate(lx2) + ox, op.y2 = round_line_coordinate(ly2) + oy;
+        op.colour = c;
+        if (gfx_hold_back(*screen, *dc, op)) return;
+        gfx_draw_line_pixels(*dc, op.x1, op.y1, op.x2, op.y2, c, style, dirty);
         return;
     }
     int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
     int px2 = gfx_round_coordinate(x2) + ox, py2 = gfx_round_coordinate(y2) + oy;
     if (px1 > px2) std::swap(px1, px2);
     if (py1 > py2) std::swap(py1, py2);
-    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, mode == LINE_MODE_FILLED_BOX, style, dirty);
+    const bool filled = mode == LINE_MODE_FILLED_BOX;
+    RecordedOp op;
+    op.form = recorded_form(RECORDED_BOX, filled ? LINE_SOLID : style, filled); // a filled box has no style
+    op.x1 = px1, op.y1 = py1, op.x2 = px2, op.y2 = py2;
+    op.colour = c;
+    if (gfx_hold_back(*screen, *dc, op)) return;
+    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, filled, style, dirty);
 }

@@ -51,6 +51,59 @@ struct DeferredFills {
     std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
 };
 
+// One drawing operation of a recorded frame, as the rasterizers take it: target pixels, the colour as the
+// target stores it, and the lines it may touch. Laid out without padding, so that two operations compare
+// with memcmp up to text_offset.
+enum RecordedKind : uint8_t { RECORDED_LINE, RECORDED_BOX, RECORDED_TEXT, RECORDED_CLEAR };
+struct RecordedOp {
+    int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
+    const FontDesc* font = nullptr;         // text only
+    uint32_t colour = 0;
+    uint32_t text_length = 0;
+    uint32_t form = 0;                      // recorded_form: written and compared as one word
+    int32_t first_line = 0, last_line = -1; // lines it may touch, within the page; none when first > last
+    uint32_t text_offset = 0;               // where its bytes lie in the frame's text; not compared
+};
+static_assert(sizeof(RecordedOp) == 64, "RecordedOp must stay free of padding");
+
+// The kind, the line style and whether a box is filled, as RecordedOp::form holds them.
+[[nodiscard]] constexpr uint32_t recorded_form(RecordedKind kind, uint16_t style = 0xFFFF,
+                                               bool filled = false) {
+    return uint32_t{kind} | uint32_t{filled} << 8 | uint32_t{style} << 16;
+}
+[[nodiscard]] constexpr RecordedKind recorded_kind(const RecordedOp& op) {
+    return static_cast<RecordedKind>(op.form & 0xFF);
+}
+[[nodiscard]] constexpr bool recorded_filled(const RecordedOp& op) {
+    return (op.form >> 8 & 0xFF) != 0;
+}
+[[nodiscard]] constexpr uint16_t recorded_style(const RecordedOp& op) {
+    return static_cast<uint16_t>(op.form >> 16);
+}
+
+// The operations of one frame, and which of them touch each band of lines (built only when needed).
+struct FrameOps {
+    std::vector<RecordedOp> ops;
+    std::string text;                 // the texts' bytes, one after the other
+    bool blends = false;              // an operation blends with the pixels under it
+    bool bands_built = false;         // band_start and band_ops describe ops
+    std::vector<uint32_t> band_start; // band b's operations are band_ops[band_start[b] .. band_start[b+1])
+    std::vector<uint32_t> band_ops;   // indexes into ops
+    std::vector<uint32_t> band_fill;  // scratch of build_bands
+};
+
+// Frames recorded instead of drawn (gfx_record_frames, gfx/deferred.h).
+struct FrameRecord {
+    bool enabled = false;   // the mode records its frames
+    bool recording = false; // the current frame has operations noted and not drawn yet
+    bool suspended = false; // the current frame was drawn for a reader; the rest of it draws at once
+    // The page holds what previous draws, and drawing previous again over it changes nothing.
+    bool previous_valid = false;
+    bool diverged = false;   // the current frame's operations are in current, not only counted in matched
+    std::size_t matched = 0; // the current frame's operations so far equal previous's first ones
+    FrameOps current, previous;
+};
+
 // The open mode; exactly one while a mode is open (gfx_screen()), none before the first gfx_set_mode or after
 // a failed one.
 struct ScreenContext {
@@ -79,6 +132,7 @@ struct ScreenContext {
     uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
     uint32_t lock_count = 0; // nesting depth of gfx_lock
     DeferredFills deferred;  // written by the outermost gfx_unlock at the latest
+    FrameRecord record;      // drawn, or found unchanged, by the outermost gfx_unlock
 };
 
 struct ViewRect {
@@ -167,7 +221,8 @@ inline void gfx_lock() {
 }
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
 // nothing), then releases one level; the outermost release calls the driver's unlock. gfx_unlock(1, 0) only
-// releases.
+// releases. In a frame a recording mode has noted operations for (gfx/deferred.h), the outermost release
+// draws and marks instead the lines the frame changed, and the range is not used.
 namespace gfx_internal {
 void unlock(int first_line, int last_line);
 }

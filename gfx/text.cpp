@@ -237,8 +237,16 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
     if (!std::isnan(x) && !std::isnan(y)) {
         const int px = gfx_round_coordinate(x) + (dc->view_absolute ? 0 : dc->view.x);
         const int py = gfx_round_coordinate(y) + (dc->view_absolute ? 0 : dc->view.y);
-        uint8_t* dirty = dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
-        gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, dirty);
+        RecordedOp op;
+        op.form = recorded_form(RECORDED_TEXT);
+        op.x1 = px, op.y1 = py;
+        op.font = screen->font;
+        op.colour = c;
+        if (!gfx_hold_back(*screen, *dc, op, *text)) {
+            uint8_t* dirty =
+                dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
+            gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, dirty);
+        }
     }
     rt_set_error(0);
     return 0;

@@ -1,8 +1,10 @@
 // The screen set-up and the frame loop on the null driver, and the start-up notice of the reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,9 +12,11 @@
 #include "app/dashboard.h"
 #include "app/panel.h"
 #include "gfx/fonts.h"
-#include "gfx/screen.h"
-#include "tests/app/test_support.h"
 #include "gfx/input.h"
+#include "gfx/screen.h"
+#include "rt/clock.h"
+#include "tests/app/test_support.h"
+#include "tests/gfx/frame_reference.h"
 
 namespace {
 
@@ -219,6 +223,134 @@ TEST_F(Dashboard, MouseIsSampledOncePerFrameIntoTheState) {
         EXPECT_EQ(state_.mouse_buttons, c.want_buttons);
     }
     null_driver_set_pointer(false, 0, 0, 0, 0);
+}
+
+// The clock the panels read in the frame test below.
+double g_frame_clock = 0;
+double frame_clock() {
+    return g_frame_clock;
+}
+
+// Random sequences of frames, each a step a user or a probe could take: the pointer stays or moves (over
+// the window, outside it, onto a graph's samples for the read-out, onto a button), a button clicks, a probe
+// lands, a host goes down or comes back. Each recorded frame leaves the page the frame drawn whole leaves,
+// with every changed line marked, and a frame that repeats the one before marks nothing.
+TEST_F(Dashboard, RecordedFramesShowWhatFramesDrawnWholeShow) {
+    constexpr int COUNT = 3;
+    constexpr int64_t NOT_DUE = int64_t{1} << 40; // the panels' own schedule never runs a probe
+    fakes_.replay("nslookup", fixture("nslookup_localhost.txt"));
+    fakes_.replay("nmap", fixture("nmap_ftp_ssh.txt"));
+    CommandLog commands;
+    panel_clock = frame_clock;
+    g_frame_clock = 1000;
+    ASSERT_TRUE(setup_screen(state_, COUNT, NULL_DRIVER));
+    state_.terminal_command = "true";
+    ServerTable table;
+    table.server_count = COUNT;
+    std::mt19937 rng(20261207);
+    for (int i = 0; i < COUNT; ++i) {
+        ServerRecord& r = table.servers[static_cast<std::size_t>(i)];
+        r.name = "srv" + std::to_string(i);
+        r.ip = "127.0.0." + std::to_string(i + 1);
+        r.nmap_lines[1] = "21/tcp    open   ftp";
+        r.nmap_lines[2] = i == 1 ? "80/tcp    open   http" : "22/tcp    open   ssh";
+        r.expected_ports[1] = "8080/tcp";
+        if (i != 1) r.http_target = r.name;
+        r.up = 1;
+        r.interval = 3;
+        r.last_probe = NOT_DUE;
+    }
+    auto probe_lands = [&](ServerRecord& r) {
+        for (int k = 1; k < HISTORY_LENGTH; ++k) {
+            r.ping_history[k] = r.ping_history[k + 1];
+            r.http_history[k] = r.http_history[k + 1];
+            r.ping_times[k] = r.ping_times[k + 1];
+        }
+        r.ping_history[HISTORY_LENGTH] = static_cast<double>(rng() % 5000) / 100;
+        r.http_history[HISTORY_LENGTH] = static_cast<double>(rng() % 20000) / 100;
+        r.ping_times[HISTORY_LENGTH] = "12:00:" + std::to_string(10 + rng() % 50);
+    };
+    for (int i = 0; i < 40; ++i) probe_lands(table.servers[static_cast<std::size_t>(i % COUNT)]);
+
+    int quiet = 0, partly = 0;
+    bool last_was_quiet = false;
+    for (int frame = 0; frame < 300; ++frame) {
+        SCOPED_TRACE(testing::Message() << "frame " << frame);
+        bool changed = frame == 0;
+        const int64_t top = PANEL_HEIGHT * static_cast<int64_t>(rng() % COUNT);
+        ServerRecord& some = table.servers[static_cast<std::size_t>(top / PANEL_HEIGHT)];
+        state_.mouse_buttons = 0;
+        switch (rng() % 12) {
+        case 0:
+        case 1:
+        case 2:
+        case 3: break; // the pointer stays, nothing lands
+        case 4:
+            state_.mouse_x = rng() % 4 == 0 ? -1 : rng() % 800;
+            state_.mouse_y = state_.mouse_x < 0 ? -1 : rng() % (COUNT * PANEL_HEIGHT);
+            changed = true;
+            break;
+        case 5: // onto a sample of a graph: the read-out
+            state_.mouse_x = 450 + 3 * (2 + rng() % 99) + static_cast<int64_t>(rng() % 3) - 1;
+            state_.mouse_y = top + 1 + rng() % 198;
+            changed = true;
+            break;
+        case 6: { // onto a button: reload, interval, or a session button
+            const int64_t xs[] = {50, 175, 345, 345};
+            const int64_t ys[] = {10, 10, 52 + 15 + 7, 52 + 30 + 7};
+            const auto b = rng() % 4;
+            state_.mouse_x = xs[b];
+            state_.mouse_y = top + ys[b];
+            changed = true;
+            break;
+        }
+        case 7:
+            probe_lands(some);
+            changed = true;
+            break;
+        case 8: // a click wherever the pointer is
+            state_.mouse_buttons = 1;
+            g_frame_clock += 1.5;
+            changed = true;
+            break;
+        case 9:
+            some.up = some.up ? 0 : 1;
+            changed = true;
+            break;
+        case 10:
+            some.nmap_lines[3] = some.nmap_lines[3].empty() ? "443/tcp   open   https" : "";
+            changed = true;
+            break;
+        default:
+            g_frame_clock += 0.1; // only clicks read the clock
+            break;
+        }
+        ServerTable table_copy = table;
+        DashboardState state_copy = state_;
+        const FrameOutcome o =
+            compare_frame([&] { draw_frame(table, state_); }, [&] { draw_frame(table_copy, state_copy); });
+        ASSERT_EQ(o.problem, "");
+        // Both ways the frame acted alike: the same click taken, the same interval stepped.
+        EXPECT_EQ(state_copy.last_click, state_.last_click);
+        EXPECT_EQ(table_copy.servers[0].interval, table.servers[0].interval);
+        const bool quiet_now = !changed && state_.mouse_buttons == 0;
+        if (quiet_now && last_was_quiet) {
+            EXPECT_EQ(o.marked_lines(), 0) << "a frame that repeats the one before marked lines";
+            ++quiet;
+        } else if (o.marked_lines() > 0 && o.marked_lines() < COUNT * PANEL_HEIGHT) {
+            ++partly;
+        }
+        last_was_quiet = quiet_now;
+    }
+    panel_clock = rt_timer;
+    EXPECT_GT(quiet, 40);
+    EXPECT_GT(partly, 40);
+    // The clicks reached every kind of button: a reload ran its tools, a session its command, and an
+    // interval stepped.
+    EXPECT_FALSE(fakes_.calls().empty());
+    EXPECT_FALSE(commands.commands().empty());
+    EXPECT_TRUE(std::any_of(table.servers.begin(), table.servers.end(),
+                            [](const ServerRecord& r) { return r.interval != 3 && r.interval != 0; }));
 }
 
 // Names handed to the notice, with the number of tool runs made before each: the notice comes first.

@@ -8,16 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "gfx/deferred.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"
 #include "gfx/text.h"
+#include "tests/gfx/frame_reference.h"
 #include "tests/gfx/recording_driver.h"
 
 namespace {
 
 constexpr int WIDTH = 80, HEIGHT = 42; // a 10 x 3 text grid of the 8x14 font
 
-enum class Op { colour, clear, filled_box, box, line, text, lock, unlock };
+enum class Op { colour, clear, filled_box, box, line, text, lock, unlock, settle };
+
+// Where a settle call leaves a copy of the page: a reader inside the frame.
+std::vector<std::vector<uint8_t>>* g_reads = nullptr;
+std::vector<uint8_t> page_bytes();
 
 struct Call {
     Op op;
@@ -33,53 +39,64 @@ uint32_t random_colour(std::mt19937& rng) {
     return alphas[rng() % 3] | (rng() & 0xFFFFFF);
 }
 
+Call only(Op op) {
+    Call c;
+    c.op = op;
+    return c;
+}
+
+// One call of a frame: a fill, a box, a line, a text, a colour change, or a lock level opened or closed
+// (depth counts the levels open).
+bool random_call(std::mt19937& rng, Call& c, int& depth) {
+    auto coordinate = [&](int size) {
+        return static_cast<float>(static_cast<int>(rng() % (size + 20)) - 10);
+    };
+    const unsigned pick = rng() % 20;
+    c.colour = random_colour(rng);
+    c.x1 = coordinate(WIDTH), c.y1 = coordinate(HEIGHT), c.x2 = coordinate(WIDTH), c.y2 = coordinate(HEIGHT);
+    const LineStyle styles[] = {LINE_SOLID, LINE_DASHED, static_cast<LineStyle>(rng())};
+    c.style = styles[rng() % 3];
+    c.flags = rng() % 4 == 0 ? DRAW_FOREGROUND : 0;
+    if (pick < 2) {
+        c.op = Op::colour;
+        c.background = random_colour(rng);
+    } else if (pick < 4) {
+        c.op = Op::clear;
+        const uint32_t modes[] = {CLEAR_DEFAULT, CLEAR_SCREEN, CLEAR_VIEW, CLEAR_TEXT_ROWS};
+        c.mode = modes[rng() % 4];
+    } else if (pick < 9) {
+        c.op = Op::filled_box;
+        if (rng() % 3 == 0) c.x1 = 0, c.y1 = 0, c.x2 = WIDTH, c.y2 = HEIGHT; // the background box
+        if (rng() % 4 == 0) c.x1 = 0, c.x2 = WIDTH - 1;                      // whole lines
+    } else if (pick < 11) {
+        c.op = Op::box;
+    } else if (pick < 15) {
+        c.op = Op::line;
+        if (rng() % 3 == 0) c.x1 = 0, c.x2 = WIDTH, c.y2 = c.y1; // a separator
+        if (rng() % 4 == 0) c.x2 = c.x1;
+    } else if (pick < 18) {
+        c.op = Op::text;
+        for (unsigned k = rng() % 12; k > 0; --k) c.text += static_cast<char>(rng() % 256);
+    } else if (pick == 18) {
+        c.op = Op::lock;
+        ++depth;
+    } else {
+        if (depth == 0) return false;
+        c.op = Op::unlock;
+        --depth;
+    }
+    return true;
+}
+
 // Frame-like sequences: whole-screen fills first and often, then boxes, lines and text over them, with
 // nested locks that release nothing.
 std::vector<Call> random_calls(unsigned seed) {
     std::mt19937 rng(seed);
-    auto coordinate = [&](int size) {
-        return static_cast<float>(static_cast<int>(rng() % (size + 20)) - 10);
-    };
     std::vector<Call> calls;
     int depth = 0;
     for (int n = 0; n < 60; ++n) {
         Call c;
-        const unsigned pick = rng() % 20;
-        c.colour = random_colour(rng);
-        c.x1 = coordinate(WIDTH), c.y1 = coordinate(HEIGHT), c.x2 = coordinate(WIDTH),
-        c.y2 = coordinate(HEIGHT);
-        const LineStyle styles[] = {LINE_SOLID, LINE_DASHED, static_cast<LineStyle>(rng())};
-        c.style = styles[rng() % 3];
-        c.flags = rng() % 4 == 0 ? DRAW_FOREGROUND : 0;
-        if (pick < 2) {
-            c.op = Op::colour;
-            c.background = random_colour(rng);
-        } else if (pick < 4) {
-            c.op = Op::clear;
-            const uint32_t modes[] = {CLEAR_DEFAULT, CLEAR_SCREEN, CLEAR_VIEW, CLEAR_TEXT_ROWS};
-            c.mode = modes[rng() % 4];
-        } else if (pick < 9) {
-            c.op = Op::filled_box;
-            if (rng() % 3 == 0) c.x1 = 0, c.y1 = 0, c.x2 = WIDTH, c.y2 = HEIGHT; // the background box
-            if (rng() % 4 == 0) c.x1 = 0, c.x2 = WIDTH - 1;                      // whole lines
-        } else if (pick < 11) {
-            c.op = Op::box;
-        } else if (pick < 15) {
-            c.op = Op::line;
-            if (rng() % 3 == 0) c.x1 = 0, c.x2 = WIDTH, c.y2 = c.y1; // a separator
-            if (rng() % 4 == 0) c.x2 = c.x1;
-        } else if (pick < 18) {
-            c.op = Op::text;
-            for (unsigned k = rng() % 12; k > 0; --k) c.text += static_cast<char>(rng() % 256);
-        } else if (pick == 18) {
-            c.op = Op::lock;
-            ++depth;
-        } else {
-            if (depth == 0) continue;
-            c.op = Op::unlock;
-            --depth;
-        }
-        calls.push_back(c);
+        if (random_call(rng, c, depth)) calls.push_back(c);
     }
     for (; depth > 0; --depth) {
         Call c;
@@ -109,6 +126,10 @@ void replay(const std::vector<Call>& calls) {
             break;
         case Op::lock: gfx_lock(); break;
         case Op::unlock: gfx_unlock(1, 0); break;
+        case Op::settle:
+            gfx_settle_all();
+            if (g_reads) g_reads->push_back(page_bytes());
+            break;
         }
     }
 }
@@ -229,6 +250,107 @@ TEST(Frame, LaterFillsCoverEarlierOnesInEveryLine) {
     };
     for (const Expect& e : expected) EXPECT_EQ(at(e.x, e.y), e.colour) << e.x << "," << e.y;
     gfx_close_mode();
+}
+
+// Sequences of frames on a mode that records them, each frame the one before with a small change, or none:
+// a colour, a position, a call more or less, a text. Between frames something may draw outside any frame,
+// and inside a frame a reader may ask for the pixels. After every frame the page is the one drawing every
+// call at once gives, every changed line is marked, and a frame that repeats the one before marks nothing.
+TEST_F(RecordedFrame, RecordedFramesLeaveThePixelsOfDrawingAtOnceAndMarkWhatChanged) {
+    struct Target {
+        int depth, flags;
+    } targets[] = {{32, 0}, {32, SET_MODE_ALPHA}, {16, 0}, {8, 0}};
+    int quiet_frames = 0, partly_drawn = 0;
+    for (const Target& t : targets) {
+        for (unsigned seed = 1; seed <= 40; ++seed) {
+            gfx_set_mode(WIDTH, HEIGHT, t.depth, 1, t.flags, 0);
+            ASSERT_NE(gfx_screen(), nullptr);
+            gfx_set_text_grid(WIDTH / 8, HEIGHT / 14);
+            ScreenContext& s = *gfx_screen();
+            std::mt19937 rng(seed);
+            for (int i = 0; i < s.pitch * s.height; ++i) s.visible_pixels[i] = static_cast<uint8_t>(rng());
+            gfx_record_frames(true);
+            std::vector<Call> calls;
+            int depth = 0;
+            for (int n = 0; n < 30; ++n) {
+                Call c;
+                if (random_call(rng, c, depth)) calls.push_back(c);
+            }
+            for (; depth > 0; --depth) calls.push_back(only(Op::unlock));
+            auto pick = [&]() -> Call* { return calls.empty() ? nullptr : &calls[rng() % calls.size()]; };
+            for (int frame = 0; frame < 25; ++frame) {
+                SCOPED_TRACE(testing::Message() << "depth " << t.depth << " flags " << t.flags << " seed "
+                                                << seed << " frame " << frame);
+                bool changed = true;
+                bool drawn_outside = false;
+                const unsigned step = frame == 0 ? 0 : rng() % 12;
+                Call* c = pick();
+                if (step < 5 || c == nullptr) {
+                    changed = frame == 0;
+                } else if (step == 5) {
+                    c->colour ^= 1u << (rng() % 24);
+                } else if (step == 6) {
+                    (rng() % 2 ? c->x1 : c->y2) += rng() % 2 ? 1.0f : -1.0f;
+                } else if (step == 7) {
+                    Call added;
+                    int unused = 0;
+                    if (random_call(rng, added, unused) && added.op != Op::lock && added.op != Op::unlock)
+                        calls.insert(calls.begin() + static_cast<std::ptrdiff_t>(rng() % (calls.size() + 1)),
+                                     added);
+                } else if (step == 8) {
+                    if (c->op != Op::lock && c->op != Op::unlock)
+                        calls.erase(calls.begin() + (c - calls.data()));
+                } else if (step == 9) {
+                    c->text.push_back(static_cast<char>(rng()));
+                    if (c->op != Op::lock && c->op != Op::unlock) c->op = Op::text;
+                } else if (step == 10) {
+                    const Call reader = only(Op::settle);
+                    calls.insert(calls.begin() + static_cast<std::ptrdiff_t>(rng() % (calls.size() + 1)),
+                                 reader);
+                } else {
+                    // Drawn outside any frame: the page changes under the record.
+                    Call outside;
+                    int unused = 0;
+                    if (random_call(rng, outside, unused) && outside.op != Op::lock &&
+                        outside.op != Op::unlock)
+                        replay({outside});
+                    drawn_outside = true;
+                    changed = false;
+                }
+                std::vector<std::vector<uint8_t>> reads_recorded, reads_at_once;
+                auto draw_frame = [&](std::vector<std::vector<uint8_t>>& reads) {
+                    g_reads = &reads;
+                    gfx_lock();
+                    gfx_set_color(0xFFF5FFFF, 0xFF1E1E1E,
+                                  0); // the colours the last frame left are not its own
+                    replay(calls);
+                    gfx_unlock(-1, -1);
+                    g_reads = nullptr;
+                };
+                const FrameOutcome o =
+                    compare_frame([&] { draw_frame(reads_recorded); }, [&] { draw_frame(reads_at_once); });
+                ASSERT_EQ(o.problem, "");
+                ASSERT_EQ(reads_recorded, reads_at_once) << "a reader inside the frame saw other pixels";
+                EXPECT_EQ(s.lock_count, 0u);
+                const bool draws = std::any_of(calls.begin(), calls.end(), [](const Call& k) {
+                    return k.op != Op::lock && k.op != Op::unlock && k.op != Op::colour && k.op != Op::settle;
+                });
+                const bool read =
+                    std::any_of(calls.begin(), calls.end(), [](const Call& k) { return k.op == Op::settle; });
+                if (!changed && !drawn_outside && draws && !read && !(t.flags & SET_MODE_ALPHA)) {
+                    EXPECT_EQ(o.marked_lines(), 0) << "a repeated frame marked lines";
+
+                    ++quiet_frames;
+                } else if (o.marked_lines() > 0 && o.marked_lines() < HEIGHT) {
+                    ++partly_drawn;
+                }
+            }
+            gfx_close_mode();
+        }
+    }
+    // The sequences reach both shortcuts: frames found unchanged, and frames drawn only in part.
+    EXPECT_GT(quiet_frames, 300);
+    EXPECT_GT(partly_drawn, 100);
 }
 
 } // namespace

@@ -1,0 +1,257 @@
+// Recorded frames: the operations a frame notes instead of drawing, compared with the previous frame's at
+// the outermost unlock.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "gfx/deferred.h"
+#include "gfx/line.h"
+#include "gfx/pixels.h"
+#include "gfx/text.h"
+
+namespace {
+
+// Lines per band: a band is drawn again when any operation touching it changed. Small enough that a moving
+// read-out redraws little more than its own lines, large enough that the whole-screen fills are listed
+// in few bands.
+constexpr int BAND_LINES = 8;
+// Beyond these a frame stops noting and draws at once, so that a caller drawing without end cannot make
+// the record grow without bound.
+constexpr std::size_t MAX_OPS = 16384;
+constexpr std::size_t MAX_TEXT = 256 * 1024;
+
+bool blends(const ScreenContext& screen, const RecordedOp& op) {
+    return recorded_kind(op) != RECORDED_CLEAR && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
+           screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
+}
+
+// The lines an operation may touch, cut to the page; conservative is enough.
+void set_lines(const ScreenContext& screen, RecordedOp& op) {
+    int64_t first = std::min(op.y1, op.y2), last = std::max(op.y1, op.y2);
+    if (recorded_kind(op) == RECORDED_TEXT) first = op.y1, last = op.y1 + op.font->glyph_height - 1;
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, screen.height - 1);
+    op.first_line = first <= last ? static_cast<int32_t>(first) : 0;
+    op.last_line = first <= last ? static_cast<int32_t>(last) : -1;
+}
+
+// Draws one operation through the primitives' own rasterizers, clipped to the context's view.
+void draw_op(const ScreenContext& screen, DrawContext& dc, const FrameOps& frame, const RecordedOp& op,
+             uint8_t* dirty) {
+    if (recorded_kind(op) == RECORDED_CLEAR) {
+        gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel); // a clear never blends
+    } else {
+        gfx_choose_pixel_routines(dc, op.colour, (screen.mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
+    }
+    switch (recorded_kind(op)) {
+    case RECORDED_LINE:
+        gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
+        break;
+    case RECORDED_BOX:
+    case RECORDED_CLEAR:
+        gfx_draw_box_pixels(dc, static_cast<int>(op.x1), static_cast<int>(op.y1), static_cast<int>(op.x2),
+                            static_cast<int>(op.y2), op.colour, recorded_filled(op), recorded_style(op),
+                            dirty);
+        break;
+    case RECORDED_TEXT:
+        gfx_draw_text_pixels(dc, *op.font,
+                             std::string_view(frame.text).substr(op.text_offset, op.text_length),
+                             static_cast<int>(op.x1), static_cast<int>(op.y1), op.colour, dirty);
+        break;
+    default: break;
+    }
+}
+
+// Draws the operations that may touch lines first..last, clipped to those lines (an operation cut by the
+// view leaves exactly its own pixels inside it). dirty as for the rasterizers.
+void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int last, uint8_t* dirty) {
+    DrawContext& dc = *gfx_draw_context();
+    gfx_select_screen(dc);
+    dc.view = {dc.saved_view.x, first, dc.saved_view.w, last - first + 1};
+    // Inside a lock, as the frame's own calls were: the fills are kept back, and each line written once.
+    gfx_lock();
+    for (const RecordedOp& op : frame.ops) {
+        if (op.first_line <= last && op.last_line >= first && op.first_line <= op.last_line)
+            draw_op(screen, dc, frame, op, dirty);
+    }
+    gfx_unlock(1, 0);
+    gfx_select_screen(dc);
+}
+
+// Lists per band the operations that may touch it, in drawing order.
+void build_bands(const ScreenContext& screen, FrameOps& frame) {
+    const auto bands = static_cast<std::size_t>((screen.height + BAND_LINES - 1) / BAND_LINES);
+    frame.band_start.assign(bands + 1, 0);
+    for (const RecordedOp& op : frame.ops) {
+        if (op.first_line > op.last_line) continue;
+        for (int b = op.first_line / BAND_LINES; b <= op.last_line / BAND_LINES; ++b)
+            ++frame.band_start[b + 1];
+    }
+    for (std::size_t b = 0; b < bands; ++b) frame.band_start[b + 1] += frame.band_start[b];
+    frame.band_ops.resize(frame.band_start[bands]);
+    std::vector<uint32_t>& next = frame.band_fill;
+    next.assign(frame.band_start.begin(), frame.band_start.end() - 1);
+    for (std::size_t i = 0; i < frame.ops.size(); ++i) {
+        const RecordedOp& op = frame.ops[i];
+        if (op.first_line > op.last_line) continue;
+        for (int b = op.first_line / BAND_LINES; b <= op.last_line / BAND_LINES; ++b)
+            frame.band_ops[next[b]++] = static_cast<uint32_t>(i);
+    }
+    frame.bands_built = true;
+}
+
+bool same_op(const FrameOps& fa, const RecordedOp& a, const FrameOps& fb, const RecordedOp& b) {
+    if (std::memcmp(&a, &b, offsetof(RecordedOp, text_offset)) != 0) return false;
+    return a.text_length == 0 ||
+           std::memcmp(fa.text.data() + a.text_offset, fb.text.data() + b.text_offset, a.text_length) == 0;
+}
+
+bool same_band(const FrameOps& a, const FrameOps& b, std::size_t band) {
+    const uint32_t na = a.band_start[band + 1] - a.band_start[band];
+    if (na != b.band_start[band + 1] - b.band_start[band]) return false;
+    const uint32_t* ia = a.band_ops.data() + a.band_start[band];
+    const uint32_t* ib = b.band_ops.data() + b.band_start[band];
+    for (uint32_t k = 0; k < na; ++k) {
+        if (!same_op(a, a.ops[ia[k]], b, b.ops[ib[k]])) return false;
+    }
+    return true;
+}
+
+// The current frame starts empty.
+void start_current(FrameRecord& r) {
+    FrameOps& frame = r.current;
+    frame.ops.clear();
+    frame.text.clear();
+    frame.blends = false;
+    frame.bands_built = false;
+    r.diverged = true;
+}
+
+// The current frame's operations so far were equal to the previous frame's first ones and only counted;
+// from here on they are noted.
+void diverge(FrameRecord& r) {
+    const FrameOps& before = r.previous;
+    start_current(r);
+    if (r.matched == 0) return;
+    const RecordedOp& last = before.ops[r.matched - 1];
+    r.current.ops.assign(before.ops.begin(), before.ops.begin() + static_cast<std::ptrdiff_t>(r.matched));
+    r.current.text.assign(before.text, 0, last.text_offset + last.text_length);
+}
+
+// The noted operations drawn whole, each marking its own lines, as if they had been drawn at once. The
+// frame is no longer recording; the rest of it draws at once.
+void draw_noted(ScreenContext& screen) {
+    FrameRecord& r = screen.record;
+    if (!r.diverged) diverge(r);
+    r.recording = false;
+    r.previous_valid = false;
+    uint8_t* dirty = screen.dirty_lines.entries.data();
+    draw_lines(screen, r.current, 0, screen.height - 1, dirty);
+}
+
+} // namespace
+
+bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op,
+                             std::string_view text) {
+    FrameRecord& r = screen.record;
+    if (dc.work_page != screen.visible_page) return false; // the record describes the visible page only
+    if (screen.lock_count == 0 || r.suspended) {
+        r.previous_valid = false; // the page changes under the record
+        return false;
+    }
+    if (!r.recording) {
+        r.recording = true;
+        r.matched = 0;
+        r.diverged = false;
+        if (!r.previous_valid) start_current(r);
+    }
+    if (!r.diverged) {
+        if (r.matched < r.previous.ops.size() && gfx_internal::same_op(op, text, r.previous, r.matched)) {
+            ++r.matched;
+            return true;
+        }
+        diverge(r);
+    }
+    FrameOps& frame = r.current;
+    if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT) {
+        draw_noted(screen);
+        r.suspended = true;
+        return false;
+    }
+    RecordedOp& noted = frame.ops.emplace_back(op);
+    set_lines(screen, noted);
+    noted.text_offset = static_cast<uint32_t>(frame.text.size());
+    noted.text_length = static_cast<uint32_t>(text.size());
+    frame.text.append(text);
+    frame.blends = frame.blends || blends(screen, noted);
+    return true;
+}
+
+// The comparison. A frame of the dashboard draws the same picture most of the time: the pointer is
+// elsewhere, and no probe has landed. Its operations (in target pixels, with colour, style, font and text)
+// decide its pixels together with the page they are drawn on, and drawing the same operations again on
+// their own result changes nothing, since every plain operation only overwrites pixels. So when the
+// frame's operations equal the previous frame's, and the page still holds the previous frame's result,
+// the page already holds this frame's picture: nothing is drawn and no line is marked, and the presenter
+// has nothing to send.
+//
+// When they differ, the comparison goes by bands of BAND_LINES lines: a band's pixels depend only on the
+// operations that may touch it, in their order, so a band whose list equals the previous frame's keeps
+// its pixels. The other bands are drawn again, with every operation that may touch them clipped to them,
+// over the pixels they hold, which is what drawing the whole frame does there. Their lines are marked.
+//
+// The page holds the previous frame's result only while nothing else drew into it: a primitive drawn
+// outside a frame, a frame drawn at once for a reader, or a frame with blending operations (which change
+// their own result when drawn again) makes the next frame draw whole and mark the lines it touches.
+void gfx_internal::finish_frame(ScreenContext& screen) {
+    FrameRecord& r = screen.record;
+    const bool suspended = std::exchange(r.suspended, false);
+    if (!std::exchange(r.recording, false)) return;
+    FrameOps& now = r.current;
+    FrameOps& before = r.previous;
+    if (!r.diverged) {
+        if (r.matched == before.ops.size()) return; // the same frame
+        diverge(r);                                 // the same frame, only shorter
+    }
+    if (suspended || !r.previous_valid || now.blends) {
+        draw_lines(screen, now, 0, screen.height - 1, screen.dirty_lines.entries.data());
+        r.previous_valid = !now.blends && !suspended;
+        std::swap(now, before);
+        return;
+    }
+    build_bands(screen, now);
+    if (!before.bands_built) build_bands(screen, before);
+    const std::size_t bands = now.band_start.size() - 1;
+    uint8_t* dirty = screen.dirty_lines.entries.data();
+    for (std::size_t b = 0; b < bands;) {
+        if (same_band(now, before, b)) {
+            ++b;
+            continue;
+        }
+        std::size_t end = b + 1;
+        while (end < bands && !same_band(now, before, end)) ++end;
+        const int first = static_cast<int>(b) * BAND_LINES;
+        const int last = std::min(static_cast<int>(end) * BAND_LINES, screen.height) - 1;
+        draw_lines(screen, now, first, last, nullptr);
+        std::memset(dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+        b = end;
+    }
+    std::swap(now, before);
+}
+
+void gfx_record_frames(bool on) {
+    ScreenContext* screen = gfx_screen();
+    if (screen == nullptr) return;
+    FrameRecord& r = screen->record;
+    if (r.recording) draw_noted(*screen);
+    r.suspended = r.suspended && on;
+    r.enabled = on;
+    r.previous_valid = false;
+}
+
+void gfx_internal::draw_noted_for_reader(ScreenContext& screen) {
+    if (!screen.record.recording) return;
+    draw_noted(screen);
+    screen.record.suspended = true;
+}
