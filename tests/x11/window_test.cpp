@@ -23,8 +23,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "gfx/screen.h"
 #include "gfx/input.h"
+#include "gfx/screen.h"
+#include "x11/keys.h"
 #include "x11/x11_driver.h"
 #include "x_test_support.h"
 #include "xvfb_server.h"
@@ -116,6 +117,11 @@ class WindowTest : public ::testing::Test {
         XGetInputFocus(observer, &focused, &revert);
         return focused == window;
     }
+    // key_state as the presenter left it.
+    bool key_down(int scancode) {
+        ScreenLock held;
+        return screen->key_state[scancode] == 1;
+    }
     std::string read_key_within_deadline() {
         std::string key;
         eventually([&] { return !(key = input_read_key()).empty(); });
@@ -184,12 +190,7 @@ TEST_F(WindowTest, KeysReachTheQueueOnlyWithFocus) {
     }
     // Held down, the key shows in key_state; losing the focus clears it, and keys then go nowhere.
     xdotool("keydown shift");
-    auto shift_down = [&] {
-        gfx_lock();
-        bool down = screen->key_state[42] == 1;
-        gfx_unlock(1, 0);
-        return down;
-    };
+    auto shift_down = [&] { return key_down(42); };
     EXPECT_TRUE(eventually(shift_down));
     XSetInputFocus(observer, PointerRoot, RevertToPointerRoot, CurrentTime);
     XSync(observer, False);
@@ -431,13 +432,7 @@ TEST_F(FullScreenTest, AReturnAfterAltTabUnderOpenboxIsAPlainReturn) {
     draw_pattern(*screen, 0x66);
     focus();
     xdotool("keydown alt");
-    auto alt_down = [&] {
-        gfx_lock();
-        bool down = screen->key_state[56] == 1;
-        gfx_unlock(1, 0);
-        return down;
-    };
-    ASSERT_TRUE(eventually(alt_down));
+    ASSERT_TRUE(eventually([&] { return key_down(SCANCODE_ALT); }));
     xdotool("key Tab");
     xdotool("keyup alt");
     EXPECT_TRUE(eventually([&] { return keys_released(); })) << "Alt still down after the switcher had it";
