@@ -1,5 +1,6 @@
 #include "x11/x11_errors.h"
 
+#include <X11/Xproto.h>
 #include <X11/extensions/XShm.h>
 
 #include <atomic>
@@ -40,6 +41,9 @@ int on_error(Display* display, XErrorEvent* error) {
         shm_refused = true;
         return 0;
     }
+    // Handing the focus back races with the window manager, which may unmap the window in between; the
+    // window then simply does not get it.
+    if (error->request_code == X_SetInputFocus && error->error_code == BadMatch) return 0;
     char text[160] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
     char line[256];
