@@ -506,8 +506,14 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     Usage first = usage_of(velmora);
     auto end = Clock::now() + std::chrono::seconds(seconds);
     Usage peak = first;
-    // Each reading blacks out a corner behind the program's back, without an Expose: only a frame presented
-    // afterwards paints it again.
+    // Each reading blacks out a corner as a lost picture would be (with an Expose) and moves the pointer on
+    // and off the reload button: the corner comes back, and the frames drawn for the hover are presented.
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    auto face_under_pointer_at = [&](int x, uint32_t face) {
+        XWarpPointer(display, None, picture, 0, 0, 0, 0, x, 10);
+        XSync(display, False);
+        return eventually([&] { return pixel(display, picture, 5, 5) == face; }, std::chrono::seconds(2));
+    };
     int repaints = 0, readings = 0;
     while (Clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -515,11 +521,12 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
         peak.rss_kb = std::max(peak.rss_kb, now.rss_kb);
         peak.fds = std::max(peak.fds, now.fds);
         peak.zombies = std::max(peak.zombies, now.zombies);
-        XClearArea(display, picture, 0, 0, 20, 20, False);
+        XClearArea(display, picture, 0, 0, 20, 20, True);
         XSync(display, False);
         ++readings;
-        repaints +=
-            eventually([&] { return pixel(display, picture, 5, 5) == BUTTON_FACE; }, std::chrono::seconds(2));
+        repaints += eventually([&] { return pixel(display, picture, 5, 5) == BUTTON_FACE; },
+                               std::chrono::seconds(2)) &&
+                    face_under_pointer_at(50, HOVER_FACE) && face_under_pointer_at(300, BUTTON_FACE);
     }
     Usage last = usage_of(velmora);
     std::printf("soak %d s: RSS %ld -> %ld kB (peak %ld), fds %d -> %d, zombies at most %d, repainted %d of "
