@@ -166,8 +166,9 @@ void presenter_main() {
             DriverLock publish(x.shared, x.display);
             x11_publish_mode(x, p, publish);
         }
-        // The pause also keeps the next conversion off the shared image until the server has read it: the
-        // puts of a pass are flushed by the next XPending at the latest, long before 30 ms have gone.
+        // The pause is also what keeps the next conversion from overwriting the shared image while the
+        // server may still be reading it: no completion event is awaited, the puts go out with the XPending
+        // that follows them, and the server has the 30 ms to take them.
         usleep(PASS_PAUSE_US);
     }
     x11_window_teardown(x, p);
