@@ -194,7 +194,8 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
 // their own result changes nothing, since every plain operation only overwrites pixels. So when the
 // frame's operations equal the previous frame's, and the page still holds the previous frame's result,
 // the page already holds this frame's picture: nothing is drawn and no line is marked, and the presenter
-// has nothing to send.
+// has nothing to send. Such a frame is cheap: while its operations repeat the previous frame's they are
+// only counted (gfx_hold_back), and only the first one that differs makes the frame note its own.
 //
 // When they differ, the comparison goes by bands of BAND_LINES lines: a band's pixels depend only on the
 // operations that may touch it, in their order, so a band whose list equals the previous frame's keeps
