@@ -250,6 +250,7 @@ bool cut_to_line_limit(double& x1, double& y1, double& x2, double& y2) {
     return true;
 }
 
+// A line end a RecordedOp can hold.
 bool fits_32(int64_t v) {
     return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
 }
