@@ -1,4 +1,4 @@
-// Fills kept back inside a frame.
+// Drawing kept back inside a frame: fills, and on a mode that records its frames, whole operations.
 //
 // A frame paints most lines several times over: the clear, the background, then boxes on top. Inside an
 // outer gfx_lock, opaque fills are only noted per line and written when something else first draws into
@@ -37,9 +37,7 @@ namespace gfx_internal {
 bool hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op, std::string_view text);
 void finish_frame(ScreenContext& screen);
 void draw_noted_for_reader(ScreenContext& screen);
-} // namespace gfx_internal
 
-namespace gfx_internal {
 // Operation i of frame equals op with text. Field by field: the caller has just written op field by field,
 // and reading it back in wider pieces would wait for those writes.
 inline bool same_op(const RecordedOp& op, std::string_view text, const FrameOps& frame, std::size_t i) {

@@ -17,7 +17,7 @@ namespace {
 // in few bands.
 constexpr int BAND_LINES = 8;
 // Beyond these a frame stops noting and draws at once, so that a caller drawing without end cannot make
-// the record grow without bound.
+// the record grow without bound. (A line too far out for a RecordedOp does the same.)
 constexpr std::size_t MAX_OPS = 16384;
 constexpr std::size_t MAX_TEXT = 256 * 1024;
 
@@ -26,14 +26,12 @@ bool blends(const ScreenContext& screen, const RecordedOp& op) {
            screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
 }
 
-// The lines an operation may touch, cut to the page; conservative is enough.
-void set_lines(const ScreenContext& screen, RecordedOp& op) {
-    int64_t first = std::min(op.y1, op.y2), last = std::max(op.y1, op.y2);
-    if (recorded_kind(op) == RECORDED_TEXT) first = op.y1, last = op.y1 + op.font->glyph_height - 1;
-    first = std::max<int64_t>(first, 0);
-    last = std::min<int64_t>(last, screen.height - 1);
-    op.first_line = first <= last ? static_cast<int32_t>(first) : 0;
-    op.last_line = first <= last ? static_cast<int32_t>(last) : -1;
+// The lines an operation may touch, cut to the page (none when first > last); conservative is enough.
+void op_lines(const ScreenContext& screen, const RecordedOp& op, int& first, int& last) {
+    int64_t a = std::min(op.y1, op.y2), b = std::max(op.y1, op.y2);
+    if (recorded_kind(op) == RECORDED_TEXT) a = op.y1, b = int64_t{op.y1} + op.font->glyph_height - 1;
+    first = static_cast<int>(std::max<int64_t>(a, 0));
+    last = static_cast<int>(std::min<int64_t>(b, screen.height - 1));
 }
 
 // Draws one operation through the primitives' own rasterizers, clipped to the context's view.
@@ -72,8 +70,9 @@ void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int las
     // Inside a lock, as the frame's own calls were: the fills are kept back, and each line written once.
     gfx_lock();
     for (const RecordedOp& op : frame.ops) {
-        if (op.first_line <= last && op.last_line >= first && op.first_line <= op.last_line)
-            draw_op(screen, dc, frame, op, dirty);
+        int from = 0, to = 0;
+        op_lines(screen, op, from, to);
+        if (from <= last && to >= first && from <= to) draw_op(screen, dc, frame, op, dirty);
     }
     gfx_unlock(1, 0);
     gfx_select_screen(dc);
@@ -83,19 +82,18 @@ void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int las
 void build_bands(const ScreenContext& screen, FrameOps& frame) {
     const auto bands = static_cast<std::size_t>((screen.height + BAND_LINES - 1) / BAND_LINES);
     frame.band_start.assign(bands + 1, 0);
+    int from = 0, to = 0;
     for (const RecordedOp& op : frame.ops) {
-        if (op.first_line > op.last_line) continue;
-        for (int b = op.first_line / BAND_LINES; b <= op.last_line / BAND_LINES; ++b)
-            ++frame.band_start[b + 1];
+        op_lines(screen, op, from, to);
+        for (int b = from / BAND_LINES; from <= to && b <= to / BAND_LINES; ++b) ++frame.band_start[b + 1];
     }
     for (std::size_t b = 0; b < bands; ++b) frame.band_start[b + 1] += frame.band_start[b];
     frame.band_ops.resize(frame.band_start[bands]);
     std::vector<uint32_t>& next = frame.band_fill;
     next.assign(frame.band_start.begin(), frame.band_start.end() - 1);
     for (std::size_t i = 0; i < frame.ops.size(); ++i) {
-        const RecordedOp& op = frame.ops[i];
-        if (op.first_line > op.last_line) continue;
-        for (int b = op.first_line / BAND_LINES; b <= op.last_line / BAND_LINES; ++b)
+        op_lines(screen, frame.ops[i], from, to);
+        for (int b = from / BAND_LINES; from <= to && b <= to / BAND_LINES; ++b)
             frame.band_ops[next[b]++] = static_cast<uint32_t>(i);
     }
     frame.bands_built = true;
@@ -174,13 +172,13 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
         diverge(r);
     }
     FrameOps& frame = r.current;
-    if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT) {
+    if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT ||
+        recorded_kind(op) == RECORDED_FAR_LINE) {
         draw_noted(screen);
         r.suspended = true;
         return false;
     }
     RecordedOp& noted = frame.ops.emplace_back(op);
-    set_lines(screen, noted);
     noted.text_offset = static_cast<uint32_t>(frame.text.size());
     noted.text_length = static_cast<uint32_t>(text.size());
     frame.text.append(text);
@@ -194,7 +192,8 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
 // their own result changes nothing, since every plain operation only overwrites pixels. So when the
 // frame's operations equal the previous frame's, and the page still holds the previous frame's result,
 // the page already holds this frame's picture: nothing is drawn and no line is marked, and the presenter
-// has nothing to send.
+// has nothing to send. Such a frame is cheap: while its operations repeat the previous frame's they are
+// only counted (gfx_hold_back), and only the first one that differs makes the frame note its own.
 //
 // When they differ, the comparison goes by bands of BAND_LINES lines: a band's pixels depend only on the
 // operations that may touch it, in their order, so a band whose list equals the previous frame's keeps

@@ -250,6 +250,11 @@ bool cut_to_line_limit(double& x1, double& y1, double& x2, double& y2) {
     return true;
 }
 
+// A line end a RecordedOp can hold.
+bool fits_32(int64_t v) {
+    return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
+}
+
 // Nearest whole pixel of a coordinate within LINE_COORD_LIMIT, halves away from zero.
 int64_t round_line_coordinate(double v) {
     return static_cast<int64_t>(v >= 0.0 ? v + 0.5 : v - 0.5);
@@ -370,13 +375,16 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
         // Whole 64-bit pixels, not clamped ones: a far end point keeps the slope it gives the visible part.
         double lx1 = x1, ly1 = y1, lx2 = x2, ly2 = y2;
         if (!cut_to_line_limit(lx1, ly1, lx2, ly2)) return;
+        const int64_t ex1 = round_line_coordinate(lx1) + ox, ey1 = round_line_coordinate(ly1) + oy;
+        const int64_t ex2 = round_line_coordinate(lx2) + ox, ey2 = round_line_coordinate(ly2) + oy;
         RecordedOp op;
-        op.form = recorded_form(RECORDED_LINE, style);
-        op.x1 = round_line_coordinate(lx1) + ox, op.y1 = round_line_coordinate(ly1) + oy;
-        op.x2 = round_line_coordinate(lx2) + ox, op.y2 = round_line_coordinate(ly2) + oy;
+        const bool near = fits_32(ex1) && fits_32(ey1) && fits_32(ex2) && fits_32(ey2);
+        op.form = recorded_form(near ? RECORDED_LINE : RECORDED_FAR_LINE, style);
+        op.x1 = static_cast<int32_t>(ex1), op.y1 = static_cast<int32_t>(ey1);
+        op.x2 = static_cast<int32_t>(ex2), op.y2 = static_cast<int32_t>(ey2);
         op.colour = c;
         if (gfx_hold_back(*screen, *dc, op)) return;
-        gfx_draw_line_pixels(*dc, op.x1, op.y1, op.x2, op.y2, c, style, dirty);
+        gfx_draw_line_pixels(*dc, ex1, ey1, ex2, ey2, c, style, dirty);
         return;
     }
     int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;

@@ -51,20 +51,25 @@ struct DeferredFills {
     std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
 };
 
-// One drawing operation of a recorded frame, as the rasterizers take it: target pixels, the colour as the
-// target stores it, and the lines it may touch. Laid out without padding, so that two operations compare
-// with memcmp up to text_offset.
-enum RecordedKind : uint8_t { RECORDED_LINE, RECORDED_BOX, RECORDED_TEXT, RECORDED_CLEAR };
-struct RecordedOp {
-    int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
-    const FontDesc* font = nullptr;         // text only
-    uint32_t colour = 0;
-    uint32_t text_length = 0;
-    uint32_t form = 0;                      // recorded_form: written and compared as one word
-    int32_t first_line = 0, last_line = -1; // lines it may touch, within the page; none when first > last
-    uint32_t text_offset = 0;               // where its bytes lie in the frame's text; not compared
+// One drawing operation of a recorded frame, as the rasterizers take it: target pixels and the colour as
+// the target stores it. Small and without padding: a frame's operations are read again every frame, and two
+// compare with memcmp up to text_offset.
+enum RecordedKind : uint8_t {
+    RECORDED_LINE,
+    RECORDED_BOX,
+    RECORDED_TEXT,
+    RECORDED_CLEAR,
+    RECORDED_FAR_LINE, // a line with an end beyond 32 bits: not noted, its frame is drawn at once from it on
 };
-static_assert(sizeof(RecordedOp) == 64, "RecordedOp must stay free of padding");
+struct RecordedOp {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
+    uint32_t colour = 0;
+    uint32_t form = 0;              // recorded_form: written and compared as one word
+    const FontDesc* font = nullptr; // text only
+    uint32_t text_length = 0;
+    uint32_t text_offset = 0; // where its bytes lie in the frame's text; not compared
+};
+static_assert(sizeof(RecordedOp) == 40, "RecordedOp must stay free of padding");
 
 // The kind, the line style and whether a box is filled, as RecordedOp::form holds them.
 [[nodiscard]] constexpr uint32_t recorded_form(RecordedKind kind, uint16_t style = 0xFFFF,
