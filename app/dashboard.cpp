@@ -60,9 +60,15 @@ uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at) {
         int64_t confined = 0;
         input_get_mouse(&state.mouse_x, &state.mouse_y, &state.mouse_wheel, &state.mouse_buttons, &confined);
         draw_frame(table, state);
-        // Both are taken every frame, so that a request the other one answered is not left for later.
-        const bool key_closes = input_read_key() == CLOSE_KEY_TEXT;
-        if (input_take_close_request() || key_closes || rt_stop_requested()) return frames;
+        // Both are taken every frame, so that a request the other one answered is not left for later; under
+        // one lock, as an idle frame's cost is mostly its locks.
+        bool closes = false;
+        {
+            ScreenLock held;
+            closes = input_read_key() == CLOSE_KEY_TEXT;
+            closes = input_take_close_request() || closes;
+        }
+        if (closes || rt_stop_requested()) return frames;
         if (rt_timer() >= stop_at) return frames;
     }
 }
