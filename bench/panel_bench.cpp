@@ -107,57 +107,43 @@ void BM_panel_frame(benchmark::State& state) {
 }
 BENCHMARK(BM_panel_frame);
 
-// The dashboard's frame when nothing changed: the logic runs and the operations are compared, nothing is
-// drawn.
-void BM_panel_frame_unchanged(benchmark::State& state) {
-    open_mode();
-    static Dashboard d;
-    gfx_record_frames(true);
-    draw_frame(d.table, d.state);
-    for (auto _ : state) {
-        draw_frame(d.table, d.state);
-        benchmark::ClobberMemory();
-    }
-    gfx_record_frames(false);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
-}
-BENCHMARK(BM_panel_frame_unchanged);
-
-// The pointer moving over a graph: every frame the read-out stands at another sample.
-void BM_panel_frame_changed(benchmark::State& state) {
+// Recorded frames of the dashboard after a first one, each after change(dashboard, step) has had its say.
+template <typename Change> void run_recorded_frames(benchmark::State& state, Change change) {
     open_mode();
     static Dashboard d;
     gfx_record_frames(true);
     draw_frame(d.table, d.state);
     int64_t step = 0;
     for (auto _ : state) {
-        d.state.mouse_x = 600 + 3 * (step++ % 20);
+        change(d, step++);
         draw_frame(d.table, d.state);
         benchmark::ClobberMemory();
     }
-    d.state.mouse_x = 600;
+    change(d, 0);
     gfx_record_frames(false);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+}
+
+// The dashboard's frame when nothing changed: the logic runs and the operations are compared, nothing is
+// drawn.
+void BM_panel_frame_unchanged(benchmark::State& state) {
+    run_recorded_frames(state, [](Dashboard&, int64_t) {});
+}
+BENCHMARK(BM_panel_frame_unchanged);
+
+// The pointer moving over a graph: every frame the read-out stands at another sample.
+void BM_panel_frame_changed(benchmark::State& state) {
+    run_recorded_frames(state, [](Dashboard& d, int64_t step) { d.state.mouse_x = 600 + 3 * (step % 20); });
 }
 BENCHMARK(BM_panel_frame_changed);
 
 // Probes landing on every panel at once: the newest sample of every graph moves, with its label and its
 // dashed line.
 void BM_panel_frame_all_changed(benchmark::State& state) {
-    open_mode();
-    static Dashboard d;
-    gfx_record_frames(true);
-    draw_frame(d.table, d.state);
-    int64_t step = 0;
-    for (auto _ : state) {
+    run_recorded_frames(state, [](Dashboard& d, int64_t step) {
         for (int i = 0; i < MAX_SERVERS; ++i)
             d.table.servers[static_cast<std::size_t>(i)].ping_history[HISTORY_LENGTH] = 20.0 + (step % 2);
-        ++step;
-        draw_frame(d.table, d.state);
-        benchmark::ClobberMemory();
-    }
-    gfx_record_frames(false);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page_bytes()));
+    });
 }
 BENCHMARK(BM_panel_frame_all_changed);
 
