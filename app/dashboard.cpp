@@ -20,7 +20,9 @@ const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
 } // namespace
 
 void draw_frame(ServerTable& table, DashboardState& state) {
-    gfx_lock();
+    // The frame: on the dashboard's recording mode the panels run without the driver lock, so the window is
+    // repainted and answers while a probe's tool runs; the picture changes at the frame's end.
+    ScreenLock frame(-1, -1);
     gfx_clear(CLEAR_DEFAULT);
     const auto width = static_cast<float>(state.screen_width);
     const auto height = static_cast<float>(state.screen_height);
@@ -30,7 +32,6 @@ void draw_frame(ServerTable& table, DashboardState& state) {
     }
     // Every panel closes the one above it with its top line; nothing below the last one does.
     gfx_line(nullptr, 0, height - 3, width, height - 3, RULE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
-    gfx_unlock(-1, -1);
 }
 
 bool setup_screen(DashboardState& state, uint8_t count, int flags) {
@@ -64,7 +65,7 @@ uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at) {
         // one lock, as an idle frame's cost is mostly its locks.
         bool closes = false;
         {
-            ScreenLock held;
+            SharedLock held;
             closes = input_read_key() == CLOSE_KEY_TEXT;
             closes = input_take_close_request() || closes;
         }

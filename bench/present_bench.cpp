@@ -19,7 +19,8 @@ constexpr int WIDTH = 800;
 constexpr int HEIGHT = 1200;
 
 void mark_all(ScreenContext& screen) {
-    std::memset(screen.dirty_lines.entries.data(), 1, screen.dirty_lines.entries.size());
+    auto& entries = screen.shared.in(SharedLock{}).dirty_lines.entries;
+    std::memset(entries.data(), 1, entries.size());
 }
 
 void BM_present_pass(benchmark::State& state) {

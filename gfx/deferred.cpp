@@ -81,7 +81,7 @@ void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour) {
     ScreenContext* screen = gfx_screen();
     // Outside a frame the primitive's own unlock would write the fill at once: nothing to gain.
-    if (screen == nullptr || dc.serial != screen->serial || screen->lock_count < 2 ||
+    if (screen == nullptr || dc.serial != screen->serial || !gfx_in_frame(*screen) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->deferred;
@@ -142,6 +142,7 @@ void gfx_settle_lines(const DrawContext& dc, int first, int last) {
 void gfx_settle_all() {
     ScreenContext* screen = gfx_screen();
     if (screen == nullptr) return;
+    SharedLock held; // both may write the shown page
     gfx_internal::draw_noted_for_reader(*screen);
     settle_all(*screen, screen->deferred);
 }

@@ -1,26 +1,28 @@
 // Drawing kept back inside a frame: fills, and on a mode that records its frames, whole operations.
 //
-// A frame paints most lines several times over: the clear, the background, then boxes on top. Inside an
-// outer gfx_lock, opaque fills are only noted per line and written when something else first draws into
-// the line, or at the outermost gfx_unlock. Each line then reaches memory once, and the text and the lines
-// drawn into it find it in the cache. Nothing can observe the difference: the presenter reads the pixels
-// only while the screen is unlocked, and every primitive settles the lines it writes or reads first.
+// A frame paints most lines several times over: the clear, the background, then boxes on top. Inside a
+// frame, opaque fills are only noted per line and written when something else first draws into the line,
+// or at the frame's end. Each line then reaches memory once, and the text and the lines drawn into it find
+// it in the cache. Nothing can observe the difference: the frame holds the driver lock while it draws into
+// the shown page, so the presenter reads the pixels only after the end, and every primitive settles the
+// lines it writes or reads first.
 //
-// A mode that records its frames (gfx_record_frames) holds back more: inside an outer gfx_lock the
-// primitives only note their operations, and the outermost gfx_unlock compares them with the previous
-// frame's and draws only the lines whose operations changed (gfx/frame_record.cpp). The rule is the same
-// as for the fills: held back only inside an outer lock, written before anything else may look. A
-// primitive drawn outside a frame draws at once, as on every other mode, and the next frame is drawn whole.
+// A mode that records its frames (gfx_record_frames) holds back more: inside a frame the primitives only
+// note their operations, and the frame's end compares them with the previous frame's and draws only the
+// lines whose operations changed (gfx/frame_record.cpp). The rule is the same as for the fills: held back
+// only inside a frame, written before anything else may look. A primitive drawn outside a frame draws at
+// once, as on every other mode, and the next frame is drawn whole.
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "gfx/screen.h"
 
 // Notes a fill of count pixels from column x on lines first..last of the context's target in the colour
-// the target stores. Only for a caller holding the screen lock inside an outer one, with the plain (not
-// blending) routines; returns false when the fill was not taken and the caller must write it itself.
+// the target stores. Only inside a frame, with the plain (not blending) routines; returns false when the
+// fill was not taken and the caller must write it itself.
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour);
 // Writes the pending fills of lines first..last of the context's target (any order, clamped to the page).
 void gfx_settle_lines(const DrawContext& dc, int first, int last);
@@ -35,17 +37,8 @@ void gfx_record_frames(bool on);
 
 namespace gfx_internal {
 bool hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op, std::string_view text);
-void finish_frame(ScreenContext& screen);
+void finish_frame(ScreenContext& screen, const DriverHeld& held);
 void draw_noted_for_reader(ScreenContext& screen);
-
-// Operation i of frame equals op with text. Field by field: the caller has just written op field by field,
-// and reading it back in wider pieces would wait for those writes.
-inline bool same_op(const RecordedOp& op, std::string_view text, const FrameOps& frame, std::size_t i) {
-    const RecordedOp& n = frame.ops[i];
-    return op.x1 == n.x1 && op.y1 == n.y1 && op.x2 == n.x2 && op.y2 == n.y2 && op.colour == n.colour &&
-           op.form == n.form && op.font == n.font && text.size() == n.text_length &&
-           (text.empty() || std::memcmp(text.data(), frame.text.data() + n.text_offset, text.size()) == 0);
-}
 } // namespace gfx_internal
 
 // Called by a primitive with its operation before it takes the lock. True when the operation was noted in
@@ -56,15 +49,32 @@ inline bool gfx_hold_back(ScreenContext& screen, const DrawContext& dc, const Re
     if (!r.enabled) return false;
     // Most operations of most frames repeat the previous frame's: they are only counted.
     if (r.recording && !r.diverged && r.matched < r.previous.ops.size() &&
-        dc.work_page == screen.visible_page && gfx_internal::same_op(op, text, r.previous, r.matched)) {
+        dc.work_page == screen.visible_page && same_op(op, text, r.previous, r.matched)) {
         ++r.matched;
         return true;
     }
     return gfx_internal::hold_back(screen, dc, op, text);
 }
 
-// At the outermost gfx_unlock, before the lines are released to the presenter: draws what the frame noted
-// where it differs from the previous frame, and marks those lines.
-inline void gfx_finish_frame(ScreenContext& screen) {
-    if (screen.record.recording || screen.record.suspended) gfx_internal::finish_frame(screen);
+// At the frame's end, under the driver lock: draws what the frame noted where it differs from the previous
+// frame, and marks those lines.
+inline void gfx_finish_frame(ScreenContext& screen, const DriverHeld& held) {
+    if (screen.record.recording || screen.record.suspended) gfx_internal::finish_frame(screen, held);
 }
+
+// A primitive that draws at once, from its first pixel to its last: on the shown page under the driver
+// lock, and with the lines it changes to be marked in dirty(); on another page (no presenter reads it)
+// without either.
+class DrawAtOnce {
+  public:
+    DrawAtOnce(ScreenContext& screen, const DrawContext& dc) {
+        if (dc.work_page != screen.visible_page) return;
+        held_.emplace();
+        dirty_ = screen.shared.in(*held_).dirty_lines.entries.data();
+    }
+    [[nodiscard]] uint8_t* dirty() const { return dirty_; }
+
+  private:
+    std::optional<SharedLock> held_;
+    uint8_t* dirty_ = nullptr;
+};

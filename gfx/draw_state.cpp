@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 DrawContext gfx_internal::draw_context;
 
@@ -120,23 +121,23 @@ void gfx_clear(uint32_t mode) {
         if (gfx_hold_back(screen, *dc, op)) return;
     }
 
-    gfx_lock();
-    if (first <= last) {
-        if (x == 0 && w == screen.width) {
-            // Whole lines are unpadded, so a run of them is filled as one span.
-            if (!gfx_defer_fill(*dc, first, last, 0, screen.width, dc->background)) {
-                gfx_settle_lines(*dc, first, last);
-                dc->fill_span(dc->target_rows[first], dc->background,
-                              static_cast<std::size_t>(screen.width) * (last - first + 1));
-            }
-        } else if (!gfx_defer_fill(*dc, first, last, x, w, dc->background)) {
+    if (first > last) return;
+    DrawAtOnce at_once(screen, *dc);
+    if (x == 0 && w == screen.width) {
+        // Whole lines are unpadded, so a run of them is filled as one span.
+        if (!gfx_defer_fill(*dc, first, last, 0, screen.width, dc->background)) {
             gfx_settle_lines(*dc, first, last);
-            for (int y = first; y <= last; ++y)
-                dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(x) * dc->target_bytes_per_pixel,
-                              dc->background, static_cast<std::size_t>(w));
+            dc->fill_span(dc->target_rows[first], dc->background,
+                          static_cast<std::size_t>(screen.width) * (last - first + 1));
         }
+    } else if (!gfx_defer_fill(*dc, first, last, x, w, dc->background)) {
+        gfx_settle_lines(*dc, first, last);
+        for (int y = first; y <= last; ++y)
+            dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(x) * dc->target_bytes_per_pixel,
+                          dc->background, static_cast<std::size_t>(w));
     }
-    gfx_unlock(first, last);
+    if (uint8_t* dirty = at_once.dirty())
+        std::memset(dirty + first, 1, static_cast<std::size_t>(last - first + 1));
 }
 
 int gfx_set_text_grid(int columns, int rows) {
@@ -167,23 +168,40 @@ int gfx_set_text_grid(int columns, int rows) {
     return 0;
 }
 
+void gfx_internal::acquire_driver(ScreenContext& screen) {
+    if (screen.driver_holds++ == 0 && screen.driver && screen.driver->lock) screen.driver->lock();
+}
+
+void gfx_internal::release_driver(ScreenContext& screen) {
+    if (--screen.driver_holds == 0 && screen.driver && screen.driver->unlock) screen.driver->unlock();
+}
+
+void gfx_internal::hold_driver_for_frame(ScreenContext& screen) {
+    if (screen.frame_holds_driver) return;
+    screen.frame_holds_driver = true;
+    acquire_driver(screen);
+}
+
 void gfx_internal::unlock(int first_line, int last_line) {
     ScreenContext* screen = gfx_screen();
-    // Without the lock the presenter may be reading the table: an unmatched unlock marks nothing.
-    if (!screen || screen->lock_count == 0) return;
+    // Not in a frame: nothing to release, and nothing may be marked for a presenter that may be reading.
+    if (!screen || !gfx_in_frame(*screen)) return;
     if (last_line < 0) last_line = screen->height - 1;
     if (first_line < 0) first_line = 0;
     // A recorded frame marks the lines its drawing changed when it ends, whatever range it was given.
-    if (!screen->record.recording && gfx_draw_context()->work_page == screen->visible_page &&
-        first_line <= last_line && last_line < screen->height)
-        std::memset(screen->dirty_lines.entries.data() + first_line, 1,
-                    static_cast<std::size_t>(last_line - first_line + 1));
-    if (screen->lock_count > 1) {
-        --screen->lock_count;
-        return;
+    const bool marks = !screen->record.recording && gfx_draw_context()->work_page == screen->visible_page &&
+                       first_line <= last_line && last_line < screen->height;
+    const bool ends = screen->lock_count == 1;
+    if (marks || ends) {
+        SharedLock held;
+        if (marks)
+            std::memset(screen->shared.in(held).dirty_lines.entries.data() + first_line, 1,
+                        static_cast<std::size_t>(last_line - first_line + 1));
+        if (ends) {
+            gfx_finish_frame(*screen, held);
+            gfx_settle_all(); // the presenter may look from here on
+        }
     }
-    gfx_finish_frame(*screen);
-    screen->lock_count = 0;
-    gfx_settle_all(); // the presenter may look from here on
-    if (screen->driver->unlock) screen->driver->unlock();
+    if (--screen->lock_count > 0) return;
+    if (std::exchange(screen->frame_holds_driver, false)) release_driver(*screen);
 }

@@ -25,8 +25,8 @@ struct ScreenDriver {
     int (*open)(const char* title, int width, int height, int depth, int refresh_rate, int flags) = nullptr;
     // Stops presenting and releases everything the driver holds. Must be safe after a failed open.
     void (*close)() = nullptr;
-    // The lock the presenter holds while it reads the pixels and the DirtyLineTable; taken by the outermost
-    // gfx_lock and released by the outermost gfx_unlock.
+    // The driver lock: the one the presenter holds while it reads the pixels and what ScreenShared holds.
+    // The drawing thread takes it through SharedLock (gfx/screen.h), once however deeply nested.
     void (*lock)() = nullptr;
     void (*unlock)() = nullptr;
     // Shows palette entry index as the 8-bit colour (r, g, b). Only palette depths (8 bits and below) call
@@ -35,7 +35,8 @@ struct ScreenDriver {
     // Waits for the next display refresh or an equivalent pause.
     void (*wait_retrace)() = nullptr;
     // Pointer state in picture coordinates; buttons: 1 left, 2 right, 4 middle. Returns -1 (outputs
-    // untouched) while the pointer is outside the picture or the window lacks the focus.
+    // untouched) while the pointer is outside the picture or the window lacks the focus. Called with or
+    // without the driver lock held: a driver that needs its lock takes it unless it is held.
     int (*query_pointer)(int* x, int* y, int* wheel, int* buttons, int* confined) = nullptr;
     // Moves the pointer (0x80000000 keeps a coordinate), shows (cursor > 0) or hides (0) it, confines it to
     // the window (confine > 0) or frees it (0); negative values leave that part as it is.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "gfx/deferred.h"
@@ -21,60 +22,76 @@ constexpr int BAND_LINES = 8;
 constexpr std::size_t MAX_OPS = 16384;
 constexpr std::size_t MAX_TEXT = 256 * 1024;
 
+// What each kind of operation needs here: the lines it may touch (unordered, before cutting to the page;
+// conservative is enough), whether it can blend, and how it draws, clipped to the context's view. dirty as
+// for the rasterizers.
+struct KindRules {
+    void (*lines)(const RecordedOp& op, int64_t& a, int64_t& b);
+    bool can_blend;
+    void (*draw)(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uint8_t* dirty);
+};
+
+void corner_lines(const RecordedOp& op, int64_t& a, int64_t& b) {
+    a = op.y1, b = op.y2;
+}
+void glyph_lines(const RecordedOp& op, int64_t& a, int64_t& b) {
+    a = op.y1, b = int64_t{op.y1} + op.font->glyph_height - 1;
+}
+void draw_line(DrawContext& dc, const FrameOps&, const RecordedOp& op, uint8_t* dirty) {
+    gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
+}
+void draw_box(DrawContext& dc, const FrameOps&, const RecordedOp& op, uint8_t* dirty) {
+    gfx_draw_box_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_filled(op), recorded_style(op),
+                        dirty);
+}
+void draw_text(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uint8_t* dirty) {
+    gfx_draw_text_pixels(dc, *op.font, recorded_text(frame, op), op.x1, op.y1, op.colour, dirty);
+}
+
+constexpr KindRules KINDS[] = {
+    /* RECORDED_LINE */ {corner_lines, true, draw_line},
+    /* RECORDED_BOX */ {corner_lines, true, draw_box},
+    /* RECORDED_TEXT */ {glyph_lines, true, draw_text},
+    /* RECORDED_CLEAR: the background, never blended */ {corner_lines, false, draw_box},
+    /* RECORDED_FAR_LINE: never noted */ {corner_lines, true, draw_line},
+};
+static_assert(std::size(KINDS) == RECORDED_KIND_COUNT, "every kind of operation has its rules");
+
+const KindRules& rules(const RecordedOp& op) {
+    return KINDS[recorded_kind(op)];
+}
+
 bool blends(const ScreenContext& screen, const RecordedOp& op) {
-    return recorded_kind(op) != RECORDED_CLEAR && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
-           screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
+    return rules(op).can_blend && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) && screen.bytes_per_pixel == 4 &&
+           (op.colour >> 24) != 0xFF;
 }
 
-// The lines an operation may touch, cut to the page (none when first > last); conservative is enough.
+// The lines an operation may touch, cut to the page (none when first > last).
 void op_lines(const ScreenContext& screen, const RecordedOp& op, int& first, int& last) {
-    int64_t a = std::min(op.y1, op.y2), b = std::max(op.y1, op.y2);
-    if (recorded_kind(op) == RECORDED_TEXT) a = op.y1, b = int64_t{op.y1} + op.font->glyph_height - 1;
-    first = static_cast<int>(std::max<int64_t>(a, 0));
-    last = static_cast<int>(std::min<int64_t>(b, screen.height - 1));
-}
-
-// Draws one operation through the primitives' own rasterizers, clipped to the context's view.
-void draw_op(const ScreenContext& screen, DrawContext& dc, const FrameOps& frame, const RecordedOp& op,
-             uint8_t* dirty) {
-    if (recorded_kind(op) == RECORDED_CLEAR) {
-        gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel); // a clear never blends
-    } else {
-        gfx_choose_pixel_routines(dc, op.colour, (screen.mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
-    }
-    switch (recorded_kind(op)) {
-    case RECORDED_LINE:
-        gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
-        break;
-    case RECORDED_BOX:
-    case RECORDED_CLEAR:
-        gfx_draw_box_pixels(dc, static_cast<int>(op.x1), static_cast<int>(op.y1), static_cast<int>(op.x2),
-                            static_cast<int>(op.y2), op.colour, recorded_filled(op), recorded_style(op),
-                            dirty);
-        break;
-    case RECORDED_TEXT:
-        gfx_draw_text_pixels(dc, *op.font,
-                             std::string_view(frame.text).substr(op.text_offset, op.text_length),
-                             static_cast<int>(op.x1), static_cast<int>(op.y1), op.colour, dirty);
-        break;
-    default: break;
-    }
+    int64_t a = 0, b = 0;
+    rules(op).lines(op, a, b);
+    first = static_cast<int>(std::max<int64_t>(std::min(a, b), 0));
+    last = static_cast<int>(std::min<int64_t>(std::max(a, b), screen.height - 1));
 }
 
 // Draws the operations that may touch lines first..last, clipped to those lines (an operation cut by the
-// view leaves exactly its own pixels inside it). dirty as for the rasterizers.
+// view leaves exactly its own pixels inside it), through the primitives' own rasterizers. Inside the
+// frame, as the frame's own calls were: the fills are kept back, and each line written once.
 void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int last, uint8_t* dirty) {
     DrawContext& dc = *gfx_draw_context();
     gfx_select_screen(dc);
     dc.view = {dc.saved_view.x, first, dc.saved_view.w, last - first + 1};
-    // Inside a lock, as the frame's own calls were: the fills are kept back, and each line written once.
-    gfx_lock();
+    const bool alpha = (screen.mode_flags & MODE_ALPHA_PRIMITIVES) != 0;
     for (const RecordedOp& op : frame.ops) {
         int from = 0, to = 0;
         op_lines(screen, op, from, to);
-        if (from <= last && to >= first && from <= to) draw_op(screen, dc, frame, op, dirty);
+        if (from > last || to < first || from > to) continue;
+        if (rules(op).can_blend)
+            gfx_choose_pixel_routines(dc, op.colour, alpha);
+        else
+            gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel);
+        rules(op).draw(dc, frame, op, dirty);
     }
-    gfx_unlock(1, 0);
     gfx_select_screen(dc);
 }
 
@@ -99,19 +116,14 @@ void build_bands(const ScreenContext& screen, FrameOps& frame) {
     frame.bands_built = true;
 }
 
-bool same_op(const FrameOps& fa, const RecordedOp& a, const FrameOps& fb, const RecordedOp& b) {
-    if (std::memcmp(&a, &b, offsetof(RecordedOp, text_offset)) != 0) return false;
-    return a.text_length == 0 ||
-           std::memcmp(fa.text.data() + a.text_offset, fb.text.data() + b.text_offset, a.text_length) == 0;
-}
-
 bool same_band(const FrameOps& a, const FrameOps& b, std::size_t band) {
     const uint32_t na = a.band_start[band + 1] - a.band_start[band];
     if (na != b.band_start[band + 1] - b.band_start[band]) return false;
     const uint32_t* ia = a.band_ops.data() + a.band_start[band];
     const uint32_t* ib = b.band_ops.data() + b.band_start[band];
     for (uint32_t k = 0; k < na; ++k) {
-        if (!same_op(a, a.ops[ia[k]], b, b.ops[ib[k]])) return false;
+        const RecordedOp& op = a.ops[ia[k]];
+        if (!same_op(op, recorded_text(a, op), b, ib[k])) return false;
     }
     return true;
 }
@@ -138,14 +150,15 @@ void diverge(FrameRecord& r) {
 }
 
 // The noted operations drawn whole, each marking its own lines, as if they had been drawn at once. The
-// frame is no longer recording; the rest of it draws at once.
+// frame is no longer recording; the rest of it draws at once, so it holds the driver lock to its end.
 void draw_noted(ScreenContext& screen) {
     FrameRecord& r = screen.record;
     if (!r.diverged) diverge(r);
     r.recording = false;
     r.previous_valid = false;
-    uint8_t* dirty = screen.dirty_lines.entries.data();
-    draw_lines(screen, r.current, 0, screen.height - 1, dirty);
+    gfx_internal::hold_driver_for_frame(screen);
+    SharedLock held;
+    draw_lines(screen, r.current, 0, screen.height - 1, screen.shared.in(held).dirty_lines.entries.data());
 }
 
 } // namespace
@@ -154,7 +167,7 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
                              std::string_view text) {
     FrameRecord& r = screen.record;
     if (dc.work_page != screen.visible_page) return false; // the record describes the visible page only
-    if (screen.lock_count == 0 || r.suspended) {
+    if (!gfx_in_frame(screen) || r.suspended) {
         r.previous_valid = false; // the page changes under the record
         return false;
     }
@@ -165,7 +178,7 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
         if (!r.previous_valid) start_current(r);
     }
     if (!r.diverged) {
-        if (r.matched < r.previous.ops.size() && gfx_internal::same_op(op, text, r.previous, r.matched)) {
+        if (r.matched < r.previous.ops.size() && same_op(op, text, r.previous, r.matched)) {
             ++r.matched;
             return true;
         }
@@ -203,7 +216,7 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
 // The page holds the previous frame's result only while nothing else drew into it: a primitive drawn
 // outside a frame, a frame drawn at once for a reader, or a frame with blending operations (which change
 // their own result when drawn again) makes the next frame draw whole and mark the lines it touches.
-void gfx_internal::finish_frame(ScreenContext& screen) {
+void gfx_internal::finish_frame(ScreenContext& screen, const DriverHeld& held) {
     FrameRecord& r = screen.record;
     const bool suspended = std::exchange(r.suspended, false);
     if (!std::exchange(r.recording, false)) return;
@@ -214,7 +227,7 @@ void gfx_internal::finish_frame(ScreenContext& screen) {
         diverge(r);                                 // the same frame, only shorter
     }
     if (suspended || !r.previous_valid || now.blends) {
-        draw_lines(screen, now, 0, screen.height - 1, screen.dirty_lines.entries.data());
+        draw_lines(screen, now, 0, screen.height - 1, screen.shared.in(held).dirty_lines.entries.data());
         r.previous_valid = !now.blends && !suspended;
         std::swap(now, before);
         return;
@@ -222,7 +235,7 @@ void gfx_internal::finish_frame(ScreenContext& screen) {
     build_bands(screen, now);
     if (!before.bands_built) build_bands(screen, before);
     const std::size_t bands = now.band_start.size() - 1;
-    uint8_t* dirty = screen.dirty_lines.entries.data();
+    uint8_t* dirty = screen.shared.in(held).dirty_lines.entries.data();
     for (std::size_t b = 0; b < bands;) {
         if (same_band(now, before, b)) {
             ++b;

@@ -14,8 +14,8 @@ void store(int64_t* out, int value) {
 
 } // namespace
 
-KeyQueue& key_queue() {
-    static KeyQueue queue;
+Guarded<KeyQueue>& key_queue() {
+    static Guarded<KeyQueue> queue;
     return queue;
 }
 
@@ -39,19 +39,19 @@ int32_t next_key(KeyQueue& queue) {
     return code;
 }
 
-void post_key(int32_t code) {
-    post_key(key_queue(), code);
+void post_key(const DriverHeld& held, int32_t code) {
+    post_key(key_queue().in(held), code);
 }
 
 int32_t next_key() {
-    ScreenLock held;
-    return next_key(key_queue());
+    SharedLock held;
+    return next_key(key_queue().in(held));
 }
 
 bool input_take_close_request() {
     if (!gfx_screen()) return false;
-    ScreenLock held;
-    return std::exchange(key_queue().close_requested, false);
+    SharedLock held;
+    return std::exchange(key_queue().in(held).close_requested, false);
 }
 
 std::string input_read_key() {
@@ -67,7 +67,6 @@ void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, i
     int px = -1, py = -1, pwheel = -1, pbuttons = -1, pconfined = -1;
     int result = -1;
     if (ScreenContext* screen = gfx_screen()) {
-        ScreenLock held;
         if (screen->driver && screen->driver->query_pointer)
             result = screen->driver->query_pointer(&px, &py, &pwheel, &pbuttons, &pconfined);
     }
@@ -77,6 +76,6 @@ void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, i
 }
 
 bool input_take_key_posted() {
-    ScreenLock held;
-    return std::exchange(key_queue().key_posted, false);
+    SharedLock held;
+    return std::exchange(key_queue().in(held).key_posted, false);
 }

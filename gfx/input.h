@@ -1,12 +1,14 @@
 // Keys and pointer as the dashboard polls them while a mode is open, through the driver interface; the
 // driver's presenter posts the keys.
 //
-// The KeyQueue is shared with the presenter thread: post_key runs with the driver lock already held,
-// next_key takes it through gfx_lock. Nothing else here is thread-safe.
+// The KeyQueue is shared with the presenter thread, behind the driver lock: the presenter posts under its own
+// hold of that lock, the readers here take it as a SharedLock. Nothing else here is thread-safe.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "gfx/guarded.h"
 
 // Key codes: 0 none, 1..255 one character byte, above 255 an extended key whose low byte is 255 and whose
 // second byte names the key.
@@ -25,15 +27,15 @@ struct KeyQueue {
 };
 
 // The process-wide queue; empty at start, never cleared by opening or closing a mode.
-[[nodiscard]] KeyQueue& key_queue();
+[[nodiscard]] Guarded<KeyQueue>& key_queue();
 
 // Pure queue steps on any queue.
 void post_key(KeyQueue& queue, int32_t code);
 [[nodiscard]] int32_t next_key(KeyQueue& queue);
 
-// The process-wide steps: post_key expects the driver lock held (the presenter holds it for its pass);
-// next_key takes the screen lock itself.
-void post_key(int32_t code);
+// The process-wide steps: post_key by a holder of the driver lock (the presenter, for its pass); next_key
+// takes the lock itself.
+void post_key(const DriverHeld& held, int32_t code);
 [[nodiscard]] int32_t next_key();
 
 // True once the window's close button was used since the last call, whatever became of the close code in
@@ -43,10 +45,10 @@ void post_key(int32_t code);
 // One key as text: empty, one byte, or byte 255 followed by the extended key's second byte.
 [[nodiscard]] std::string input_read_key();
 
-// Pointer in picture coordinates through the driver's query_pointer under the screen lock; buttons 1 left,
+// Pointer in picture coordinates through the driver's query_pointer (which takes its lock); buttons 1 left,
 // 2 right, 4 middle. All five -1 and runtime error 1 while the pointer is outside or the window lacks focus.
 void input_get_mouse(int64_t* x, int64_t* y, int64_t* wheel, int64_t* buttons, int64_t* confined);
 
-// Reads and clears key_posted under the screen lock: how a key-interruptible sleep learns of keys while a
+// Reads and clears key_posted under the driver lock: how a key-interruptible sleep learns of keys while a
 // mode is open.
 [[nodiscard]] bool input_take_key_posted();

@@ -272,15 +272,17 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 } // namespace
 
+bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+    const Bounds v = view_bounds(dc);
+    return (x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
+           (y1 > v.b && y2 > v.b);
+}
+
 void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                           uint32_t colour, LineStyle style, uint8_t* dirty) {
+    if (gfx_outside_view(dc, x1, y1, x2, y2)) return;
     const Bounds v = view_bounds(dc);
-    if ((x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
-        (y1 > v.b && y2 > v.b)) {
-        return;
-    }
     const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
-    gfx_lock();
     // A horizontal line settles its own line: a solid one may be kept back as a fill.
     if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c);
     auto draw = [&](const auto& put) {
@@ -297,22 +299,19 @@ void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t
     } else {
         draw(RoutinePut{dc, colour});
     }
-    gfx_unlock(1, 0);
 }
 
 void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour, bool filled,
                          LineStyle style, uint8_t* dirty) {
+    if (gfx_outside_view(dc, x1, y1, x2, y2)) return;
     const Bounds v = view_bounds(dc);
-    if (x2 < v.l || y2 < v.t || x1 > v.r || y1 > v.b) return;
     const int x1c = std::max(x1, v.l), y1c = std::max(y1, v.t);
     const int x2c = std::min(x2, v.r), y2c = std::min(y2, v.b);
     const int bpp = dc.target_bytes_per_pixel;
     const auto count = static_cast<std::size_t>(x2c - x1c + 1);
     const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x1c) * bpp;
-    gfx_lock();
     if (filled && gfx_defer_fill(dc, y1c, y2c, x1c, static_cast<int>(count), colour)) {
         mark_lines(dirty, y1c, y2c);
-        gfx_unlock(1, 0);
         return;
     }
     gfx_settle_lines(dc, y1c, y2c);
@@ -352,7 +351,6 @@ void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, 
         if (x1 >= v.l) column(x1);
     }
     mark_lines(dirty, y1c, y2c);
-    gfx_unlock(1, 0);
 }
 
 void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_t colour, int mode,
@@ -370,7 +368,6 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
 
     const int ox = dc->view_absolute ? 0 : dc->view.x;
     const int oy = dc->view_absolute ? 0 : dc->view.y;
-    uint8_t* dirty = dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
     if (mode == LINE_MODE_LINE) {
         // Whole 64-bit pixels, not clamped ones: a far end point keeps the slope it gives the visible part.
         double lx1 = x1, ly1 = y1, lx2 = x2, ly2 = y2;
@@ -383,8 +380,9 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
         op.x1 = static_cast<int32_t>(ex1), op.y1 = static_cast<int32_t>(ey1);
         op.x2 = static_cast<int32_t>(ex2), op.y2 = static_cast<int32_t>(ey2);
         op.colour = c;
-        if (gfx_hold_back(*screen, *dc, op)) return;
-        gfx_draw_line_pixels(*dc, ex1, ey1, ex2, ey2, c, style, dirty);
+        if (gfx_hold_back(*screen, *dc, op) || gfx_outside_view(*dc, ex1, ey1, ex2, ey2)) return;
+        DrawAtOnce at_once(*screen, *dc);
+        gfx_draw_line_pixels(*dc, ex1, ey1, ex2, ey2, c, style, at_once.dirty());
         return;
     }
     int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
@@ -396,6 +394,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     op.form = recorded_form(RECORDED_BOX, filled ? LINE_SOLID : style, filled); // a filled box has no style
     op.x1 = px1, op.y1 = py1, op.x2 = px2, op.y2 = py2;
     op.colour = c;
-    if (gfx_hold_back(*screen, *dc, op)) return;
-    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, filled, style, dirty);
+    if (gfx_hold_back(*screen, *dc, op) || gfx_outside_view(*dc, px1, py1, px2, py2)) return;
+    DrawAtOnce at_once(*screen, *dc);
+    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, filled, style, at_once.dirty());
 }

@@ -1,8 +1,8 @@
 // The line primitive: lines, box outlines and filled boxes between two points, with dash patterns, the
 // graphics cursor and clipping to the view.
 //
-// Not thread-safe: drawing thread only. Every call takes the screen lock while it writes pixels and marks
-// lines in the DirtyLineTable.
+// Not thread-safe: drawing thread only. A call that draws into the shown page at once holds the driver lock
+// while it writes pixels and marks lines in the DirtyLineTable (DrawAtOnce, gfx/deferred.h).
 #pragma once
 
 #include <cstdint>
@@ -92,10 +92,14 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
     dc.cursor_y = y;
 }
 
+// True when nothing between the corners (in any order) falls inside the context's view: such a call draws
+// nothing, and a primitive then takes no lock.
+[[nodiscard]] bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2);
+
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels
 // no further out than 2 * LINE_COORD_LIMIT.
-// dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The screen lock is
-// taken only when something may be drawn.
+// dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The caller holds
+// what the target needs: the driver lock for the shown page (DrawAtOnce, or the frame's end).
 void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                           uint32_t colour, LineStyle style, uint8_t* dirty);
 // Expects x1 <= x2 and y1 <= y2.

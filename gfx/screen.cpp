@@ -73,9 +73,10 @@ bool allocate_pages(ScreenContext& screen, int page_count) {
 // Palette depths show the 256-colour default palette; entries are kept as 0x00BBGGRR.
 void load_default_palette(ScreenContext& screen) {
     const PaletteDesc& palette = *screen.default_palette;
+    SharedLock held; // the presenter converts through it
     for (int i = 0; i < palette.colour_count && i < 256; ++i) {
         const uint8_t* rgb = palette.rgb + 3 * i;
-        screen.palette[i] = uint32_t{rgb[0]} | uint32_t{rgb[1]} << 8 | uint32_t{rgb[2]} << 16;
+        screen.shared.in(held).palette[i] = uint32_t{rgb[0]} | uint32_t{rgb[1]} << 8 | uint32_t{rgb[2]} << 16;
         if (screen.driver->set_palette_entry) screen.driver->set_palette_entry(i, rgb[0], rgb[1], rgb[2]);
     }
 }
@@ -98,9 +99,11 @@ void PageFree::operator()(uint8_t* page) const {
 void gfx_close_mode() {
     ScreenContext* screen = current_screen;
     if (!screen) return;
-    // A mode closed inside gfx_lock (exit in the middle of a frame) still holds the driver lock; a driver
-    // whose close waits for its presenter would wait for that lock forever.
-    if (screen->lock_count > 0 && screen->driver && screen->driver->unlock) screen->driver->unlock();
+    // A mode closed inside a frame (exit in the middle of one) may still hold the driver lock; a driver whose
+    // close waits for its presenter would wait for that lock forever.
+    if (screen->driver_holds > 0 && screen->driver && screen->driver->unlock) screen->driver->unlock();
+    screen->driver_holds = 0;
+    screen->frame_holds_driver = false;
     screen->lock_count = 0;
     if (screen->driver && screen->driver->close) screen->driver->close();
     current_screen = nullptr;
@@ -158,7 +161,11 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
     }
     screen->visible_page = 0;
     screen->visible_pixels = screen->pages[0].get();
-    screen->dirty_lines.entries.assign(static_cast<std::size_t>(screen->line_factor) * height, 0);
+    {
+        SharedLock held; // no driver yet: only the proof
+        screen->shared.in(held).dirty_lines.entries.assign(static_cast<std::size_t>(screen->line_factor) * height,
+                                                           0);
+    }
     screen->mode_flags = flags != -1 ? static_cast<uint32_t>(flags) & MODE_ALPHA_PRIMITIVES : 0;
 
     // The driver presents this context from its open on, so it must already be the current one, with its
@@ -197,8 +204,8 @@ void gfx_screen_info(int64_t* width, int64_t* height, int64_t* depth, int64_t* b
         *pitch = screen->pitch;
         {
             // The presenter changes the rate when it switches the display.
-            ScreenLock held;
-            *refresh_rate = screen->refresh_rate;
+            SharedLock held;
+            *refresh_rate = screen->shared.in(held).refresh_rate;
         }
         *driver_name = screen->driver->name ? screen->driver->name : "";
         return;

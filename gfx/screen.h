@@ -1,10 +1,13 @@
-// The graphics mode: the framebuffer pages, the dirty-line contract with the presenter, the screen lock, and
-// the drawing state shared by every primitive.
+// The graphics mode: the framebuffer pages, the dirty-line contract with the presenter, the frame (the screen
+// lock), and the drawing state shared by every primitive.
 //
-// Not thread-safe: every gfx_ operation runs on the one drawing thread. A driver's presenter thread reads the
-// visible pixels and writes the DirtyLineTable, key_state and refresh_rate, only under the driver lock that
-// gfx_lock holds, and appends to the event_queue under that queue's own mutex; read those fields inside a
-// screen lock (ScreenLock).
+// Threads. Every gfx_ operation runs on the one drawing thread; a driver may run a presenter thread beside it.
+// - What both touch is ScreenShared (the DirtyLineTable, key_state, refresh_rate, the palette) and the key
+//   queue (gfx/input.h): Guarded, opened only under the driver lock (gfx/guarded.h). The drawing thread takes
+//   that lock as a SharedLock; the presenter as its driver's own lock.
+// - The visible page's pixels: the presenter reads them under the driver lock; the drawing thread writes them
+//   only under it (a frame that records writes them at its end, anything else as it draws).
+// - The event_queue has a mutex of its own. Everything else here is the drawing thread's.
 #pragma once
 
 #include <cstddef>
@@ -16,11 +19,21 @@
 
 #include "gfx/driver.h"
 #include "gfx/fonts.h"
+#include "gfx/frame_record.h"
+#include "gfx/guarded.h"
 
-// One byte per framebuffer line (times line_factor). Drawing stores 1 under the screen lock into the lines it
-// changed on the visible page; the presenter sends the marked lines and sets the whole table back to 0.
+// One byte per framebuffer line (times line_factor). Drawing stores 1 into the lines it changed on the
+// visible page; the presenter sends the marked lines and sets the whole table back to 0.
 struct DirtyLineTable {
     std::vector<uint8_t> entries;
+};
+
+// What the drawing thread and the presenter both touch (see above).
+struct ScreenShared {
+    DirtyLineTable dirty_lines; // line_factor * height entries
+    uint8_t key_state[128] = {};
+    int32_t refresh_rate = 0;   // set by the driver's open and by its display switches
+    uint32_t palette[256] = {}; // 0x00BBGGRR; consulted at depths up to 8 only
 };
 
 // Screen option in ScreenContext::mode_flags: primitives blend colours whose alpha is not 0xFF on 4-byte
@@ -51,64 +64,6 @@ struct DeferredFills {
     std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
 };
 
-// One drawing operation of a recorded frame, as the rasterizers take it: target pixels and the colour as
-// the target stores it. Small and without padding: a frame's operations are read again every frame, and two
-// compare with memcmp up to text_offset.
-enum RecordedKind : uint8_t {
-    RECORDED_LINE,
-    RECORDED_BOX,
-    RECORDED_TEXT,
-    RECORDED_CLEAR,
-    RECORDED_FAR_LINE, // a line with an end beyond 32 bits: not noted, its frame is drawn at once from it on
-};
-struct RecordedOp {
-    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
-    uint32_t colour = 0;
-    uint32_t form = 0;              // recorded_form: written and compared as one word
-    const FontDesc* font = nullptr; // text only
-    uint32_t text_length = 0;
-    uint32_t text_offset = 0; // where its bytes lie in the frame's text; not compared
-};
-static_assert(sizeof(RecordedOp) == 40, "RecordedOp must stay free of padding");
-
-// The kind, the line style and whether a box is filled, as RecordedOp::form holds them.
-[[nodiscard]] constexpr uint32_t recorded_form(RecordedKind kind, uint16_t style = 0xFFFF,
-                                               bool filled = false) {
-    return uint32_t{kind} | uint32_t{filled} << 8 | uint32_t{style} << 16;
-}
-[[nodiscard]] constexpr RecordedKind recorded_kind(const RecordedOp& op) {
-    return static_cast<RecordedKind>(op.form & 0xFF);
-}
-[[nodiscard]] constexpr bool recorded_filled(const RecordedOp& op) {
-    return (op.form >> 8 & 0xFF) != 0;
-}
-[[nodiscard]] constexpr uint16_t recorded_style(const RecordedOp& op) {
-    return static_cast<uint16_t>(op.form >> 16);
-}
-
-// The operations of one frame, and which of them touch each band of lines (built only when needed).
-struct FrameOps {
-    std::vector<RecordedOp> ops;
-    std::string text;                 // the texts' bytes, one after the other
-    bool blends = false;              // an operation blends with the pixels under it
-    bool bands_built = false;         // band_start and band_ops describe ops
-    std::vector<uint32_t> band_start; // band b's operations are band_ops[band_start[b] .. band_start[b+1])
-    std::vector<uint32_t> band_ops;   // indexes into ops
-    std::vector<uint32_t> band_fill;  // scratch of build_bands
-};
-
-// Frames recorded instead of drawn (gfx_record_frames, gfx/deferred.h).
-struct FrameRecord {
-    bool enabled = false;   // the mode records its frames
-    bool recording = false; // the current frame has operations noted and not drawn yet
-    bool suspended = false; // the current frame was drawn for a reader; the rest of it draws at once
-    // The page holds what previous draws, and drawing previous again over it changes nothing.
-    bool previous_valid = false;
-    bool diverged = false;   // the current frame's operations are in current, not only counted in matched
-    std::size_t matched = 0; // the current frame's operations so far equal previous's first ones
-    FrameOps current, previous;
-};
-
 // The open mode; exactly one while a mode is open (gfx_screen()), none before the first gfx_set_mode or after
 // a failed one.
 struct ScreenContext {
@@ -122,8 +77,6 @@ struct ScreenContext {
     int32_t depth = 0;           // 1, 2, 4, 8, 16 or 32 (15 stored as 16, 24 as 32)
     int32_t bytes_per_pixel = 0; // 4 for 32, 2 for 16, 1 for 8 and below
     int32_t pitch = 0;           // bytes_per_pixel * width; lines are not padded
-    uint32_t palette[256] = {};  // 0x00BBGGRR; consulted at depths up to 8 only
-    DirtyLineTable dirty_lines;  // line_factor * height entries
     const ScreenDriver* driver = nullptr;
     uint32_t default_colour = 0; // the depth's white
     const PaletteDesc* default_palette = nullptr;
@@ -131,11 +84,12 @@ struct ScreenContext {
     const FontDesc* font = nullptr; // font of the text grid
     int32_t text_columns = 0, text_rows = 0;
     float aspect = 1.0f;
-    int32_t refresh_rate = 0; // set by the driver's open
-    uint8_t key_state[128] = {};
     EventQueue event_queue;
     uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
-    uint32_t lock_count = 0; // nesting depth of gfx_lock
+    Guarded<ScreenShared> shared;
+    uint32_t lock_count = 0;        // nesting depth of gfx_lock: a frame while above 0
+    uint32_t driver_holds = 0;      // SharedLocks and the frame's hold: the driver lock is held while above 0
+    bool frame_holds_driver = false; // the frame holds the driver lock until its end
     DeferredFills deferred;  // written by the outermost gfx_unlock at the latest
     FrameRecord record;      // drawn, or found unchanged, by the outermost gfx_unlock
 };
@@ -217,23 +171,47 @@ inline constexpr uint32_t CLEAR_VIEW = 1;
 inline constexpr uint32_t CLEAR_TEXT_ROWS = 2;
 // Paints with the background: the whole page, the text rows or the view (see CLEAR_*).
 void gfx_clear(uint32_t mode);
-// Screen lock: the outermost gfx_lock takes the driver's lock; inner ones only count.
+namespace gfx_internal {
+void acquire_driver(ScreenContext& screen);
+void release_driver(ScreenContext& screen);
+// The frame holds the driver lock from here to its end: what it draws from now on reaches the page at once.
+void hold_driver_for_frame(ScreenContext& screen);
+void unlock(int first_line, int last_line);
+} // namespace gfx_internal
+
+// The driver lock on the drawing thread, as a scope; nested ones only count. Proof for Guarded fields.
+class SharedLock : public DriverHeld {
+  public:
+    SharedLock() : screen_(gfx_screen()) {
+        if (screen_) gfx_internal::acquire_driver(*screen_);
+    }
+    ~SharedLock() {
+        if (screen_) gfx_internal::release_driver(*screen_);
+    }
+
+  private:
+    ScreenContext* screen_;
+};
+
+// The screen lock opens a frame; inner ones only count. On a mode that records its frames the frame runs
+// without the driver lock (the page keeps the last finished picture for the presenter, which so keeps
+// answering while the frame waits for a tool); every other mode holds the driver lock for the whole frame.
 inline void gfx_lock() {
     ScreenContext* screen = gfx_screen();
     if (!screen) return;
-    if (screen->lock_count == 0 && screen->driver->lock) screen->driver->lock();
+    if (screen->lock_count == 0 && !screen->record.enabled) gfx_internal::hold_driver_for_frame(*screen);
     ++screen->lock_count;
 }
-// Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
-// nothing), then releases one level; the outermost release calls the driver's unlock. gfx_unlock(1, 0) only
-// releases. In a frame a recording mode has noted operations for (gfx/deferred.h), the outermost release
-// draws and marks instead the lines the frame changed, and the range is not used.
-namespace gfx_internal {
-void unlock(int first_line, int last_line);
+// True between the outermost gfx_lock and its gfx_unlock.
+[[nodiscard]] inline bool gfx_in_frame(const ScreenContext& screen) {
+    return screen.lock_count > 0;
 }
+// Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
+// nothing), then releases one level. The outermost release ends the frame: under the driver lock, a
+// recorded frame draws and marks the lines it changed (the range is then not used), held-back fills are
+// written, and the driver lock is released. gfx_unlock(1, 0) only releases.
 inline void gfx_unlock(int first_line, int last_line) {
     ScreenContext* screen = gfx_screen();
-    // How every primitive releases inside a frame: nothing to mark, and not the outermost lock.
     if (screen && screen->lock_count > 1 && last_line >= 0 && first_line > last_line) {
         --screen->lock_count;
         return;
@@ -242,7 +220,7 @@ inline void gfx_unlock(int first_line, int last_line) {
 }
 
 // The screen lock as a scope: gfx_lock on entry; on leaving, lines first_line..last_line are marked dirty
-// (see gfx_unlock) and the lock is released. The default marks nothing.
+// (see gfx_unlock) and the lock is released. The default marks nothing; a whole frame is ScreenLock(-1, -1).
 class ScreenLock {
   public:
     explicit ScreenLock(int first_line = 1, int last_line = 0)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gfx/deferred.h"
+#include "gfx/line.h"
 #include "gfx/pixels.h"
 #include "rt/files.h"
 
@@ -161,11 +162,7 @@ void gfx_draw_text_pixels(const DrawContext& dc, const FontDesc& font, std::stri
     const int64_t w = font.glyph_width, h = font.glyph_height;
     const int64_t left = dc.view.x, top = dc.view.y;
     const int64_t right = left + dc.view.w - 1, bottom = top + dc.view.h - 1;
-    gfx_lock();
-    if (x + w * n <= left || x > right || y + h <= top || y > bottom) {
-        gfx_unlock(1, 0);
-        return;
-    }
+    if (gfx_outside_view(dc, x, y, x + w * n - 1, y + h - 1)) return;
     // Whole rows and whole characters are cut before any pixel is drawn.
     const int64_t skipped_rows = y < top ? top - y : 0;
     const int64_t first_line = y + skipped_rows;
@@ -202,7 +199,6 @@ void gfx_draw_text_pixels(const DrawContext& dc, const FontDesc& font, std::stri
         glyph_run_32(dc, run, colour);
     }
     if (dirty != nullptr) std::memset(dirty + first_line, 1, static_cast<std::size_t>(rows));
-    gfx_unlock(1, 0);
 }
 
 int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> text, uint32_t colour,
@@ -242,10 +238,11 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         op.x1 = px, op.y1 = py;
         op.font = screen->font;
         op.colour = c;
-        if (!gfx_hold_back(*screen, *dc, op, *text)) {
-            uint8_t* dirty =
-                dc->work_page == screen->visible_page ? screen->dirty_lines.entries.data() : nullptr;
-            gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, dirty);
+        const int64_t n = static_cast<int64_t>(text->size()), w = screen->font->glyph_width;
+        if (!gfx_hold_back(*screen, *dc, op, *text) && n > 0 &&
+            !gfx_outside_view(*dc, px, py, px + w * n - 1, py + screen->font->glyph_height - 1)) {
+            DrawAtOnce at_once(*screen, *dc);
+            gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, at_once.dirty());
         }
     }
     rt_set_error(0);

@@ -305,7 +305,10 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
         x.gc = XDefaultGC(x.display, x.screen);
         XSync(x.display, False);
         read_randr(x, refresh_rate);
-        if (x.context) x.context->refresh_rate = x.presenter.rate;
+        if (x.context) {
+            DriverLock hold(x.shared, nullptr); // no presenter yet: the proof only
+            x.context->shared.in(hold).refresh_rate = x.presenter.rate;
+        }
         x11_build_scancode_map(x.display);
         failure = start_presenter();
     }
@@ -327,8 +330,8 @@ void x11_close() {
     }
 }
 
-// The application's half of the driver lock, from the outermost gfx_lock to the outermost gfx_unlock. Only
-// the application thread touches it, so a slot called inside a frame finds the lock it already holds here.
+// The application's hold of the driver lock (SharedLock, and a frame that holds it). Only the application
+// thread touches it, so a slot called while it is held finds the lock here.
 std::optional<DriverLock> frame_hold;
 
 void x11_lock() {

@@ -17,9 +17,14 @@ namespace {
 struct Pass {
     const X11State& x;
     X11Presenter& p;
+    const DriverLock& held;
     X11Shared& shared;
     bool switch_wanted = false;
 };
+
+ScreenShared& screen_shared(Pass& pass) {
+    return pass.x.context->shared.in(pass.held);
+}
 
 void report(Pass& pass, const WindowEvent& event) {
     if (event.type != 0 && pass.x.context) gfx_post_event(pass.x.context->event_queue, event);
@@ -27,7 +32,7 @@ void report(Pass& pass, const WindowEvent& event) {
 
 void mark_all_dirty(Pass& pass) {
     if (!pass.x.context) return;
-    std::vector<uint8_t>& entries = pass.x.context->dirty_lines.entries;
+    std::vector<uint8_t>& entries = screen_shared(pass).dirty_lines.entries;
     std::memset(entries.data(), 1, entries.size());
 }
 
@@ -44,14 +49,14 @@ int32_t key_code_of(XKeyEvent& key, int scancode) {
 void on_key_press(Pass& pass, XKeyEvent& key) {
     if (!pass.shared.pointer.has_focus || !pass.x.context) return;
     uint8_t scan = scancode_of(key);
-    uint8_t* key_state = pass.x.context->key_state;
+    uint8_t* key_state = screen_shared(pass).key_state;
     key_state[scan] = 1;
     int32_t code = 0;
     if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, !(pass.x.open_flags & X11_FLAG_NO_TOGGLE))) {
         pass.switch_wanted = true;
     } else {
         code = key_code_of(key, scan);
-        if (code) post_key(code);
+        if (code) post_key(pass.held, code);
     }
     report(pass, {EVENT_KEY_PRESS, scan, code < 256 ? code : 0, 0, 0});
 }
@@ -68,12 +73,12 @@ void on_key_release(Pass& pass, XKeyEvent& key) {
         if (is_auto_repeat(key.keycode, static_cast<uint32_t>(key.time), next.type == KeyPress,
                            next.xkey.keycode, static_cast<uint32_t>(next.xkey.time))) {
             XNextEvent(display, &next);
-            if (code) post_key(code);
+            if (code) post_key(pass.held, code);
             report(pass, {EVENT_KEY_REPEAT, scan, character, 0, 0});
             return;
         }
     }
-    pass.x.context->key_state[scan] = 0;
+    screen_shared(pass).key_state[scan] = 0;
     report(pass, {EVENT_KEY_RELEASE, scan, character, 0, 0});
 }
 
@@ -86,7 +91,7 @@ void on_focus_gained(Pass& pass) {
 }
 
 void on_focus_lost(Pass& pass) {
-    if (pass.x.context) std::memset(pass.x.context->key_state, 0, sizeof pass.x.context->key_state);
+    if (pass.x.context) std::memset(screen_shared(pass).key_state, 0, sizeof(ScreenShared::key_state));
     pass.shared.pointer.inside = false;
     pass.shared.pointer.has_focus = false;
     report(pass, {EVENT_FOCUS_LOST, 0, 0, 0, 0});
@@ -130,7 +135,7 @@ void handle(Pass& pass, XEvent& event) {
         break;
     case ClientMessage:
         if (static_cast<Atom>(event.xclient.data.l[0]) == x.window_close_atom) {
-            post_key(KEY_WINDOW_CLOSE);
+            post_key(pass.held, KEY_WINDOW_CLOSE);
             report(pass, {EVENT_CLOSE_REQUESTED, 0, 0, 0, 0});
         }
         break;
@@ -141,7 +146,7 @@ void handle(Pass& pass, XEvent& event) {
 } // namespace
 
 bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held) {
-    Pass pass{x, p, *held};
+    Pass pass{x, p, held, *held};
     // The events after a switch request wait in the queue for the pass after the switch, as they would
     // have waited for a switch made on the spot.
     while (!pass.switch_wanted && XPending(x.display)) {

@@ -105,12 +105,13 @@ void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock
     held->use_shm = p.use_shm;
     ScreenContext* screen = x.context;
     if (!screen) return;
-    screen->refresh_rate = p.rate;
+    ScreenShared& shared = screen->shared.in(held);
+    shared.refresh_rate = p.rate;
     for (int i = 0; i < 256; ++i) {
-        uint32_t c = screen->palette[i]; // 0x00BBGGRR
+        uint32_t c = shared.palette[i]; // 0x00BBGGRR
         x11_driver.set_palette_entry(i, static_cast<int>(c & 0xFF), static_cast<int>(c >> 8 & 0xFF),
                                      static_cast<int>(c >> 16 & 0xFF));
     }
-    std::fill(std::begin(screen->key_state), std::end(screen->key_state), uint8_t{0});
-    std::fill(screen->dirty_lines.entries.begin(), screen->dirty_lines.entries.end(), uint8_t{1});
+    std::fill(std::begin(shared.key_state), std::end(shared.key_state), uint8_t{0});
+    std::fill(shared.dirty_lines.entries.begin(), shared.dirty_lines.entries.end(), uint8_t{1});
 }

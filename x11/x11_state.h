@@ -9,8 +9,11 @@
 // - X11Presenter is the presenter thread's own: the image, the windows' mapping, its grabs, the display size
 //   in force. It works on it without any lock (a full-screen switch waits for the window manager there) and
 //   publishes what the application reads into X11Shared under the lock; close reads it after the join.
-// - In the ScreenContext the presenter reads the visible pixels and writes the DirtyLineTable, key_state and
-//   refresh_rate, all under the driver lock; the event_queue has a mutex of its own.
+// - Of the graphics screen the presenter reads the visible pixels and the palette and writes the
+//   DirtyLineTable, key_state and refresh_rate (ScreenShared) and the key queue, all under the driver lock:
+//   a DriverLock is the proof that opens them (gfx/guarded.h). The event_queue has a mutex of its own.
+// - The application thread takes the same lock through the table's lock slot (x11_lock): for the pointer
+//   read, the end of a frame, and the key queue; a frame that records runs without it.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -56,7 +59,7 @@ class GuardedShared {
 
 // The driver lock: driver_mutex, then the display lock (when a display is open); released in reverse. The
 // mutex is not recursive: a thread that holds a DriverLock must pass it on instead of taking another.
-class DriverLock {
+class DriverLock : public DriverHeld {
   public:
     DriverLock(GuardedShared& guarded, Display* display) : guarded_(guarded), display_(display) {
         guarded_.mutex.lock();
@@ -66,8 +69,6 @@ class DriverLock {
         if (display_) XUnlockDisplay(display_);
         guarded_.mutex.unlock();
     }
-    DriverLock(const DriverLock&) = delete;
-    DriverLock& operator=(const DriverLock&) = delete;
     X11Shared* operator->() const { return &guarded_.fields; }
     X11Shared& operator*() const { return guarded_.fields; }
 

@@ -193,13 +193,15 @@ void x11_window_teardown(const X11State& x, X11Presenter& p) {
     p.use_shm = false;
 }
 
-void x11_present(const X11State& x, X11Presenter& p, const DriverLock&) {
+void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     ScreenContext* screen = x.context;
     if (!screen || !p.frame_image) return;
-    uint8_t* dirty = screen->dirty_lines.entries.data();
-    int lines = std::min(static_cast<int>(screen->dirty_lines.entries.size()), x.height);
-    BlitSource source{screen->visible_pixels, screen->pitch, screen->width,   screen->height,
-                      screen->line_factor,    dirty,         screen->palette, &p.rgb16};
+    ScreenShared& shared = screen->shared.in(held);
+    std::vector<uint8_t>& entries = shared.dirty_lines.entries;
+    uint8_t* dirty = entries.data();
+    int lines = std::min(static_cast<int>(entries.size()), x.height);
+    BlitSource source{screen->visible_pixels, screen->pitch, screen->width,  screen->height,
+                      screen->line_factor,    dirty,         shared.palette, &p.rgb16};
     p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
@@ -217,5 +219,5 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock&) {
                       n);
         first = end;
     }
-    std::memset(dirty, 0, screen->dirty_lines.entries.size());
+    std::memset(dirty, 0, entries.size());
 }

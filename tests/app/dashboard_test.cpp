@@ -37,7 +37,7 @@ int first_other_in_line(int y, uint32_t colour) {
 }
 
 void drain_keys() {
-    while (next_key(key_queue()) != 0) {
+    while (next_key(key_queue().in(SharedLock{})) != 0) {
     }
 }
 
@@ -177,11 +177,11 @@ TEST_F(Dashboard, KeysAreTakenOnePerFrameUntilTheCloseCode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frames);
-        for (int32_t code : c.queued) post_key(code);
-        if (c.ring_only) key_queue().close_requested = false;
+        for (int32_t code : c.queued) post_key(SharedLock{}, code);
+        if (c.ring_only) key_queue().in(SharedLock{}).close_requested = false;
         EXPECT_EQ(main_loop(table, state_), c.frames);
         std::vector<int32_t> left;
-        for (int32_t code; (code = next_key(key_queue())) != 0;) left.push_back(code);
+        for (int32_t code; (code = next_key(key_queue().in(SharedLock{}))) != 0;) left.push_back(code);
         EXPECT_EQ(left, c.left);
     }
 }
@@ -192,9 +192,9 @@ TEST_F(Dashboard, EndsAfterTheFrameThatPassesTheStopTime) {
     ASSERT_TRUE(setup_screen(state_, 1, NULL_DRIVER));
     // A stop time already past ends the loop after one whole frame; a queued close code ends it the same.
     EXPECT_EQ(main_loop(table, state_, -1.0), 1u);
-    post_key('q');
+    post_key(SharedLock{}, 'q');
     EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
-    EXPECT_EQ(next_key(key_queue()), 0);
+    EXPECT_EQ(next_key(key_queue().in(SharedLock{})), 0);
 }
 
 TEST_F(Dashboard, MouseIsSampledOncePerFrameIntoTheState) {

@@ -145,7 +145,7 @@ struct ScreenPixels {
 
 // Marked lines of the open mode's DirtyLineTable in the format of Canvas::marked.
 inline std::string screen_marked() {
-    return marked_runs(gfx_screen()->dirty_lines.entries);
+    return marked_runs(gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries);
 }
 
 // The canvas as art, for messages.

@@ -130,7 +130,8 @@ TEST_F(DriverTest, NullDriverKeepsTheModeInMemory) {
     gfx_unlock(-1, -1);
     EXPECT_EQ(screen.lock_count, 0u);
     EXPECT_TRUE(pages_hold_only(screen, 0xFF123456)); // the clear lands in memory, nothing presents it
-    EXPECT_EQ(std::count(screen.dirty_lines.entries.begin(), screen.dirty_lines.entries.end(), 1), 123);
+    const auto& entries = screen.shared.in(SharedLock{}).dirty_lines.entries;
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), 1), 123);
 
     gfx_set_title("ohne Fenster"); // no caption slot: nothing to call, the title is kept for the next mode
     EXPECT_EQ(gfx_title(), "ohne Fenster");
@@ -188,7 +189,7 @@ TEST_F(DriverTest, OpenGetsTheModeAlreadyInstalled) {
         .open =
             [](const char*, int, int, int, int, int) {
                 seen_width = gfx_screen() ? gfx_screen()->width : -1;
-                gfx_screen()->refresh_rate = 75;
+                gfx_screen()->shared.in(SharedLock{}).refresh_rate = 75;
                 return 0;
             },
     };

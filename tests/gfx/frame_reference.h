@@ -30,13 +30,14 @@ inline FrameOutcome compare_frame(const std::function<void()>& recorded,
     const std::size_t bytes = pitch * static_cast<std::size_t>(s.height);
     auto page = [&] { return std::vector<uint8_t>(s.visible_pixels, s.visible_pixels + bytes); };
     FrameOutcome out;
-    std::fill(s.dirty_lines.entries.begin(), s.dirty_lines.entries.end(), uint8_t{0});
+    std::vector<uint8_t>& dirty = s.shared.in(SharedLock{}).dirty_lines.entries;
+    std::fill(dirty.begin(), dirty.end(), uint8_t{0});
     out.before = page();
     const DrawContext state_before = *gfx_draw_context();
 
     recorded();
     out.recorded = page();
-    out.dirty = s.dirty_lines.entries;
+    out.dirty = dirty;
     const FrameRecord record_after = s.record;
     const DrawContext state_after = *gfx_draw_context();
 
@@ -49,7 +50,7 @@ inline FrameOutcome compare_frame(const std::function<void()>& recorded,
     s.record = record_after;
     *gfx_draw_context() = state_after;
     std::memcpy(s.visible_pixels, out.recorded.data(), bytes);
-    std::fill(s.dirty_lines.entries.begin(), s.dirty_lines.entries.end(), uint8_t{0});
+    std::fill(dirty.begin(), dirty.end(), uint8_t{0});
 
     const bool same = out.recorded == out.at_once;
     for (std::size_t i = 0; !same && i < bytes && out.problem.empty(); ++i) {

@@ -84,11 +84,11 @@ class ModeTest : public ::testing::Test {
         unsetenv("KORVID");
         gfx_set_mode(8, 4, 32, 1, -1, 0);
         ASSERT_NE(gfx_screen(), nullptr);
-        drain(key_queue());
+        drain(key_queue().in(SharedLock{}));
         null_driver_set_pointer(false, 0, 0, 0, 0);
     }
     void TearDown() override {
-        drain(key_queue());
+        drain(key_queue().in(SharedLock{}));
         null_driver_set_pointer(false, 0, 0, 0, 0);
         gfx_close_mode();
     }
@@ -110,14 +110,14 @@ TEST_F(ModeTest, ReadKeyTexts) {
         {KEY_WINDOW_CLOSE, "\xffk"},
     };
     for (const Case& c : cases) {
-        post_key(c.code);
+        post_key(SharedLock{}, c.code);
         EXPECT_EQ(input_read_key(), c.text) << std::hex << c.code;
         EXPECT_EQ(input_read_key(), "") << "one key per read";
     }
 }
 
 TEST_F(ModeTest, TypingBetweenFramesReadsOneKeyPerFrame) {
-    for (char c : std::string("abc")) post_key(c);
+    for (char c : std::string("abc")) post_key(SharedLock{}, c);
     EXPECT_EQ(input_read_key(), "a");
     EXPECT_EQ(input_read_key(), "b");
     EXPECT_EQ(input_read_key(), "c");
@@ -125,7 +125,7 @@ TEST_F(ModeTest, TypingBetweenFramesReadsOneKeyPerFrame) {
 }
 
 TEST_F(ModeTest, ReadKeyLeavesTheLockBalanced) {
-    post_key('x');
+    post_key(SharedLock{}, 'x');
     gfx_lock(); // next_key nests inside a held lock
     EXPECT_EQ(next_key(), 'x');
     EXPECT_EQ(gfx_screen()->lock_count, 1u);
@@ -134,7 +134,7 @@ TEST_F(ModeTest, ReadKeyLeavesTheLockBalanced) {
 }
 
 TEST_F(ModeTest, QueueOutlivesTheMode) {
-    post_key('q');
+    post_key(SharedLock{}, 'q');
     gfx_close_mode();
     EXPECT_EQ(input_read_key(), "") << "without a mode no key is read";
     gfx_set_mode(8, 4, 32, 1, -1, 0);
@@ -177,9 +177,10 @@ TEST_F(ModeTest, MouseThroughTheDriver) {
 
 TEST_F(ModeTest, MouseMarksNoLineDirty) {
     null_driver_set_pointer(true, 1, 1, 0, 0);
-    std::fill(gfx_screen()->dirty_lines.entries.begin(), gfx_screen()->dirty_lines.entries.end(), 0);
+    auto& entries = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+    std::fill(entries.begin(), entries.end(), 0);
     (void)read_mouse();
-    for (uint8_t entry : gfx_screen()->dirty_lines.entries) EXPECT_EQ(entry, 0);
+    for (uint8_t entry : entries) EXPECT_EQ(entry, 0);
 }
 
 // A driver whose pointer query scribbles over its outputs and still refuses.
@@ -221,17 +222,17 @@ TEST(Mouse, WithoutAModeAllMinusOne) {
 // began ends it at the first check.
 TEST_F(ModeTest, SystemCheckReadsAndClearsKeyPosted) {
     EXPECT_FALSE(input_take_key_posted());
-    post_key('z');
+    post_key(SharedLock{}, 'z');
     EXPECT_TRUE(input_take_key_posted());
     EXPECT_FALSE(input_take_key_posted()) << "the check clears the flag";
     EXPECT_EQ(gfx_screen()->lock_count, 0u);
     EXPECT_EQ(input_read_key(), "z") << "the key itself stays queued";
 
-    post_key('y');
+    post_key(SharedLock{}, 'y');
     rt_set_error(1);
     rt_sleep(100000, 0); // would pause 100 s if the posted key did not end it at the first check
     EXPECT_EQ(rt_last_error(), 0);
-    post_key('w');
+    post_key(SharedLock{}, 'w');
     rt_sleep(-1, 0); // would wait forever
     EXPECT_EQ(input_read_key(), "y");
     EXPECT_EQ(input_read_key(), "w");

@@ -291,7 +291,7 @@ class LineApi : public ::testing::Test {
     }
     void TearDown() override { gfx_close_mode(); }
     static void reset_marks() {
-        auto& e = gfx_screen()->dirty_lines.entries;
+        auto& e = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
         std::fill(e.begin(), e.end(), 0);
     }
     static uint32_t pixel(int x, int y) { return ScreenPixels{}.at(x, y); }

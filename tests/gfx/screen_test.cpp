@@ -64,7 +64,7 @@ long first_pixel_not(const uint8_t* page, std::size_t pixels, uint32_t value) {
 
 // The marked lines of the DirtyLineTable as "first-last" runs, e.g. "0-5" or "" for none.
 std::string marked_lines() {
-    const auto& entries = gfx_screen()->dirty_lines.entries;
+    const auto& entries = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
     std::string runs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!entries[i] || (i > 0 && entries[i - 1])) continue;
@@ -76,7 +76,8 @@ std::string marked_lines() {
 }
 
 void clear_marks() {
-    std::fill(gfx_screen()->dirty_lines.entries.begin(), gfx_screen()->dirty_lines.entries.end(), 0);
+    auto& entries = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+    std::fill(entries.begin(), entries.end(), 0);
 }
 
 TEST_F(ScreenTest, DefaultsOf800x600) {
@@ -97,7 +98,7 @@ TEST_F(ScreenTest, DefaultsOf800x600) {
     EXPECT_EQ(first_pixel_not(screen.visible_pixels, 800 * 600, 0xFF000000), -1);
     EXPECT_EQ(gfx_set_text_grid(0, 0), 100 | 75 << 16);
     EXPECT_EQ(screen.font, &gfx_font_8x8());
-    EXPECT_EQ(screen.dirty_lines.entries.size(), 600u);
+    EXPECT_EQ(screen.shared.in(SharedLock{}).dirty_lines.entries.size(), 600u);
     EXPECT_EQ(marked_lines(), "");
     EXPECT_EQ(screen.lock_count, 0u);
 
@@ -272,13 +273,14 @@ TEST_F(ScreenTest, UnlockRanges) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.first << ".." << c.last);
         clear_marks();
+        const int locks = recording().locks, unlocks = recording().unlocks;
         gfx_lock();
         gfx_unlock(c.first, c.last);
+        EXPECT_EQ(recording().locks, locks + 1);
+        EXPECT_EQ(recording().unlocks, unlocks + 1);
         EXPECT_EQ(marked_lines(), c.marked);
         EXPECT_EQ(gfx_screen()->lock_count, 0u);
     }
-    EXPECT_EQ(recording().locks, 9);
-    EXPECT_EQ(recording().unlocks, 9);
 }
 
 TEST_F(ScreenTest, UnmatchedUnlockDoesNothing) {
@@ -382,6 +384,7 @@ TEST_F(ScreenTest, ClearModes) {
         dc.cursor_x = 7.0f, dc.cursor_y = 9.0f;
         int locks = recording().locks;
         gfx_clear(c.mode);
+        EXPECT_EQ(recording().locks, locks + 1);
         const ScreenContext& screen = *gfx_screen();
         EXPECT_EQ(first_pixel_not(screen.visible_pixels, 800u * c.painted_lines, 0xFF112233), -1);
         if (c.painted_lines < 600) {
@@ -392,7 +395,6 @@ TEST_F(ScreenTest, ClearModes) {
         EXPECT_EQ(marked_lines(), c.marked);
         EXPECT_EQ(dc.cursor_x, c.cursor_to_centre ? 400.0f : 7.0f);
         EXPECT_EQ(dc.cursor_y, c.cursor_to_centre ? 300.0f : 9.0f);
-        EXPECT_EQ(recording().locks, locks + 1);
         EXPECT_EQ(screen.lock_count, 0u);
     }
 }
@@ -408,8 +410,8 @@ TEST_F(ScreenTest, PaletteDepthLoadsTheDefaultPalette) {
     gfx_set_mode(8, 8, 8, 1, 0, 0);
     const ScreenContext& screen = *gfx_screen();
     EXPECT_EQ(recording().palette_entries, 256);
-    EXPECT_EQ(screen.palette[6], 0x000055AAu); // 0x00BBGGRR of AA5500
-    EXPECT_EQ(screen.palette[15], 0x00FFFFFFu);
+    EXPECT_EQ(screen.shared.in(SharedLock{}).palette[6], 0x000055AAu); // 0x00BBGGRR of AA5500
+    EXPECT_EQ(screen.shared.in(SharedLock{}).palette[15], 0x00FFFFFFu);
     EXPECT_EQ(screen.default_palette, gfx_palette(256));
     EXPECT_EQ(screen.visible_pixels[0], 0); // background: index 15 AND 0xFF000000
 

@@ -119,8 +119,8 @@ class WindowTest : public ::testing::Test {
     }
     // key_state as the presenter left it.
     bool key_down(int scancode) {
-        ScreenLock held;
-        return screen->key_state[scancode] == 1;
+        SharedLock held;
+        return screen->shared.in(held).key_state[scancode] == 1;
     }
     std::string read_key_within_deadline() {
         std::string key;
@@ -314,11 +314,9 @@ class FullScreenTest : public WindowTest {
         return focused == window || focused == x11_frame_window();
     }
     bool keys_released() {
-        gfx_lock();
-        bool all_up = std::all_of(std::begin(screen->key_state), std::end(screen->key_state),
-                                  [](uint8_t k) { return k == 0; });
-        gfx_unlock(1, 0);
-        return all_up;
+        SharedLock held;
+        const uint8_t* keys = screen->shared.in(held).key_state;
+        return std::all_of(keys, keys + 128, [](uint8_t k) { return k == 0; });
     }
     XvfbServer own;
     bool attempted = false;
