@@ -62,8 +62,8 @@ const KindRules& rules(const RecordedOp& op) {
 }
 
 bool blends(const ScreenContext& screen, const RecordedOp& op) {
-    return rules(op).can_blend && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) && screen.bytes_per_pixel == 4 &&
-           (op.colour >> 24) != 0xFF;
+    return rules(op).can_blend && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
+           screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
 }
 
 // The lines an operation may touch, cut to the page (none when first > last).

@@ -1,7 +1,8 @@
 // The graphics mode: the framebuffer pages, the dirty-line contract with the presenter, the frame (the screen
 // lock), and the drawing state shared by every primitive.
 //
-// Threads. Every gfx_ operation runs on the one drawing thread; a driver may run a presenter thread beside it.
+// Threads. Every gfx_ operation runs on the one drawing thread; a driver may run a presenter thread beside
+// it.
 // - What both touch is ScreenShared (the DirtyLineTable, key_state, refresh_rate, the palette) and the key
 //   queue (gfx/input.h): Guarded, opened only under the driver lock (gfx/guarded.h). The drawing thread takes
 //   that lock as a SharedLock; the presenter as its driver's own lock.
@@ -87,11 +88,11 @@ struct ScreenContext {
     EventQueue event_queue;
     uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
     Guarded<ScreenShared> shared;
-    uint32_t lock_count = 0;        // nesting depth of gfx_lock: a frame while above 0
-    uint32_t driver_holds = 0;      // SharedLocks and the frame's hold: the driver lock is held while above 0
+    uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
+    uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
     bool frame_holds_driver = false; // the frame holds the driver lock until its end
-    DeferredFills deferred;  // written by the outermost gfx_unlock at the latest
-    FrameRecord record;      // drawn, or found unchanged, by the outermost gfx_unlock
+    DeferredFills deferred;          // written by the outermost gfx_unlock at the latest
+    FrameRecord record;              // drawn, or found unchanged, by the outermost gfx_unlock
 };
 
 struct ViewRect {

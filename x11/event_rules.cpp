@@ -13,6 +13,7 @@ WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
     }
     int bit = button_bit(button);
     p.buttons |= bit;
+    p.pressed_since_read |= bit;
     bool twice = is_double_click(time, p.last_press_time);
     p.last_press_time = time;
     return {twice ? EVENT_DOUBLE_CLICK : EVENT_BUTTON_PRESS, bit, 0, 0, 0};
@@ -23,6 +24,12 @@ WindowEvent on_button_release(PointerState& p, unsigned button) {
     if (!bit) return {};
     p.buttons &= ~bit;
     return {EVENT_BUTTON_RELEASE, bit, 0, 0, 0};
+}
+
+int take_buttons(PointerState& p, int held_now) {
+    const int pressed = p.pressed_since_read;
+    p.pressed_since_read = 0;
+    return held_now | pressed;
 }
 
 WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width, int height,

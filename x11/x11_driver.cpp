@@ -370,8 +370,11 @@ void x11_wait_retrace() {
 int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined) {
     return with_driver_lock([&](const DriverLock& held) {
         const X11State& x = state;
-        const PointerState& pointer = held->pointer;
-        if (!pointer.inside || !pointer.has_focus) return -1;
+        PointerState& pointer = held->pointer;
+        if (!pointer.inside || !pointer.has_focus) {
+            pointer.pressed_since_read = 0; // a press the frame cannot place is no click
+            return -1;
+        }
         *wheel = pointer.wheel;
         Window root_return = 0, child = 0;
         int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
@@ -380,12 +383,12 @@ int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined)
                           &mask)) {
             *px = win_x;
             *py = win_y - held->y_offset;
-            *buttons = ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
-                       ((mask & Button2Mask) ? 4 : 0);
+            *buttons = take_buttons(pointer, ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
+                                                 ((mask & Button2Mask) ? 4 : 0));
         } else {
             *px = pointer.x;
             *py = pointer.y;
-            *buttons = pointer.buttons;
+            *buttons = take_buttons(pointer, pointer.buttons);
         }
         *confined = held->pointer_confined;
         return 0;

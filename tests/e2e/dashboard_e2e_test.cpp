@@ -74,6 +74,13 @@ void end_process(pid_t& pid) {
     pid = -1;
 }
 
+constexpr uint32_t BACKGROUND = 0x1E1E1E;
+constexpr uint32_t BUTTON_FACE = 0x0066CC;
+constexpr uint32_t HOVER_FACE = 0xF5FFFF;
+constexpr uint32_t SEPARATOR = 0x888B8B;
+constexpr uint32_t GRAPH = 0xFFFFFF;
+constexpr uint32_t HOST_DOWN = 0xE06C75;
+
 // The desktops the program meets: a stacking manager, a tiling one that floats a window of fixed size, the
 // same one made to tile it (a size the program did not ask for), a scripted manager that resizes after every
 // map, and none at all.
@@ -203,6 +210,27 @@ class Dashboard : public ::testing::Test {
         XSync(display, False);
     }
 
+    // The pointer over "Neuladen" with its face lit; the focus given where no manager does.
+    bool hover_reload(Window frame, Window picture) {
+        return eventually(
+            [&] {
+                Window focus = 0;
+                int revert = 0;
+                XGetInputFocus(display, &focus, &revert);
+                if (focus != frame && focus != picture)
+                    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+                XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
+                XSync(display, False);
+                return pixel(display, picture, 5, 5) == HOVER_FACE;
+            },
+            SESSION_LIMIT);
+    }
+    int scans() {
+        int count = 0;
+        for (const std::string& call : tools.calls()) count += call.rfind("nmap ", 0) == 0;
+        return count;
+    }
+
     XvfbServer server;
     TempDir config_dir;
     FakeTools tools;
@@ -212,12 +240,6 @@ class Dashboard : public ::testing::Test {
     std::string maps_log;
 };
 
-constexpr uint32_t BACKGROUND = 0x1E1E1E;
-constexpr uint32_t BUTTON_FACE = 0x0066CC;
-constexpr uint32_t HOVER_FACE = 0xF5FFFF;
-constexpr uint32_t SEPARATOR = 0x888B8B;
-constexpr uint32_t GRAPH = 0xFFFFFF;
-constexpr uint32_t HOST_DOWN = 0xE06C75;
 
 struct Probe {
     int x, y;
@@ -397,6 +419,81 @@ TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     int status = wait_for_exit(std::chrono::seconds(10));
     EXPECT_TRUE(WIFEXITED(status)) << "still running 10 s after the close request";
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// While the reload button's scan runs, the window is still the program's: a part uncovered is painted again
+// from the last finished picture, long before the scan ends.
+TEST_F(Dashboard, AWindowUncoveredWhileAScanRunsIsPaintedAgain) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    ASSERT_TRUE(eventually([&] { return picture_difference(display, picture).empty(); }, SESSION_LIMIT));
+    ASSERT_TRUE(hover_reload(frame, picture));
+    tools.hold("nmap");
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    ASSERT_TRUE(eventually([&] { return scans() == 2; }, SESSION_LIMIT)) << "the reload button ran no scan";
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
+    // The frame waits for the scan; the window shows the last finished picture.
+    const std::vector<uint32_t> shown = region(display, picture, 0, 0, 800, 200);
+
+    // Another client's window over the whole picture, then gone: without a backing store the server leaves
+    // the uncovered part black until the program paints it.
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, picture, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = 0;
+    Window cover = XCreateWindow(display, DefaultRootWindow(display), x, y, 800, 200, 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(display, cover);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return viewable(display, cover); }, SESSION_LIMIT));
+    XDestroyWindow(display, cover);
+    XSync(display, False);
+    // The held scan answers after 20 s at the latest; the picture must be back well before that.
+    const auto uncovered = Clock::now();
+    EXPECT_TRUE(eventually([&] { return region(display, picture, 0, 0, 800, 200) == shown; },
+                           std::chrono::seconds(5)));
+    RecordProperty(
+        "repaint_ms",
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - uncovered).count()));
+    EXPECT_EQ(scans(), 2);
+    tools.release("nmap");
+}
+
+// Press and release back to back, as a script or a remote desktop sends them, are one click each.
+TEST_F(Dashboard, AClickCountsHoweverShort) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    ASSERT_TRUE(hover_reload(frame, picture));
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 10);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 5) == HOVER_FACE; }, SESSION_LIMIT));
+    // "Ping alle 3s", 4s, 5s, 6s: each label differs from every one before it.
+    std::vector<std::vector<uint32_t>> labels = {region(display, picture, 120, 1, 110, 18)};
+    for (int click = 1; click <= 3; ++click) {
+        ASSERT_EQ(std::system("/usr/bin/xdotool click 1"), 0);
+        EXPECT_TRUE(eventually([&] { return region(display, picture, 120, 1, 110, 18) != labels.back(); },
+                               SESSION_LIMIT))
+            << "click " << click << " was lost";
+        labels.push_back(region(display, picture, 120, 1, 110, 18));
+        for (int k = 0; k + 1 < click + 1; ++k) EXPECT_NE(labels[k], labels.back()) << click;
+        // The button takes one click in a quarter of a second; the next click comes after that.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
+    // One quick click on "Neuladen", which takes a click only a second after the last one taken: one scan
+    // more than at start-up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    ASSERT_TRUE(hover_reload(frame, picture));
+    ASSERT_EQ(scans(), 1);
+    ASSERT_EQ(std::system("/usr/bin/xdotool click 1"), 0);
+    EXPECT_TRUE(eventually([&] { return scans() == 2; }, SESSION_LIMIT)) << "the quick click ran no scan";
 }
 
 TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {

@@ -1,6 +1,8 @@
 // The presenter's decisions about pointer and key events, on plain event data.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "x11/event_rules.h"
 
 namespace {
@@ -59,6 +61,39 @@ TEST(EventRules, ButtonsWheelsAndTheirReports) {
         EXPECT_EQ(p.buttons, s.buttons) << s.button;
         EXPECT_EQ(p.wheel, s.wheel) << s.button;
         EXPECT_EQ(p.hwheel, s.hwheel) << s.button;
+    }
+}
+
+// What the frame's pointer reads see of presses and releases between them: 'p' press left, 'r' release
+// left, 'P'/'R' the right button, '|' a read (the server's own mask at that moment is what the state holds).
+TEST(EventRules, APressBetweenTwoReadsIsReadOnceHoweverShort) {
+    struct Case {
+        const char* events;
+        std::vector<int> reads;
+    } cases[] = {
+        {"pr|", {1}},             // a click within one pass: down once
+        {"pr||", {1, 0}},         // and only once
+        {"p|||r|", {1, 1, 1, 0}}, // a held press reads as held, however often
+        {"prpr|", {1}},           // two clicks between reads: one click
+        {"r|", {0}},              // a release without a press
+        {"pPrR|", {3}},           // both buttons, each once
+        {"pr|p|r|", {1, 1, 0}},   // a second press after the first was read
+        {"P|pR|r|", {2, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        PointerState p;
+        std::vector<int> reads;
+        uint32_t time = 1000;
+        for (const char* e = c.events; *e; ++e) {
+            switch (*e) {
+            case 'p': (void)on_button_press(p, 1, time += 300); break;
+            case 'r': (void)on_button_release(p, 1); break;
+            case 'P': (void)on_button_press(p, 3, time += 300); break;
+            case 'R': (void)on_button_release(p, 3); break;
+            case '|': reads.push_back(take_buttons(p, p.buttons)); break;
+            }
+        }
+        EXPECT_EQ(reads, c.reads) << c.events;
     }
 }
 
