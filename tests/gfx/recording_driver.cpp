@@ -22,6 +22,7 @@ void unlock() {
 }
 void set_palette_entry(int, int, int, int) {
     ++record.palette_entries;
+    record.palette_entries_unlocked += record.locks == record.unlocks;
 }
 void set_caption(const char* text) {
     record.captions.push_back(text);

@@ -18,6 +18,7 @@ struct DriverRecord {
     std::vector<std::string> closes;
     std::vector<std::string> captions;
     int locks = 0, unlocks = 0, palette_entries = 0;
+    int palette_entries_unlocked = 0; // set while the driver lock was not held
     // Decides each open; the default accepts every one.
     std::function<bool(const OpenCall&)> accept_open = [](const OpenCall&) { return true; };
     // Runs inside every unlock, where a presenter would look at the pixels next.

@@ -410,6 +410,7 @@ TEST_F(ScreenTest, PaletteDepthLoadsTheDefaultPalette) {
     gfx_set_mode(8, 8, 8, 1, 0, 0);
     const ScreenContext& screen = *gfx_screen();
     EXPECT_EQ(recording().palette_entries, 256);
+    EXPECT_EQ(recording().palette_entries_unlocked, 0); // a presenter converts through the palette
     EXPECT_EQ(screen.shared.in(SharedLock{}).palette[6], 0x000055AAu); // 0x00BBGGRR of AA5500
     EXPECT_EQ(screen.shared.in(SharedLock{}).palette[15], 0x00FFFFFFu);
     EXPECT_EQ(screen.default_palette, gfx_palette(256));
