@@ -5,7 +5,8 @@
 //   what RandR offered at open).
 // - X11Shared is what the application thread and the presenter both touch while the window is open: pointer
 //   and focus, the confinement of set_pointer, and the mode as shown (full-screen flag, rate, picture
-//   offset). Nothing reaches it but a DriverLock, which holds driver_mutex and the display lock.
+//   offset). Nothing reaches it but a DriverLock, which holds GuardedShared's driver_mutex and then the
+//   display lock.
 // - X11Presenter is the presenter thread's own: the image, the windows' mapping, its grabs, the display size
 //   in force. It works on it without any lock (a full-screen switch waits for the window manager there) and
 //   publishes what the application reads into X11Shared under the lock; close reads it after the join.
@@ -49,11 +50,11 @@ struct X11Shared {
 
 class DriverLock;
 
-// The fields and the mutex that guards them; only a DriverLock opens it.
+// The driver's own shared fields and the mutex of the driver lock; only a DriverLock opens them.
 class GuardedShared {
   private:
     friend class DriverLock;
-    std::mutex mutex;
+    std::mutex driver_mutex;
     X11Shared fields;
 };
 
@@ -62,12 +63,12 @@ class GuardedShared {
 class DriverLock : public DriverHeld {
   public:
     DriverLock(GuardedShared& guarded, Display* display) : guarded_(guarded), display_(display) {
-        guarded_.mutex.lock();
+        guarded_.driver_mutex.lock();
         if (display_) XLockDisplay(display_);
     }
     ~DriverLock() {
         if (display_) XUnlockDisplay(display_);
-        guarded_.mutex.unlock();
+        guarded_.driver_mutex.unlock();
     }
     X11Shared* operator->() const { return &guarded_.fields; }
     X11Shared& operator*() const { return guarded_.fields; }

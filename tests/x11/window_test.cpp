@@ -6,6 +6,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <chrono>
@@ -320,10 +321,37 @@ class FullScreenTest : public WindowTest {
     }
     XvfbServer own;
     bool attempted = false;
+    // The longest a frame waited for the driver lock. A switch waits for the window manager, and a refused
+    // pointer grab for two seconds, outside the lock; a frame may still wait for one presenter pass, which
+    // on a loaded machine (sanitizers, parallel tests) can take far more than its usual microseconds. Half a
+    // grab's wait tells the two apart without depending on the machine's speed.
     Clock::duration longest_lock_wait{};
+    static constexpr auto FRAME_WAIT_BOUND = std::chrono::milliseconds(1000);
 };
 
 // A window manager of the test's own on the test's own server; ended with the test.
+// Alt+Tab is held as a passive grab on the root by some client (the window manager): a grab of our own is
+// refused with BadAccess.
+int refused_grabs = 0;
+int note_refused_grab(Display*, XErrorEvent* error) {
+    refused_grabs += error->error_code == BadAccess;
+    return 0;
+}
+bool alt_tab_taken(Display* display) {
+    const Window root = DefaultRootWindow(display);
+    const KeyCode tab = XKeysymToKeycode(display, XK_Tab);
+    XSync(display, False);
+    auto* before = XSetErrorHandler(note_refused_grab);
+    refused_grabs = 0;
+    XGrabKey(display, tab, Mod1Mask, root, False, GrabModeAsync, GrabModeAsync);
+    XSync(display, False);
+    const bool taken = refused_grabs > 0;
+    if (!taken) XUngrabKey(display, tab, Mod1Mask, root);
+    XSync(display, False);
+    XSetErrorHandler(before);
+    return taken;
+}
+
 struct Manager {
     pid_t pid = -1;
     Manager(const char* path, Display* observer) {
@@ -400,7 +428,7 @@ TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBackWithAndWithoutAManager
         }
         // A window manager's map and unmap never hold a frame: the switch waits for them outside the lock.
         auto waited = std::chrono::duration_cast<std::chrono::microseconds>(longest_lock_wait).count();
-        EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100)) << waited << " us";
+        EXPECT_LT(longest_lock_wait, FRAME_WAIT_BOUND) << waited << " us";
         std::printf("%s: longest frame lock wait over three switches %lld us\n",
                     managed ? "openbox" : "no window manager", static_cast<long long>(waited));
         xdotool("key alt+Return");
@@ -426,6 +454,9 @@ TEST_F(FullScreenTest, AReturnAfterAltTabUnderOpenboxIsAPlainReturn) {
     ASSERT_NE(watcher, nullptr);
     Manager manager("/usr/bin/openbox", watcher.get());
     ASSERT_TRUE(manager.running);
+    // Openbox may manage windows before its key bindings are in place; a Tab that comes before them reaches
+    // the window as a Tab, and the case tests nothing.
+    ASSERT_TRUE(eventually([&] { return alt_tab_taken(watcher.get()); })) << "openbox never took Alt+Tab";
     open(800, 200);
     draw_pattern(*screen, 0x66);
     focus();
@@ -473,7 +504,7 @@ TEST_F(FullScreenTest, APointerGrabElsewhereRefusesTheSwitchInBoundedTime) {
     EXPECT_TRUE(eventually_drawing([&] { return saw_fullscreen_attempt(); }));
     // The presenter waits two seconds for the grab, and gives up; frames go on meanwhile.
     ASSERT_TRUE(eventually_drawing([&] { return windowed(); }));
-    EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100));
+    EXPECT_LT(longest_lock_wait, FRAME_WAIT_BOUND);
     draw_pattern(*screen, 0x55);
     std::string difference;
     EXPECT_TRUE(eventually([&] { return (difference = compare_picture(0)).empty(); })) << difference;
@@ -528,7 +559,7 @@ TEST_F(FullScreenTest, SwitchesAndMovesWhileFramesAreDrawn) {
         })) << "switch "
             << round + 1;
     }
-    EXPECT_LT(longest_lock_wait, std::chrono::milliseconds(100));
+    EXPECT_LT(longest_lock_wait, FRAME_WAIT_BOUND);
 }
 
 // Processes that use the driver and are watched from outside.
