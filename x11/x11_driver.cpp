@@ -2,16 +2,19 @@
 // calls. The presenter thread's work is in x11_window.cpp and x11_events.cpp.
 #include "x11/x11_driver.h"
 
+#include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unistd.h>
 
+#include "x11/identity.h"
 #include "x11/keys.h"
 #include "x11/mode_choice.h"
 #include "x11/x11_errors.h"
@@ -23,6 +26,7 @@ X11State state;
 X11Sync presenter_thread;
 std::once_flag threads_initialised;
 const char* open_failure = nullptr; // why the last open failed; written by open and the handshake
+std::string launch_id; // DESKTOP_STARTUP_ID as the program was started with it, until a window ends it
 
 constexpr long EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                             EnterWindowMask | LeaveWindowMask | PointerMotionMask | ExposureMask |
@@ -59,6 +63,71 @@ void set_size_hints(X11State& x, Window window, int max_width, int max_height) {
     hints->max_height = max_height;
     XSetWMNormalHints(x.display, window, hints);
     XFree(hints);
+}
+
+// WM_NAME for managers of old, _NET_WM_NAME for the rest, which also shows what Latin-1 cannot.
+void set_title(Display* display, Window window, const char* utf8) {
+    std::string latin1 = latin1_of_utf8(utf8);
+    XStoreName(display, window, latin1.c_str());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                    XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8), static_cast<int>(std::strlen(utf8)));
+}
+
+void set_text_property(Display* display, Window window, Atom property, Atom type, std::string_view text) {
+    XChangeProperty(display, window, property, type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+}
+
+// Who the window is, for docks, task bars, window-manager rules and the launcher: class, input, process,
+// machine, icon, and the launch it ends.
+void set_identity(const X11State& x, Window window) {
+    Display* display = x.display;
+    using namespace std::string_literals;
+    set_text_property(display, window, XA_WM_CLASS, XA_STRING,
+                      WINDOW_INSTANCE_NAME + "\0"s + WINDOW_CLASS_NAME + "\0"s);
+    XWMHints* hints = XAllocWMHints();
+    if (hints) {
+        hints->flags = InputHint;
+        hints->input = True;
+        XSetWMHints(display, window, hints);
+        XFree(hints);
+    }
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) == 0)
+        set_text_property(display, window, XA_WM_CLIENT_MACHINE, XA_STRING, host);
+    long pid = getpid();
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    static const std::vector<long> icon = icon_property(window_icon_images());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(icon.data()),
+                    static_cast<int>(icon.size()));
+    if (!x.startup_id.empty())
+        set_text_property(display, window, XInternAtom(display, "_NET_STARTUP_ID", False),
+                          XInternAtom(display, "UTF8_STRING", False), x.startup_id);
+}
+
+// Ends the launcher's start-up feedback: the "remove" message to the root window, in the pieces the
+// launcher puts together again by the sending window, a window of its own for this one message.
+void end_launch(const X11State& x) {
+    if (x.startup_id.empty()) return;
+    Display* display = x.display;
+    Window sender =
+        XCreateWindow(display, x.root, -100, -100, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, nullptr);
+    Atom type = XInternAtom(display, "_NET_STARTUP_INFO_BEGIN", False);
+    for (const StartupPiece& piece : startup_message_pieces(startup_remove_message(x.startup_id))) {
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = sender;
+        message.xclient.message_type = type;
+        message.xclient.format = 8;
+        std::memcpy(message.xclient.data.b, piece.data(), piece.size());
+        XSendEvent(display, x.root, False, PropertyChangeMask, &message);
+        type = XInternAtom(display, "_NET_STARTUP_INFO", False);
+    }
+    XDestroyWindow(display, sender);
+    XFlush(display);
 }
 
 // Asks the window manager for no decorations through the first hint property it knows.
@@ -138,6 +207,7 @@ void presenter_main() {
     X11State& x = state;
     X11Presenter& p = x.presenter;
     const char* failure = x11_window_setup(x, p);
+    if (!failure) end_launch(x);
     {
         DriverLock hold(x.shared, x.display);
         x11_publish_mode(x, p, hold);
@@ -232,6 +302,14 @@ const char* connect_display(X11State& x) {
     return nullptr;
 }
 
+// The windows a window manager or a task bar can meet at the top: the frame, the full-screen window, and
+// the picture itself when it has no frame.
+void set_identities(const X11State& x) {
+    for (Window w : {x.frame_window, x.fullscreen_window})
+        if (w) set_identity(x, w);
+    if (x.open_flags & X11_FLAG_FRAMELESS) set_identity(x, x.drawing_window);
+}
+
 const char* create_windows(X11State& x, const char* title) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = XBlackPixel(x.display, x.screen);
@@ -250,7 +328,8 @@ const char* create_windows(X11State& x, const char* title) {
     x.frame_window = create(WINDOW_VALUE_MASK);
     attributes.override_redirect = True;
     x.fullscreen_window = create(WINDOW_VALUE_MASK | CWOverrideRedirect);
-    XStoreName(x.display, x.drawing_window, title);
+    set_title(x.display, x.drawing_window, title);
+    set_identities(x);
     if (x.visual->c_class == PseudoColor) {
         x.private_colormap = XCreateColormap(x.display, x.root, x.visual, AllocAll);
         XSetWindowColormap(x.display, x.drawing_window, x.private_colormap);
@@ -259,7 +338,7 @@ const char* create_windows(X11State& x, const char* title) {
     return nullptr;
 }
 
-// What the window manager learns: sizes, decorations, and that closing is a request.
+// What the window manager learns: sizes, decorations, that closing is a request, and that it may ping.
 const char* set_manager_hints(X11State& x) {
     int display_width = XDisplayWidth(x.display, x.screen);
     int display_height = XDisplayHeight(x.display, x.screen);
@@ -271,7 +350,10 @@ const char* set_manager_hints(X11State& x) {
     if ((x.open_flags & X11_FLAG_FRAMELESS) && !set_frameless_hint(x))
         return "Der Fenstermanager kennt keinen Hinweis für ein Fenster ohne Rahmen";
     x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(x.display, x.frame_window, &x.window_close_atom, 1);
+    x.protocols_atom = XInternAtom(x.display, "WM_PROTOCOLS", False);
+    x.ping_atom = XInternAtom(x.display, "_NET_WM_PING", False);
+    Atom protocols[] = {x.window_close_atom, x.ping_atom};
+    XSetWMProtocols(x.display, x.frame_window, protocols, 2);
     return nullptr;
 }
 
@@ -296,6 +378,7 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
     x.height = height;
     x.open_flags = flags;
     x.presenter.flags = flags;
+    x.startup_id = launch_id;
 
     const char* failure = connect_display(x);
     if (!failure) failure = create_windows(x, title);
@@ -317,6 +400,7 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
         if (presenter_thread.thread.joinable()) presenter_thread.thread.join();
         return -1;
     }
+    launch_id.clear(); // the window that mapped has ended the launch
     return 0;
 }
 
@@ -426,7 +510,7 @@ void x11_set_pointer(int px, int py, int cursor, int confine) {
 
 void x11_set_caption(const char* text) {
     X11State& x = state;
-    if (x.display && x.frame_window) XStoreName(x.display, x.frame_window, text);
+    if (x.display && x.frame_window) set_title(x.display, x.frame_window, text);
 }
 
 int x11_move_window(int px, int py) {
@@ -525,6 +609,10 @@ int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate) {
 
 void x11_install_driver() {
     std::call_once(threads_initialised, [] { XInitThreads(); });
+    if (const char* id = std::getenv("DESKTOP_STARTUP_ID")) {
+        launch_id = id;
+        unsetenv("DESKTOP_STARTUP_ID");
+    }
     gfx_set_builtin_drivers(x11_choices);
 }
 

@@ -10,7 +10,9 @@ extern const ScreenDriver x11_driver;
 int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate);
 
 // Makes the X11 driver the first the selection tries and prepares Xlib for two threads. Call once at start,
-// before anything else talks to X.
+// before anything else talks to X and before any tool runs: it also takes the launcher's
+// DESKTOP_STARTUP_ID out of the environment, so that no tool inherits it, and keeps it for the first
+// window that maps, which ends the launch.
 void x11_install_driver();
 
 // Why the last open failed (German, for the user), or "" after one that succeeded.

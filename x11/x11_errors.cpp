@@ -2,6 +2,7 @@
 
 #include <X11/Xproto.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <atomic>
 #include <cstdio>
@@ -16,9 +17,36 @@ char display_name[256] = "";
 std::atomic<Display*> driver_display = nullptr;
 std::atomic<int> shm_major_opcode = -1; // errors of this extension are being caught, -1: none
 std::atomic<bool> shm_refused = false;
+// The mode to put back, written before the size index that makes it valid; size -1: nothing to restore.
+std::atomic<int> restore_size = -1;
+std::atomic<unsigned short> restore_rotation = 0;
+std::atomic<short> restore_rate = 0;
 
-// Only async-signal-safe calls from here on: the other thread may be anywhere.
+// Through a connection of its own: the driver's may be gone, or held by the other thread in the middle of a
+// request. A server that is gone refuses the connection at once, and then there is nothing to restore. Only
+// the first thread to get here restores.
+void restore_display_mode() {
+    int size = restore_size.exchange(-1);
+    if (size < 0 || !display_name[0]) return;
+    Display* display = XOpenDisplay(display_name);
+    if (!display) return;
+    Window root = DefaultRootWindow(display);
+    if (XRRScreenConfiguration* config = XRRGetScreenInfo(display, root)) {
+        Rotation rotation = restore_rotation.load();
+        short rate = restore_rate.load();
+        Status status = RRSetConfigFailed;
+        if (rate > 0)
+            status = XRRSetScreenConfigAndRate(display, config, root, size, rotation, rate, CurrentTime);
+        if (status != RRSetConfigSuccess)
+            XRRSetScreenConfig(display, config, root, size, rotation, CurrentTime);
+        XRRFreeScreenConfigInfo(config);
+    }
+    XCloseDisplay(display);
+}
+
+// Only async-signal-safe calls after the restore: the other thread may be anywhere.
 [[noreturn]] void end_process(const char* text) {
+    restore_display_mode();
     char line[512];
     int n = std::snprintf(line, sizeof line, "velmora: %s (Display \"%s\"). Das Programm wird beendet.\n",
                           text, display_name[0] ? display_name : "?");
@@ -68,6 +96,16 @@ void x11_remember_display(Display* display) {
 void x11_forget_display(Display* display) {
     Display* expected = display;
     driver_display.compare_exchange_strong(expected, nullptr);
+}
+
+void x11_restore_on_fatal_error(std::optional<SavedDisplayMode> mode) {
+    if (!mode) {
+        restore_size = -1;
+        return;
+    }
+    restore_rotation = mode->rotation;
+    restore_rate = mode->rate;
+    restore_size = mode->size;
 }
 
 bool x11_try_shm_attach(Display* display, bool (*attach)(Display*, void*), void* argument) {

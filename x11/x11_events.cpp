@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gfx/input.h"
+#include "x11/identity.h"
 #include "x11/keys.h"
 #include "x11/x11_state.h"
 
@@ -97,6 +98,13 @@ void on_focus_lost(Pass& pass) {
     report(pass, {EVENT_FOCUS_LOST, 0, 0, 0, 0});
 }
 
+// The manager sent the ping to our window; the answer goes back to the root window, the rest unchanged.
+// A manager that gets no answer offers to end the program as hung.
+void answer_ping(const X11State& x, XEvent event) {
+    event.xclient.window = x.root;
+    XSendEvent(x.display, x.root, False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
+}
+
 void handle(Pass& pass, XEvent& event) {
     const X11State& x = pass.x;
     PointerState& pointer = pass.shared.pointer;
@@ -134,9 +142,15 @@ void handle(Pass& pass, XEvent& event) {
             pass.switch_wanted = true;
         break;
     case ClientMessage:
-        if (static_cast<Atom>(event.xclient.data.l[0]) == x.window_close_atom) {
+        switch (client_request(event.xclient.message_type,
+                               static_cast<unsigned long>(event.xclient.data.l[0]),
+                               {x.protocols_atom, x.window_close_atom, x.ping_atom})) {
+        case ClientRequest::CLOSE:
             post_key(pass.held, KEY_WINDOW_CLOSE);
             report(pass, {EVENT_CLOSE_REQUESTED, 0, 0, 0, 0});
+            break;
+        case ClientRequest::PING: answer_ping(x, event); break;
+        case ClientRequest::NONE: break;
         }
         break;
     default: break;

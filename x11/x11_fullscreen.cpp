@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "x11/x11_driver.h"
+#include "x11/x11_errors.h"
 #include "x11/x11_state.h"
 
 namespace {
@@ -49,6 +50,8 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
     }
     if (status != RRSetConfigSuccess) return "Die Anzeige lehnt den Wechsel der Bildschirmgröße ab";
     p.size_in_force = x.chosen_size;
+    p.display_switched = true;
+    x11_restore_on_fatal_error(SavedDisplayMode{x.initial_size, x.initial_rotation, x.initial_rate});
     if (x.chosen_rate > 0) p.rate = x.chosen_rate;
     XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, x.width / 2, x.fullscreen_height / 2);
     XSync(x.display, False);
@@ -64,7 +67,9 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
 }
 
 void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
-    if (!x.has_randr || x.chosen_size < 0 || p.size_in_force == x.initial_size) return;
+    // Even a switch to the size the display already had may have changed its rate: a switch that names no
+    // rate gets the server's first one for the size.
+    if (!x.has_randr || x.chosen_size < 0 || !p.display_switched) return;
     // The initial rate by name whenever the server reported one: without it the server takes the first rate
     // it lists for the size, which need not be the one the display ran at.
     Status status = RRSetConfigFailed;
@@ -76,6 +81,8 @@ void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
                            CurrentTime);
     p.size_in_force = x.initial_size;
     p.rate = x.initial_rate;
+    p.display_switched = false;
+    x11_restore_on_fatal_error(std::nullopt);
 }
 
 void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {

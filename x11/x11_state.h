@@ -25,6 +25,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "gfx/screen.h"
@@ -91,8 +92,9 @@ struct X11Presenter {
     int size_in_force = -1; // RandR size index the display shows
     bool frame_mapped = false, drawing_mapped = false, fullscreen_mapped = false;
     bool pointer_grabbed = false, keyboard_grabbed = false;
-    bool had_focus = false;     // the window held the focus before a switch; it gets it back
-    ForeignSizes foreign_sizes; // sizes a window manager forced, each tried once
+    bool display_switched = false; // full screen changed the display's size or rate; restore puts both back
+    bool had_focus = false;        // the window held the focus before a switch; it gets it back
+    ForeignSizes foreign_sizes;    // sizes a window manager forced, each tried once
 };
 
 // The fields fixed while the window is open (see above).
@@ -123,6 +125,8 @@ struct X11Setup {
     Colormap private_colormap = 0; // PseudoColor visuals only
     Cursor blank_cursor = 0, normal_cursor = 0;
     Atom window_close_atom = 0;
+    Atom protocols_atom = 0, ping_atom = 0; // a window manager's ping, answered by the presenter
+    std::string startup_id;           // the launch this window ends, from DESKTOP_STARTUP_ID; empty: none
     ScreenContext* context = nullptr; // the mode being shown
     int framebuffer_depth = 32;
 };

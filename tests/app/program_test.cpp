@@ -300,6 +300,21 @@ TEST(Program, ProgressOnATerminalOneLinePerServer) {
                      "velmora: Prüfe Server gamma (Namensauflösung und Portscan) ...\r\n");
 }
 
+// A launcher's start-up id belongs to the window, which ends the launch once it is there: the tools the
+// program starts, the start-up probes first among them, never see it.
+TEST(Program, TheToolsNeverSeeTheLaunchersStartupId) {
+    ProgramDir s(servers(1));
+    const std::string seen = s.fakes.dir().path() + "/startup_id";
+    const std::string tool = s.fakes.dir().path() + "/bin/nslookup";
+    std::filesystem::remove(tool);
+    std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"${DESKTOP_STARTUP_ID-none}\" >>'" << seen << "'\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    ScopedEnv id("DESKTOP_STARTUP_ID", "menu-4711-0-host-velmora-1_TIME8077");
+    const ProgramRun r = run_velmora(s.dir.path(), {"--snapshot", "shot.png", "--seconds", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(seen), "none\n");
+}
+
 // --- Where the configuration comes from ---
 
 const std::string GOOD = "Terminal:xterm -e\nProxy:\nalpha\nport=22/tcp\n";

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -225,6 +226,41 @@ class Dashboard : public ::testing::Test {
             },
             SESSION_LIMIT);
     }
+    // Asks the program's window as a desktop does whether it still answers: true once the answer is back at
+    // the root within the limit.
+    bool answers_ping(Window frame, std::chrono::milliseconds limit) {
+        std::unique_ptr<Display, int (*)(Display*)> pinger(XOpenDisplay(nullptr), XCloseDisplay);
+        if (!pinger) return false;
+        Display* d = pinger.get();
+        const Window root = DefaultRootWindow(d);
+        const Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
+        const Atom ping = XInternAtom(d, "_NET_WM_PING", False);
+        XSelectInput(d, root, SubstructureNotifyMask);
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = frame;
+        message.xclient.message_type = protocols;
+        message.xclient.format = 32;
+        message.xclient.data.l[0] = static_cast<long>(ping);
+        message.xclient.data.l[1] = 4711;
+        message.xclient.data.l[2] = static_cast<long>(frame);
+        XSendEvent(d, frame, False, NoEventMask, &message);
+        XSync(d, False);
+        bool answered = false;
+        return eventually(
+            [&] {
+                while (!answered && XPending(d)) {
+                    XEvent event;
+                    XNextEvent(d, &event);
+                    answered = event.type == ClientMessage && event.xclient.window == root &&
+                               event.xclient.message_type == protocols &&
+                               event.xclient.data.l[0] == static_cast<long>(ping) &&
+                               event.xclient.data.l[1] == 4711;
+                }
+                return answered;
+            },
+            limit);
+    }
     int scans() {
         int count = 0;
         for (const std::string& call : tools.calls()) count += call.rfind("nmap ", 0) == 0;
@@ -421,7 +457,7 @@ TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
 }
 
 // While the reload button's scan runs, the window is still the program's: a part uncovered is painted again
-// from the last finished picture, long before the scan ends.
+// from the last finished picture, and a ping is answered, long before the scan ends.
 TEST_F(Dashboard, AWindowUncoveredWhileAScanRunsIsPaintedAgain) {
     start("Terminal:true\nProxy:\n127.0.0.1\n");
     Window frame = wait_for_window("Zeige 1 Server");
@@ -459,6 +495,8 @@ TEST_F(Dashboard, AWindowUncoveredWhileAScanRunsIsPaintedAgain) {
         "repaint_ms",
         static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - uncovered).count()));
+    // A desktop that pings its windows hears back: it never offers to end the program.
+    EXPECT_TRUE(answers_ping(frame, std::chrono::seconds(5)));
     EXPECT_EQ(scans(), 2);
     // Keys meanwhile go to the presenter, which queues them for the frames to come (and ThreadSanitizer
     // watches both threads at it).

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -26,6 +27,7 @@
 
 #include "gfx/input.h"
 #include "gfx/screen.h"
+#include "x11/identity.h"
 #include "x11/keys.h"
 #include "x11/x11_driver.h"
 #include "x_test_support.h"
@@ -232,6 +234,200 @@ TEST_F(WindowTest, PointerAndButtonsReadLiveWhileInsideWithFocus) {
     EXPECT_TRUE(eventually([&] { return read() == -1; }));
     EXPECT_EQ(y, -1);
     EXPECT_EQ(buttons, -1);
+}
+
+// A property as another client reads it: its type's name, its format, and the values (bytes for format 8,
+// one long each for format 32).
+struct Property {
+    std::string type;
+    int format = 0;
+    std::string bytes;
+    std::vector<long> values;
+};
+
+Property read_property(Display* display, Window w, const char* name) {
+    Property property;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, w, XInternAtom(display, name, False), 0, 1 << 20, False, AnyPropertyType,
+                           &type, &format, &count, &left, &data) != Success)
+        return property;
+    if (type != None) {
+        char* type_name = XGetAtomName(display, type);
+        property.type = type_name;
+        XFree(type_name);
+    }
+    property.format = format;
+    if (format == 8) property.bytes.assign(reinterpret_cast<char*>(data), count);
+    if (format == 32)
+        property.values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
+    if (data) XFree(data);
+    return property;
+}
+
+std::string host_name() {
+    char host[256] = "";
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
+// Docks, task bars and window-manager rules read these from the window the manager sees.
+TEST_F(WindowTest, TheWindowSaysWhoItIs) {
+    open();
+    gfx_set_title("Zeige 3 Server f\xC3\xBCr B\xC3\xBCro \xE2\x82\xAC");
+    const Window frame = x11_frame_window();
+    struct Case {
+        const char* property;
+        const char* type;
+        std::string text;
+    };
+    using namespace std::string_literals;
+    for (const Case& c : {
+             Case{"WM_CLASS", "STRING", "velmora\0Velmora\0"s},
+             Case{"WM_CLIENT_MACHINE", "STRING", host_name()},
+             Case{"WM_NAME", "STRING", "Zeige 3 Server f\xFCr B\xFCro ?"},
+             Case{"_NET_WM_NAME", "UTF8_STRING", "Zeige 3 Server f\xC3\xBCr B\xC3\xBCro \xE2\x82\xAC"},
+         }) {
+        // The title goes out with the driver's next flush, not at once.
+        Property p;
+        EXPECT_TRUE(eventually([&] {
+            p = read_property(observer, frame, c.property);
+            return p.type == c.type && p.format == 8 && p.bytes == c.text;
+        })) << c.property
+            << ": " << p.type << " " << p.format << " \"" << p.bytes << "\"";
+    }
+    Property pid = read_property(observer, frame, "_NET_WM_PID");
+    EXPECT_EQ(pid.type, "CARDINAL");
+    EXPECT_EQ(pid.values, std::vector<long>{getpid()});
+
+    XWMHints* hints = XGetWMHints(observer, frame);
+    ASSERT_NE(hints, nullptr);
+    EXPECT_TRUE(hints->flags & InputHint);
+    EXPECT_EQ(hints->input, True);
+    XFree(hints);
+
+    Atom* protocols = nullptr;
+    int count = 0;
+    ASSERT_TRUE(XGetWMProtocols(observer, frame, &protocols, &count));
+    std::vector<Atom> listed(protocols, protocols + count);
+    XFree(protocols);
+    for (const char* name : {"WM_DELETE_WINDOW", "_NET_WM_PING"})
+        EXPECT_NE(std::find(listed.begin(), listed.end(), XInternAtom(observer, name, False)), listed.end())
+            << name;
+
+    // The icon: width, height and pixels per size, exactly the pictures the program was built with. Xlib
+    // hands 32-bit values over in longs, sign-extended or not; only the 32 bits count.
+    Property icon = read_property(observer, frame, "_NET_WM_ICON");
+    EXPECT_EQ(icon.type, "CARDINAL");
+    for (long& value : icon.values) value &= 0xFFFFFFFFL;
+    std::vector<long> expected;
+    std::vector<int> sizes;
+    for (const IconImage& image : window_icon_images()) {
+        sizes.push_back(image.width);
+        expected.push_back(image.width);
+        expected.push_back(image.height);
+        for (int i = 0; i < image.width * image.height; ++i) expected.push_back(image.pixels[i]);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48, 64}));
+    EXPECT_TRUE(icon.values == expected)
+        << icon.values.size() << " values, " << expected.size() << " expected";
+}
+
+// A window manager pings the window; the presenter answers on its own, whatever the application thread
+// is doing, so the manager never takes the program for hung.
+TEST_F(WindowTest, APingComesBackToTheRootWithinHalfASecond) {
+    open();
+    const Window frame = x11_frame_window(), root = DefaultRootWindow(observer);
+    const Atom protocols = XInternAtom(observer, "WM_PROTOCOLS", False);
+    const Atom ping = XInternAtom(observer, "_NET_WM_PING", False);
+    XSelectInput(observer, root, SubstructureNotifyMask);
+    XSync(observer, False);
+    for (long stamp : {1000L, 2000L, 0x7FFFFFF0L}) {
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = frame;
+        message.xclient.message_type = protocols;
+        message.xclient.format = 32;
+        message.xclient.data.l[0] = static_cast<long>(ping);
+        message.xclient.data.l[1] = stamp;
+        message.xclient.data.l[2] = static_cast<long>(frame);
+        XSendEvent(observer, frame, False, NoEventMask, &message);
+        XSync(observer, False);
+        bool answered = false;
+        EXPECT_TRUE(eventually(
+            [&] {
+                while (!answered && XPending(observer)) {
+                    XEvent event;
+                    XNextEvent(observer, &event);
+                    const XClientMessageEvent& reply = event.xclient;
+                    answered = event.type == ClientMessage && reply.window == root &&
+                               reply.message_type == protocols && reply.format == 32 &&
+                               reply.data.l[0] == static_cast<long>(ping) && reply.data.l[1] == stamp &&
+                               reply.data.l[2] == static_cast<long>(frame);
+                }
+                return answered;
+            },
+            std::chrono::milliseconds(500)))
+            << "ping " << stamp;
+    }
+}
+
+// Started from a menu entry with StartupNotify, the window ends the launch once it is there: the id on the
+// window, the "remove" message to the root window; and the tools the program starts never see the id.
+TEST_F(WindowTest, TheWindowEndsTheLaunchItWasStartedFor) {
+    const std::string id = "menu-4711-0-host-velmora-1_TIME8077";
+    setenv("DESKTOP_STARTUP_ID", id.c_str(), 1);
+    x11_install_driver();
+    EXPECT_EQ(std::getenv("DESKTOP_STARTUP_ID"), nullptr);
+    std::unique_ptr<Display, int (*)(Display*)> launcher(XOpenDisplay(nullptr), XCloseDisplay);
+    ASSERT_NE(launcher, nullptr);
+    const Window root = DefaultRootWindow(launcher.get());
+    XSelectInput(launcher.get(), root, PropertyChangeMask);
+    XSync(launcher.get(), False);
+    const Atom begin = XInternAtom(launcher.get(), "_NET_STARTUP_INFO_BEGIN", False);
+    const Atom more = XInternAtom(launcher.get(), "_NET_STARTUP_INFO", False);
+    // The pieces put together by their sending window, as a launcher does; the messages complete so far.
+    std::map<Window, std::string> partial;
+    std::vector<std::string> messages;
+    bool mapped_when_sent = true;
+    auto collect = [&] {
+        while (XPending(launcher.get())) {
+            XEvent event;
+            XNextEvent(launcher.get(), &event);
+            const XClientMessageEvent& piece = event.xclient;
+            if (event.type != ClientMessage || piece.format != 8) continue;
+            if (piece.message_type == begin) partial[piece.window].clear();
+            if (piece.message_type != begin && piece.message_type != more) continue;
+            std::string& text = partial[piece.window];
+            text.append(piece.data.b, sizeof piece.data.b);
+            if (size_t end = text.find('\0'); end != std::string::npos) {
+                messages.push_back(text.substr(0, end));
+                partial.erase(piece.window);
+                mapped_when_sent &= viewable(launcher.get(), x11_frame_window());
+            }
+        }
+        return !messages.empty();
+    };
+    open();
+    EXPECT_TRUE(eventually(collect));
+    EXPECT_EQ(messages, std::vector<std::string>{"remove: ID=\"" + id + "\""});
+    EXPECT_TRUE(mapped_when_sent);
+    Property on_window = read_property(observer, x11_frame_window(), "_NET_STARTUP_ID");
+    EXPECT_EQ(on_window.type, "UTF8_STRING");
+    EXPECT_EQ(on_window.bytes, id);
+    // The launch is over: a later window neither carries the id nor ends it again.
+    gfx_close_mode();
+    XCloseDisplay(observer);
+    observer = nullptr;
+    messages.clear();
+    open();
+    draw_pattern(*screen, 0x12);
+    ASSERT_TRUE(eventually([&] { return compare_window(observer, window, *screen).empty(); }));
+    collect();
+    EXPECT_EQ(messages, std::vector<std::string>{});
+    EXPECT_EQ(read_property(observer, x11_frame_window(), "_NET_STARTUP_ID").type, "");
 }
 
 // Full screen needs a server whose screen size fits the mode; the process's DISPLAY names it meanwhile.
