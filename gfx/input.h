@@ -32,7 +32,7 @@ void post_key(KeyQueue& queue, int32_t code);
 [[nodiscard]] int32_t next_key(KeyQueue& queue);
 
 // The process-wide steps: post_key expects the driver lock held (the presenter holds it for its pass);
-// next_key takes the screen lock itself.
+// next_key takes the screen lock itself. Posting KEY_WINDOW_CLOSE also requests a stop (rt_request_stop).
 void post_key(int32_t code);
 [[nodiscard]] int32_t next_key();
 
