@@ -14,9 +14,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -397,6 +399,43 @@ TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     int status = wait_for_exit(std::chrono::seconds(10));
     EXPECT_TRUE(WIFEXITED(status)) << "still running 10 s after the close request";
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// What the program promises for a stop, from the signal to its end.
+constexpr auto STOP_LIMIT = std::chrono::seconds(1);
+
+// SIGINT while the SSH button's terminal command runs: the program ends within a second with status 0, and
+// the command, the user's session, runs on.
+TEST_F(WithoutAManager, AnInterruptWhileTheTerminalRunsEndsTheProgramNotTheSession) {
+    const std::string session = config_dir.path() + "/session.pid";
+    const std::string terminal =
+        config_dir.write("terminal", "#!/bin/sh\necho $$ > " + session + ".part\n/bin/mv " + session +
+                                         ".part " + session + "\nexec /bin/sleep 30\n");
+    ASSERT_EQ(chmod(terminal.c_str(), 0755), 0);
+    start("Terminal:" + terminal + "\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    // The SSH button on the second port line, right of its label.
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 345, 89);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 388, 84) == HOVER_FACE; }, SESSION_LIMIT))
+        << std::hex << pixel(display, picture, 388, 84);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(session); }, SESSION_LIMIT))
+        << "the SSH button started no terminal";
+    pid_t terminal_pid = 0;
+    std::ifstream(session) >> terminal_pid;
+    ASSERT_GT(terminal_pid, 0);
+
+    ASSERT_EQ(kill(velmora, SIGINT), 0);
+    const int status = wait_for_exit(STOP_LIMIT);
+    EXPECT_TRUE(WIFEXITED(status)) << "still running " << STOP_LIMIT.count() << " s after SIGINT";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(process_running(terminal_pid)) << "the session was ended";
+    kill(terminal_pid, SIGKILL);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
 }
 
 TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {
