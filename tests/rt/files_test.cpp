@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
@@ -622,8 +623,11 @@ TEST(Shell, EmptyCommandRunsNothing) {
 
 // The terminal command is the user's session: a stop no longer waits for it, and never ends it.
 TEST(Shell, AStopEndsTheWaitNotTheCommand) {
-    const fs::path pid_file = fs::temp_directory_path() / ("rt_shell_" + std::to_string(::getpid()));
+    const std::string base =
+        (fs::temp_directory_path() / ("rt_shell_" + std::to_string(::getpid()))).string();
+    const fs::path pid_file = base + ".pid", signals_file = base + ".signals";
     fs::remove(pid_file);
+    fs::remove(signals_file);
     rt_clear_stop_request();
     std::thread requester([&] {
         // Once the command runs: before that there would be nothing to wait for.
@@ -631,20 +635,28 @@ TEST(Shell, AStopEndsTheWaitNotTheCommand) {
         while (!fs::exists(pid_file) && std::chrono::steady_clock::now() < deadline) ::usleep(1000);
         rt_request_stop();
     });
+    // The command notes every signal that would end it, and ends on SIGUSR1 from the test alone. Signals
+    // sent to it before that one have all been noted by the time it ends.
+    const std::string command =
+        "trap 'echo TERM >> " + signals_file.string() + "' TERM; trap 'echo INT >> " + signals_file.string() +
+        "' INT; trap 'echo HUP >> " + signals_file.string() + "' HUP; trap 'done=1' USR1; echo $$ > " + base +
+        ".part; mv " + base + ".part " + pid_file.string() + "; while [ -z \"$done\" ]; do sleep 0.05; done";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(rt_shell("echo $$ > '" + pid_file.string() + ".part'; mv '" + pid_file.string() + ".part' '" +
-                       pid_file.string() + "'; exec sleep 30"),
-              -1);
+    EXPECT_EQ(rt_shell(command), -1);
     requester.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, STOP_BOUND);
-    std::ifstream in(pid_file);
-    pid_t command = 0;
-    in >> command;
-    ASSERT_GT(command, 0);
-    EXPECT_EQ(::waitpid(command, nullptr, WNOHANG), 0) << "the command was ended";
-    ::kill(command, SIGKILL);
-    EXPECT_EQ(::waitpid(command, nullptr, 0), command);
+    pid_t pid = 0;
+    std::ifstream(pid_file) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "the command has ended";
+    ASSERT_EQ(::kill(pid, SIGUSR1), 0);
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream noted(signals_file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(noted), {}), "") << "signals the command was sent";
     fs::remove(pid_file);
+    fs::remove(signals_file);
     rt_clear_stop_request();
 }
 
