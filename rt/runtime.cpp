@@ -27,7 +27,7 @@ void wake(int descriptor) {
     errno = saved;
 }
 
-// Made once, before any handler can need it; never closed, as a waiting reader may still poll it.
+// Made once; never closed, as a waiting reader may still poll it.
 int made_stop_descriptor() {
     int descriptor = stop_descriptor.load();
     if (descriptor >= 0) return descriptor;
@@ -41,6 +41,9 @@ int made_stop_descriptor() {
     if (stop_requested.load()) wake(made);
     return made;
 }
+
+// Made before main, so that it is there for every reader and counts among what the process starts with.
+[[maybe_unused]] const int stop_descriptor_at_start = made_stop_descriptor();
 
 void note_stop(int) {
     rt_request_stop();
