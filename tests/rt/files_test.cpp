@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
