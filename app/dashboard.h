@@ -27,7 +27,7 @@ int set_font_height(int64_t h);
 // border; then presented.
 void draw_frame(ServerTable& table, DashboardState& state);
 
-// Runs frames until a frame takes the window-close request or finds a stop signal noted, or until the clock
+// Runs frames until a frame takes the window-close request or finds a stop requested, or until the clock
 // passes stop_at after a frame (the snapshot's end). Every frame is drawn and presented completely. Returns
 // the number of frames drawn.
 uint64_t main_loop(ServerTable& table, DashboardState& state,

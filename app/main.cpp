@@ -127,23 +127,30 @@ bool set_in_environment(const char* name) {
 
 // What the window and the snapshot do differently around the shared configure -> set up -> loop sequence.
 struct RunPlan {
-    int mode_flags;       // for setup_screen: 0 for the window, NULL_DRIVER_FLAGS for the snapshot
-    void (*no_screen)();  // says on stderr why no screen opened
-    bool stop_on_signals; // a signal then ends the loop as the close button does
-    double seconds;       // how long the loop runs once set up; infinity until the window is closed
+    int mode_flags;      // for setup_screen: 0 for the window, NULL_DRIVER_FLAGS for the snapshot
+    void (*no_screen)(); // says on stderr why no screen opened
+    double seconds;      // how long the loop runs once set up; infinity until the window is closed
 };
 
-// Reads the configuration with its start-up probes, sets up the screen and runs the frames. False when the
-// configuration or the screen failed, which has then been said on stderr.
-bool configure_and_run(const Options& options, const RunPlan& plan) {
-    if (!load_configuration(options)) return false;
+enum class RunEnd {
+    FINISHED, // the loop ran its time, or the window was closed
+    STOPPED,  // a stop was requested: a signal, or the close request
+    FAILED    // the configuration or the screen failed, which has then been said on stderr
+};
+
+// Reads the configuration with its start-up probes, sets up the screen and runs the frames. The stop signals
+// are caught before the first tool starts, so that a stop ends whatever runs and leaves no tool behind.
+RunEnd configure_and_run(const Options& options, const RunPlan& plan) {
+    rt_catch_stop_signals();
+    const bool loaded = load_configuration(options);
+    if (rt_stop_requested()) return RunEnd::STOPPED;
+    if (!loaded) return RunEnd::FAILED;
     if (!setup_screen(g_state, g_table.server_count, plan.mode_flags)) {
         plan.no_screen();
-        return false;
+        return RunEnd::FAILED;
     }
-    if (plan.stop_on_signals) rt_catch_stop_signals();
     main_loop(g_table, g_state, rt_timer() + plan.seconds);
-    return true;
+    return rt_stop_requested() ? RunEnd::STOPPED : RunEnd::FINISHED;
 }
 
 void say_no_window() {
@@ -165,13 +172,11 @@ int run_window(const Options& options) {
                      "schreibt \"velmora --snapshot bild.png\" ein Bild.\n");
         return 1;
     }
-    // From the loop on a signal ends the program as the close button does: the display mode restored, the
-    // grabs released, the shared segment gone.
-    const RunPlan plan{.mode_flags = 0,
-                       .no_screen = say_no_window,
-                       .stop_on_signals = true,
-                       .seconds = std::numeric_limits<double>::infinity()};
-    return configure_and_run(options, plan) ? 0 : 1;
+    // A signal ends the program as the close button does, from the start-up probes on: the display mode
+    // restored, the grabs released, the shared segment gone.
+    const RunPlan plan{
+        .mode_flags = 0, .no_screen = say_no_window, .seconds = std::numeric_limits<double>::infinity()};
+    return configure_and_run(options, plan) == RunEnd::FAILED ? 1 : 0;
 }
 
 // The picture is written after the whole run; a path that cannot take it is refused before that run.
@@ -197,9 +202,15 @@ int run_snapshot(const Options& options) {
     if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
     const RunPlan plan{.mode_flags = NULL_DRIVER_FLAGS,
                        .no_screen = say_no_picture,
-                       .stop_on_signals = false,
                        .seconds = static_cast<double>(options.seconds)};
-    if (!configure_and_run(options, plan)) return 1;
+    switch (configure_and_run(options, plan)) {
+    case RunEnd::FAILED: return 1;
+    case RunEnd::STOPPED:
+        // A picture of a run cut short would pass for the whole run.
+        std::fprintf(stderr, "velmora: Abgebrochen, bevor die Laufzeit um war; kein Bild geschrieben.\n");
+        return 1;
+    case RunEnd::FINISHED: break;
+    }
     const ScreenContext& screen = *gfx_screen();
     problem =
         write_png(options.snapshot_file, screen.visible_pixels, screen.width, screen.height, screen.pitch);

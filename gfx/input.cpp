@@ -5,6 +5,7 @@
 
 #include "gfx/screen.h"
 #include "rt/files.h"
+#include "rt/runtime.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ int32_t next_key(KeyQueue& queue) {
 
 void post_key(const DriverHeld& held, int32_t code) {
     post_key(key_queue().in(held), code);
+    // A close request ends the tool the frame waits for, just as a stop signal does; after the queue, so
+    // that the frame that sees the request also sees the code.
+    if (code == KEY_WINDOW_CLOSE) rt_request_stop();
 }
 
 int32_t next_key() {

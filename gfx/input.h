@@ -34,7 +34,7 @@ void post_key(KeyQueue& queue, int32_t code);
 [[nodiscard]] int32_t next_key(KeyQueue& queue);
 
 // The process-wide steps: post_key by a holder of the driver lock (the presenter, for its pass); next_key
-// takes the lock itself.
+// takes the lock itself. Posting KEY_WINDOW_CLOSE also requests a stop (rt_request_stop).
 void post_key(const DriverHeld& held, int32_t code);
 [[nodiscard]] int32_t next_key();
 

@@ -15,8 +15,11 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "rt/runtime.h"
 
 extern char** environ;
 
@@ -68,15 +71,44 @@ void stop_command(PipeReader& p) {
     if (p.pid > 0) ::kill(-p.pid, SIGKILL);
 }
 
+// The grace of a stop request: the command's process group is asked to end, and the command has STOP_GRACE_MS
+// to do so; then whatever is left of the group is forced, be it the command itself or what it started and
+// left behind. Reaps the command.
+void end_on_stop(PipeReader& p) {
+    if (p.pid <= 0) return;
+    ::kill(-p.pid, SIGTERM);
+    const auto forced_at = Clock::now() + std::chrono::milliseconds(STOP_GRACE_MS);
+    bool reaped = false;
+    useconds_t pause = 100;
+    while (!reaped && Clock::now() < forced_at) {
+        const pid_t done = ::waitpid(p.pid, nullptr, WNOHANG);
+        reaped = done == p.pid || (done < 0 && errno == ECHILD);
+        if (reaped) break;
+        ::usleep(pause);
+        pause = std::min<useconds_t>(pause * 2, 10000);
+    }
+    stop_command(p);
+    while (!reaped && ::waitpid(p.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    p.pid = -1;
+}
+
 // Refills the buffer; false at the end of the output, after the deadline, or past the byte limit. A command
-// that prints forever, never ends or floods us is cut off there and reads as ended.
+// that prints forever, never ends or floods us is cut off there and reads as ended; so is every command once
+// a stop is requested, which the poll sees at once.
 bool fill(PipeReader& p) {
     if (p.ended) return false;
     for (;;) {
+        if (rt_stop_requested()) {
+            p.ended = true;
+            end_on_stop(p);
+            return false;
+        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(p.deadline - Clock::now()).count();
-        pollfd ready{p.fd, POLLIN, 0};
-        int polled = left > 0 ? ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+        pollfd ready[2] = {{p.fd, POLLIN, 0}, {rt_stop_descriptor(), POLLIN, 0}};
+        int polled = left > 0 ? ::poll(ready, 2, static_cast<int>(std::min<long long>(left, 1000))) : 0;
         if (polled < 0 && errno == EINTR) continue;
+        if (polled > 0 && ready[0].revents == 0) continue; // the stop request
         if (polled == 0 && left > 1000) continue;
         if (polled <= 0) break;
         ssize_t n = ::read(p.fd, p.buffer, sizeof p.buffer);
@@ -115,7 +147,7 @@ bool at_end(FileEntry& e) {
     return p.pos == p.len && !fill(p);
 }
 
-// Waits for the command, but not past its deadline: then it is ended.
+// Waits for the command, but not past its deadline or a stop request: then it is ended.
 void reap(PipeReader& p) {
     if (p.fd >= 0) ::close(p.fd);
     p.fd = -1;
@@ -124,6 +156,7 @@ void reap(PipeReader& p) {
     for (;;) {
         pid_t done = ::waitpid(p.pid, nullptr, WNOHANG);
         if (done == p.pid || (done < 0 && errno != EINTR)) break;
+        if (rt_stop_requested()) return end_on_stop(p);
         if (Clock::now() >= p.deadline) {
             stop_command(p);
             while (::waitpid(p.pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -199,6 +232,8 @@ PipeOpener rt_set_pipe_opener(PipeOpener opener) {
 
 int rt_open_pipe(std::string_view command, int number) {
     if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+    // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
+    if (rt_stop_requested()) return last_error = RT_CANNOT_OPEN;
     std::string cmd(command);
     if (pipe_opener.open) {
         std::FILE* f = pipe_opener.open(cmd.c_str());
@@ -313,12 +348,42 @@ void rt_close_all() {
 }
 
 int rt_shell(std::string_view command) {
-    if (command.empty()) return -1;
+    if (command.empty() || rt_stop_requested()) return -1;
     std::string cmd(command);
     std::fflush(nullptr);
-    int status = std::system(cmd.c_str());
+    // In our own process group, as the shell would start it: a terminal's Ctrl+C reaches both, and we do
+    // not ignore it meanwhile. The command starts with SIGINT and SIGQUIT at their defaults whatever we do
+    // with them.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal : {SIGINT, SIGQUIT, SIGPIPE}) sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    char sh[] = "sh", dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, cmd.data(), nullptr};
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed) return -1;
+    // The command is the user's session: a stop ends our wait, never the command. Without a descriptor for
+    // the process the wait looks in slices.
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if ((done < 0 && errno != EINTR) || rt_stop_requested()) {
+            if (process >= 0) ::close(process);
+            return -1;
+        }
+        pollfd ready[2] = {{process, POLLIN, 0}, {rt_stop_descriptor(), POLLIN, 0}};
+        (void)::poll(ready, 2, process >= 0 ? -1 : 50);
+    }
+    if (process >= 0) ::close(process);
     // The runtime never takes the terminal into a mode of its own, so there is nothing to hand back here.
-    if (status == -1 || (status & 0x7F) != 0) return status;
+    if ((status & 0x7F) != 0) return status;
     int code = (status >> 8) & 0xFF;
     return code == 127 ? -1 : code;
 }

@@ -36,7 +36,8 @@ inline constexpr std::size_t PIPE_BYTE_LIMIT = 4 << 20;
 // Sets both limits for pipes opened later (tests use short ones); 0 restores the defaults above.
 void rt_set_pipe_limits(int milliseconds, std::size_t bytes);
 
-// Starts the command through the shell, unchanged, and reads its standard output. Returns the result code.
+// Starts the command through the shell, unchanged, and reads its standard output. Returns the result code;
+// RT_CANNOT_OPEN once a stop is requested (rt/runtime.h), which also ends the commands that run.
 int rt_open_pipe(std::string_view command, int number);
 // True when no more input can come; an invalid or free number is always at its end.
 [[nodiscard]] bool rt_eof(int number);
@@ -62,6 +63,7 @@ int rt_close(int number);
 // Closes every open number; also run at program exit.
 void rt_close_all();
 
-// Runs the command through the shell and waits. Returns its exit code; -1 for an empty command
-// or one the shell cannot run (127); the raw status when it failed to start or died by a signal.
+// Runs the command through the shell and waits. Returns its exit code; -1 for an empty command, one the
+// shell cannot run (127) or that failed to start; the raw status when it died by a signal. Once a stop is
+// requested nothing starts, and a command waited for is left running and -1 returned.
 int rt_shell(std::string_view command);

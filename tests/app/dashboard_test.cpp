@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/config.h"
@@ -15,6 +17,7 @@
 #include "gfx/input.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
+#include "rt/runtime.h"
 #include "tests/app/test_support.h"
 #include "tests/gfx/frame_reference.h"
 
@@ -46,6 +49,7 @@ class Dashboard : public testing::Test {
     void TearDown() override {
         drain_keys();
         gfx_close_mode();
+        rt_clear_stop_request(); // a close request posted here is also a stop request
     }
     // No tool may reach the network; records that are up would probe in their first frame.
     FakeTools fakes_;
@@ -178,7 +182,10 @@ TEST_F(Dashboard, KeysAreTakenOnePerFrameUntilTheCloseCode) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frames);
         for (int32_t code : c.queued) post_key(SharedLock{}, code);
-        if (c.ring_only) key_queue().in(SharedLock{}).close_requested = false;
+        if (c.ring_only) {
+            key_queue().in(SharedLock{}).close_requested = false;
+            rt_clear_stop_request();
+        }
         EXPECT_EQ(main_loop(table, state_), c.frames);
         std::vector<int32_t> left;
         for (int32_t code; (code = next_key(key_queue().in(SharedLock{}))) != 0;) left.push_back(code);
@@ -195,6 +202,43 @@ TEST_F(Dashboard, EndsAfterTheFrameThatPassesTheStopTime) {
     post_key(SharedLock{}, 'q');
     EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
     EXPECT_EQ(next_key(key_queue().in(SharedLock{})), 0);
+}
+
+// The window's close request while a panel's probe waits for its tool: the tool is ended, the frame starts
+// no other (the second panel's ping never runs), and the loop ends after that frame. The test's thread
+// stands in for the presenter.
+TEST_F(Dashboard, ACloseDuringAProbeEndsTheToolAndTheFrameStartsNoOther) {
+    fakes_.replay("ping", fixture("ping_127.txt"));
+    fakes_.hold("ping"); // 20 s unless ended
+    ASSERT_TRUE(setup_screen(state_, 2, NULL_DRIVER));
+    ServerTable table;
+    table.server_count = 2;
+    for (int i = 0; i < 2; ++i) {
+        ServerRecord& r = table.servers[static_cast<std::size_t>(i)];
+        r.name = "127.0.0." + std::to_string(i + 1);
+        r.up = 1;
+        r.interval = 1;
+        r.last_probe = 0; // due
+    }
+    std::thread presenter([&] {
+        (void)within(std::chrono::seconds(20), [&] { return !fakes_.calls().empty(); });
+        // The null driver's lock is empty: the thread holds it as a presenter would.
+        struct PresenterHold : DriverHeld {
+            PresenterHold() = default;
+        };
+        post_key(PresenterHold{}, KEY_WINDOW_CLOSE);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(main_loop(table, state_), 1u);
+    const auto took = std::chrono::steady_clock::now() - start;
+    presenter.join();
+    // The held tool would keep the frame 20 s; ending it takes little, the bound leaves room for a loaded
+    // machine.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(fakes_.calls(), std::vector<std::string>{"ping [127.0.0.1] [-c] [1] [-W] [1]"});
+    // A killed tool may take a moment to leave the process list; it runs nothing of its own meanwhile.
+    EXPECT_TRUE(within(std::chrono::seconds(1), [&] { return fakes_.running().empty(); }));
+    EXPECT_EQ(table.servers[0].ping_history[HISTORY_LENGTH], 0.0) << "a sample from the ended tool";
 }
 
 TEST_F(Dashboard, MouseIsSampledOncePerFrameIntoTheState) {

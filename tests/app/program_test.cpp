@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -288,6 +289,107 @@ TEST(Program, SnapshotToAPlaceThatCannotTakeItIsRefusedFirst) {
         EXPECT_EQ(r.err, "velmora: Das Bild " + c.path + " lässt sich nicht schreiben: " + c.why + ".\n");
     }
     EXPECT_TRUE(s.fakes.calls().empty());
+}
+
+// The program started in dir as run_velmora starts it, without waiting for it; stderr goes to err_path.
+pid_t start_velmora(const std::string& dir, std::vector<std::string> args, const std::string& err_path) {
+    std::vector<char*> argv;
+    std::string program = VELMORA_BIN;
+    argv.push_back(program.data());
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // As a shell starts its foreground program: the signals at their defaults, none blocked.
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int null = open("/dev/null", O_RDWR);
+        if (err < 0 || null < 0 || chdir(dir.c_str()) != 0) _exit(127);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// What the program promises for a stop, from the first signal to its end.
+constexpr auto STOP_LIMIT = std::chrono::seconds(1);
+
+// Stop signals while a tool stalls (it would for 20 s), at start-up and in the frames, in the window (the
+// null driver stands in for a display) and in the snapshot: the tool is ended, the program ends within a
+// second, as a closed window ends it or, for a snapshot cut short, without a picture; a second signal
+// changes nothing.
+TEST(ProgramStop, ASignalEndsTheRunWithinASecondWhateverToolRuns) {
+    struct Case {
+        const char* what;
+        bool snapshot;
+        const char* held; // stalls when the signals come
+        std::vector<int> signals;
+        int status;
+    } const cases[] = {
+        {"window, start-up scan, SIGTERM", false, "nmap", {SIGTERM}, 0},
+        {"window, start-up lookup, SIGINT", false, "nslookup", {SIGINT}, 0},
+        {"window, ping, SIGTERM SIGTERM SIGINT", false, "ping", {SIGTERM, SIGTERM, SIGINT}, 0},
+        {"window, ping, SIGHUP", false, "ping", {SIGHUP}, 0},
+        {"window, HTTP ping, SIGINT", false, "httping", {SIGINT}, 0},
+        {"snapshot, start-up scan, SIGTERM", true, "nmap", {SIGTERM}, 1},
+        {"snapshot, ping, SIGINT SIGTERM", true, "ping", {SIGINT, SIGTERM}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramDir s(servers(2));
+        ScopedEnv korvid("KORVID", c.snapshot ? std::nullopt : std::optional<std::string>("null"));
+        s.fakes.hold(c.held);
+        const std::string err = s.dir.path() + "/err";
+        std::vector<std::string> args;
+        if (c.snapshot) args = {"--snapshot", "shot.png", "--seconds", "60"};
+        pid_t pid = start_velmora(s.dir.path(), args, err);
+        ASSERT_GT(pid, 0);
+        const std::string held = std::string(c.held) + " ";
+        const bool stalled = within(std::chrono::seconds(30), [&] {
+            const std::vector<std::string> calls = s.fakes.calls();
+            return std::any_of(calls.begin(), calls.end(), [&](const std::string& call) {
+                return call.starts_with(held) && call.find("[host0]") != std::string::npos;
+            });
+        });
+        EXPECT_TRUE(stalled) << "no " << c.held << " ran";
+        for (int signal : c.signals) kill(pid, signal);
+        int wstatus = 0;
+        const bool ended = within(STOP_LIMIT, [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+        EXPECT_TRUE(ended) << "still running " << STOP_LIMIT.count() << " s after the signal";
+        if (!ended) {
+            // Only for the report: how long it did take, if it ends before the held tool gives up.
+            within(std::chrono::seconds(30), [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == c.status)
+            << (WIFSIGNALED(wstatus) ? "ended by signal " + std::to_string(WTERMSIG(wstatus))
+                                     : "status " + std::to_string(WEXITSTATUS(wstatus)))
+            << "\n"
+            << read_file(err);
+        // A tool killed at the end may take a moment to be gone from the process list: a killed process
+        // runs nothing of its own, however long the kernel takes to finish it.
+        EXPECT_TRUE(within(STOP_LIMIT, [&] { return s.fakes.running().empty(); }))
+            << "a tool of ours outlived us";
+        // Nothing after the stalled run started: the frame's remaining probes were skipped.
+        const std::vector<std::string> calls = s.fakes.calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_TRUE(calls.back().starts_with(held)) << calls.back();
+        if (c.snapshot) {
+            EXPECT_FALSE(std::filesystem::exists(s.dir.path() + "/shot.png"));
+            EXPECT_EQ(read_file(err),
+                      "velmora: Abgebrochen, bevor die Laufzeit um war; kein Bild geschrieben.\n");
+        } else {
+            EXPECT_EQ(read_file(err), "");
+        }
+        s.fakes.release(c.held);
+    }
 }
 
 TEST(Program, ProgressOnATerminalOneLinePerServer) {

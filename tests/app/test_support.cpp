@@ -127,6 +127,23 @@ std::vector<std::string> FakeTools::calls() const {
     return lines;
 }
 
+std::vector<pid_t> FakeTools::running() const {
+    std::vector<pid_t> pids;
+    std::ifstream in(dir_.path() + "/hosts/pids");
+    for (pid_t pid; in >> pid;)
+        if (process_running(pid)) pids.push_back(pid);
+    return pids;
+}
+
+bool process_running(pid_t pid) {
+    // The state follows the command name in parentheses, which may itself hold spaces and parentheses.
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return false;
+    const char state = stat[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
 std::string fixture(std::string_view name) {
     return std::string(VELMORA_APP_TEST_DIR) + "/fixtures/" + std::string(name);
 }

@@ -1,11 +1,14 @@
 // Scratch directories, saved working directory and environment, and the fake network tools.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <thread>
 #include <vector>
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
@@ -66,6 +69,8 @@ class FakeTools {
     void release(std::string_view tool) const;
     // One entry per run: the tool's name, then each argument as " [arg]".
     [[nodiscard]] std::vector<std::string> calls() const;
+    // Runs that have not ended yet (a zombie has ended), whoever started them.
+    [[nodiscard]] std::vector<pid_t> running() const;
     [[nodiscard]] const TempDir& dir() const { return dir_; }
 
   private:
@@ -96,6 +101,18 @@ class CommandLog {
 // Path of a recorded tool output in tests/app/fixtures.
 [[nodiscard]] std::string fixture(std::string_view name);
 [[nodiscard]] std::string read_file(const std::string& path);
+// Polls until the condition holds or the limit passes; true when it held.
+template <typename Condition> bool within(std::chrono::milliseconds limit, Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// True while the process exists and has not ended (a zombie has).
+[[nodiscard]] bool process_running(pid_t pid);
 // Full path of a program on the given search path, or nothing.
 [[nodiscard]] std::optional<std::string> find_program(std::string_view name, std::string_view search_path);
 

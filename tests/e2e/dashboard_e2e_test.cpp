@@ -14,10 +14,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -536,6 +538,65 @@ TEST_F(Dashboard, AClickCountsHoweverShort) {
     EXPECT_TRUE(eventually([&] { return scans() == 2; }, SESSION_LIMIT)) << "the quick click ran no scan";
 }
 
+// What the program promises for a stop, from the signal to its end.
+constexpr auto STOP_LIMIT = std::chrono::seconds(1);
+
+// SIGINT while the SSH button's terminal command runs: the program ends within a second with status 0,
+// and the command, the user's session, runs on.
+TEST_F(WithoutAManager, AnInterruptWhileTheTerminalRunsEndsTheProgramNotTheSession) {
+    const std::string session = config_dir.path() + "/session.pid";
+    const std::string terminal =
+        config_dir.write("terminal", "#!/bin/sh\necho $$ > " + session + ".part\n/bin/mv " + session +
+                                         ".part " + session + "\nexec /bin/sleep 30\n");
+    ASSERT_EQ(chmod(terminal.c_str(), 0755), 0);
+    start("Terminal:" + terminal + "\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    // The SSH button on the second port line, right of its label.
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 345, 89);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 388, 84) == HOVER_FACE; }, SESSION_LIMIT))
+        << std::hex << pixel(display, picture, 388, 84);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(session); }, SESSION_LIMIT))
+        << "the SSH button started no terminal";
+    pid_t terminal_pid = 0;
+    std::ifstream(session) >> terminal_pid;
+    ASSERT_GT(terminal_pid, 0);
+
+    ASSERT_EQ(kill(velmora, SIGINT), 0);
+    const int status = wait_for_exit(STOP_LIMIT);
+    EXPECT_TRUE(WIFEXITED(status)) << "still running " << STOP_LIMIT.count() << " s after SIGINT";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(process_running(terminal_pid)) << "the session was ended";
+    kill(terminal_pid, SIGKILL);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
+}
+
+// WM_DELETE_WINDOW while a ping stalls (it would for 20 s): the presenter's close request ends the tool,
+// and the program ends within a second with status 0, leaving no tool of ours.
+TEST_F(WithoutAManager, ACloseWhileAToolStallsEndsTheProgramWithinASecond) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    auto pings = [&] {
+        int count = 0;
+        for (const std::string& call : tools.calls()) count += call.rfind("ping ", 0) == 0;
+        return count;
+    };
+    tools.hold("ping");
+    const int before = pings();
+    ASSERT_TRUE(eventually([&] { return pings() > before; }, SESSION_LIMIT)) << "no ping ran";
+    request_close(frame, false);
+    const int status = wait_for_exit(STOP_LIMIT);
+    EXPECT_TRUE(WIFEXITED(status)) << "still running " << STOP_LIMIT.count() << " s after the close request";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(eventually([&] { return tools.running().empty(); }, STOP_LIMIT))
+        << "a tool of ours outlived us";
+}
+
 TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {
     std::string config = "Terminal:true\nProxy:\n";
     for (int i = 1; i <= 6; ++i) config += "127.0.0." + std::to_string(i) + "\n";
@@ -643,8 +704,8 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     Usage first = usage_of(velmora);
     auto end = Clock::now() + std::chrono::seconds(seconds);
     Usage peak = first;
-    // Each reading blacks out a corner as a window uncovering it would, with an Expose: the presenter must
-    // paint it again. Then the pointer moves onto the reload button and away: only frames drawn and
+    // Each reading blacks out a corner as a window uncovering it would, with an Expose: the presenter
+    // must paint it again. Then the pointer moves onto the reload button and away: only frames drawn and
     // presented afterwards light its face and put it back. (A corner blacked out without an Expose stays
     // black until its lines change: a frame that draws the same picture sends nothing.)
     XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
@@ -679,7 +740,8 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     EXPECT_LE(last.rss_kb, first.rss_kb + 1024);
 #endif
     EXPECT_LE(peak.fds, first.fds + 2); // a probe's pipe may be open at the moment of a reading
-    // A reading may fall between a probe's end and its reaping; what must not happen is that they pile up.
+    // A reading may fall between a probe's end and its reaping; what must not happen is that they pile
+    // up.
     EXPECT_LE(peak.zombies, 1);
     EXPECT_LE(last.children, 1);
     EXPECT_EQ(repaints, readings); // the presenter keeps showing the frame

@@ -12,10 +12,12 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -417,6 +419,92 @@ TEST_F(Files, MisbehavingCommandsAreCutOffAtTheirLimits) {
     rt_set_pipe_limits(0, 0);
 }
 
+// True once nothing of the process group is left; members that were orphaned are reaped by init in its own
+// time, so this waits for them up to a deadline.
+bool group_gone(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::kill(-group, 0) == 0 && std::chrono::steady_clock::now() < deadline) ::usleep(1000);
+    return ::kill(-group, 0) == -1 && errno == ESRCH;
+}
+
+// A stop ends a command within the half second of grace and little more; the bound leaves room for a loaded
+// machine, and the commands would run far longer.
+constexpr auto STOP_BOUND = std::chrono::seconds(5);
+
+// A stop request from another thread (as from the presenter, or a signal) ends what runs under every open
+// pipe, whatever the command does about SIGTERM, and its reads report the end.
+TEST_F(Files, AStopEndsEveryCommandThatRunsAndItsWholeGroup) {
+    struct Case {
+        const char* what;
+        const char* command; // prints its group first, then "never" if it is not stopped in time
+        bool output_closed;  // the stop comes while rt_close waits, not while a read waits
+    } const cases[] = {
+        {"ends on SIGTERM", "echo $$; exec sleep 30", false},
+        {"ignores SIGTERM", "trap '' TERM; echo $$; sleep 30; echo never", false},
+        {"leaves a child that ignores SIGTERM",
+         "sh -c \"trap '' TERM; exec sleep 30\" & echo $$; exec sleep 30", false},
+        {"closed its output", "trap '' TERM; echo $$; exec >&-; sleep 30", true},
+    };
+    // Past the bound, so that a command the stop missed shows as one that took too long.
+    rt_set_pipe_limits(8000, 0);
+    for (const Case& c : cases) {
+        rt_clear_stop_request();
+        // Two commands at once, as start-up probes may run: both end.
+        int numbers[2] = {};
+        pid_t groups[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            numbers[i] = rt_free_file();
+            ASSERT_EQ(rt_open_pipe(std::string("exec 2>/dev/null; ") + c.command, numbers[i]), RT_OK)
+                << c.what;
+            std::string first;
+            rt_line_input(numbers[i], first);
+            groups[i] = std::atoi(first.c_str());
+            ASSERT_GT(groups[i], 0) << c.what << ": " << first;
+        }
+        if (c.output_closed) {
+            for (int n : numbers) EXPECT_TRUE(rt_eof(n)) << c.what;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::thread requester([] {
+            rt_request_stop();
+            rt_request_stop(); // a second request changes nothing
+        });
+        for (int n : numbers) {
+            std::vector<std::string> rest;
+            std::string line;
+            while (!rt_eof(n)) {
+                rt_line_input(n, line);
+                rest.push_back(line);
+            }
+            EXPECT_EQ(rest, std::vector<std::string>{}) << c.what;
+            EXPECT_EQ(rt_close(n), RT_OK) << c.what;
+        }
+        requester.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, STOP_BOUND) << c.what;
+        for (pid_t group : groups) EXPECT_TRUE(group_gone(group)) << c.what << ": group " << group;
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << c.what;
+    }
+    rt_clear_stop_request();
+    rt_set_pipe_limits(0, 0);
+}
+
+// After a stop nothing new starts, until the request is cleared.
+TEST_F(Files, NoPipeStartsOnceAStopIsRequested) {
+    const fs::path marker = dir / "ran";
+    const std::string command = "touch '" + marker.string() + "'; echo ran";
+    rt_request_stop();
+    const int n = rt_free_file();
+    EXPECT_EQ(rt_open_pipe(command, n), RT_CANNOT_OPEN);
+    EXPECT_TRUE(rt_eof(n));
+    EXPECT_EQ(rt_free_file(), n) << "the number stays free";
+    EXPECT_EQ(rt_shell(command), -1);
+    EXPECT_FALSE(fs::exists(marker));
+    rt_clear_stop_request();
+    EXPECT_EQ(pipe_lines(command), Lines{"ran"});
+    EXPECT_EQ(rt_shell(command + " >/dev/null"), 0);
+}
+
 // A child of our own, waited for with waitpid alone: the leftover command holds none of the test's pipes, so
 // only the close at exit can make the child wait for it.
 TEST(FilesAtExit, OpenPipesAreClosedAndWaitedFor) {
@@ -531,6 +619,82 @@ TEST(Shell, EmptyCommandRunsNothing) {
     EXPECT_EQ(rt_shell(":"), 0);
     ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &after), 0);
     EXPECT_GT(after.ru_minflt, before.ru_minflt);
+}
+
+// The terminal command is the user's session: a stop no longer waits for it, and never ends it.
+TEST(Shell, AStopEndsTheWaitNotTheCommand) {
+    const std::string base =
+        (fs::temp_directory_path() / ("rt_shell_" + std::to_string(::getpid()))).string();
+    const fs::path pid_file = base + ".pid", signals_file = base + ".signals";
+    fs::remove(pid_file);
+    fs::remove(signals_file);
+    rt_clear_stop_request();
+    std::thread requester([&] {
+        // Once the command runs: before that there would be nothing to wait for.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!fs::exists(pid_file) && std::chrono::steady_clock::now() < deadline) ::usleep(1000);
+        rt_request_stop();
+    });
+    // The command notes every signal that would end it, and ends on SIGUSR1 from the test alone. Signals
+    // sent to it before that one have all been noted by the time it ends.
+    const std::string command =
+        "trap 'echo TERM >> " + signals_file.string() + "' TERM; trap 'echo INT >> " + signals_file.string() +
+        "' INT; trap 'echo HUP >> " + signals_file.string() + "' HUP; trap 'done=1' USR1; echo $$ > " + base +
+        ".part; mv " + base + ".part " + pid_file.string() + "; while [ -z \"$done\" ]; do sleep 0.05; done";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(rt_shell(command), -1);
+    requester.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, STOP_BOUND);
+    pid_t pid = 0;
+    std::ifstream(pid_file) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "the command has ended";
+    ASSERT_EQ(::kill(pid, SIGUSR1), 0);
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream noted(signals_file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(noted), {}), "") << "signals the command was sent";
+    fs::remove(pid_file);
+    fs::remove(signals_file);
+    rt_clear_stop_request();
+}
+
+// The command starts with SIGINT and SIGQUIT at their defaults, whatever its caller does with them, and the
+// caller does not ignore SIGINT while it waits: Ctrl+C on the terminal reaches both.
+TEST(Shell, InterruptIsNeitherIgnoredByTheCommandNorByItsCaller) {
+    const fs::path out = fs::temp_directory_path() / ("rt_sigign_" + std::to_string(::getpid()));
+    struct Case {
+        const char* what;
+        void (*caller)(int); // what the caller does with SIGINT and SIGQUIT
+        const char* status;  // whose ignored signals are read
+    } const cases[] = {
+        {"the command, while its caller ignores them", SIG_IGN, "/proc/self/status"},
+        {"the caller, while it waits", SIG_DFL, "/proc/$PPID/status"},
+    };
+    for (const Case& c : cases) {
+        struct sigaction saved[2]{};
+        struct sigaction wanted {};
+        wanted.sa_handler = c.caller;
+        sigemptyset(&wanted.sa_mask);
+        ::sigaction(SIGINT, &wanted, &saved[0]);
+        ::sigaction(SIGQUIT, &wanted, &saved[1]);
+        const int result = rt_shell(std::string("sed -n 's/^SigIgn:[[:space:]]*//p' ") + c.status + " > '" +
+                                    out.string() + "'");
+        ::sigaction(SIGINT, &saved[0], nullptr);
+        ::sigaction(SIGQUIT, &saved[1], nullptr);
+        EXPECT_EQ(result, 0) << c.what;
+        std::ifstream in(out);
+        std::string mask;
+        in >> mask;
+        ASSERT_FALSE(mask.empty()) << c.what;
+        const unsigned long long ignored = std::stoull(mask, nullptr, 16);
+        EXPECT_EQ(ignored & (1ULL << (SIGINT - 1)), 0u) << c.what << ": SIGINT ignored, " << mask;
+        if (c.caller == SIG_IGN) {
+            EXPECT_EQ(ignored & (1ULL << (SIGQUIT - 1)), 0u) << c.what << ": " << mask;
+        }
+    }
+    fs::remove(out);
 }
 
 } // namespace

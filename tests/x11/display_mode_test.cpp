@@ -331,6 +331,11 @@ class ProgramOnXorg : public OnXorg, public ::testing::WithParamInterface<int> {
         if (error_fd >= 0) close(error_fd);
         OnXorg::TearDown();
     }
+    std::size_t pings() const {
+        const std::vector<std::string> calls = tools.calls();
+        return static_cast<std::size_t>(std::count_if(
+            calls.begin(), calls.end(), [](const std::string& call) { return call.starts_with("ping "); }));
+    }
     std::string errors() {
         char buffer[512];
         for (ssize_t n; (n = read(error_fd, buffer, sizeof buffer)) > 0;)
@@ -346,8 +351,11 @@ class ProgramOnXorg : public OnXorg, public ::testing::WithParamInterface<int> {
     std::string error_text;
 };
 
-// Ended by a signal in full screen, the program leaves as closing the window does: status 0, the display
-// back in its size and rate, no grab held, its shared segment gone.
+// What the program promises for a stop, from the signal to its end.
+constexpr auto STOP_LIMIT = std::chrono::seconds(1);
+
+// Ended by a signal in full screen while a probe's tool stalls, the program leaves within a second as closing
+// the window does: status 0, the display back in its size and rate, no grab held, its shared segment gone.
 TEST_P(ProgramOnXorg, ASignalInFullScreenEndsTheProgramAndRestoresTheDisplay) {
     const int signal_number = GetParam();
     Window frame = 0, picture = 0;
@@ -378,11 +386,16 @@ TEST_P(ProgramOnXorg, ASignalInFullScreenEndsTheProgramAndRestoresTheDisplay) {
         << mode_of(observer) << ", " << grabs_held(observer);
     EXPECT_EQ(grabs_held(observer), BOTH_GRABBED);
     ASSERT_EQ(shm_segment_modes_of(velmora).value_or(std::vector<int>{}).size(), 1u);
+    // The signal comes while the frame waits for a ping that stalls (it would for 20 s).
+    tools.hold("ping");
+    const std::size_t pings_before = pings();
+    ASSERT_TRUE(eventually([&] { return pings() > pings_before; })) << "no ping ran";
 
     ASSERT_EQ(kill(velmora, signal_number), 0);
     pid_t ended = velmora;
     int status = -1;
-    ASSERT_TRUE(eventually([&] { return waitpid(velmora, &status, WNOHANG) == velmora; })) << "still running";
+    ASSERT_TRUE(eventually([&] { return waitpid(velmora, &status, WNOHANG) == velmora; }, STOP_LIMIT))
+        << "still running " << STOP_LIMIT.count() << " s after the signal";
     velmora = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))

@@ -3,8 +3,9 @@
 # each argument in brackets to $VELMORA_FAKE_LOG, then prints a recorded output. The output is
 # $VELMORA_FAKE_DIR/<tool>.<first argument> when that file exists, else the file named by
 # $VELMORA_FAKE_<TOOL>, else nothing. While $VELMORA_FAKE_DIR/hold.<tool> exists it answers nothing
-# yet (at most 20 s), so a test decides how long a run stalls. Runs with PATH holding only the fakes,
-# so it names its helpers by absolute path.
+# yet (at most 20 s), so a test decides how long a run stalls; its process id is then in
+# $VELMORA_FAKE_DIR/pids, so a test sees whether it is still there. Runs with PATH holding only the
+# fakes, so it names its helpers by absolute path.
 tool=${0##*/}
 if [ -n "$VELMORA_FAKE_LOG" ]; then
     {
@@ -21,6 +22,7 @@ httping) out=$VELMORA_FAKE_HTTPING ;;
 *) out= ;;
 esac
 if [ -n "$VELMORA_FAKE_DIR" ]; then
+    echo $$ >>"$VELMORA_FAKE_DIR/pids"
     waited=0
     while [ -e "$VELMORA_FAKE_DIR/hold.$tool" ] && [ $waited -lt 400 ]; do
         /bin/sleep 0.05
