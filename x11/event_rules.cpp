@@ -43,6 +43,13 @@ FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab) {
     return own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
 }
 
+FocusEffect crossing_focus_effect(bool enter, bool focus_flag, int detail, int mode, const PointerState& p,
+                                  bool own_keyboard_grab) {
+    if (own_keyboard_grab || detail == CROSSING_INFERIOR || mode == FOCUS_MODE_GRAB) return FocusEffect::NONE;
+    if (enter) return focus_flag && !p.has_focus ? FocusEffect::GAINED : FocusEffect::NONE;
+    return p.has_focus && p.focus_by_pointer ? FocusEffect::LOST : FocusEffect::NONE;
+}
+
 bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, bool allowed) {
     return key_state[SCANCODE_ENTER] && key_state[SCANCODE_ALT] && alt_held && allowed;
 }

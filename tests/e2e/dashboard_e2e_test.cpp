@@ -286,13 +286,15 @@ TEST_P(OnDesktop, AWindowThatShowsHoversClicksAndCloses) {
 
     // The reload button's face changes colour under the pointer; its hit area starts right of x = 20. Focus
     // and pointer are given again while it does not: where a manager forced a size, the window may be
-    // mapped once more meanwhile.
+    // mapped once more meanwhile. Without a manager nobody sets the focus: it stays the pointer root, as
+    // on a kiosk, and the keys go to the window under the pointer.
+    bool managed = GetParam().manager != Manager::none;
     EXPECT_TRUE(eventually(
         [&] {
             Window focus = 0;
             int revert = 0;
             XGetInputFocus(display, &focus, &revert);
-            if (focus != frame && focus != picture)
+            if (managed && focus != frame && focus != picture)
                 XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
             XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
             XSync(display, False);
