@@ -1,5 +1,7 @@
 #include "x11/event_rules.h"
 
+#include <algorithm>
+
 WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
     if (button == 4 || button == 5) {
         WindowEvent e{EVENT_WHEEL, p.wheel, 0, 0, 0};
@@ -60,4 +62,10 @@ bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mo
     if (width == tried.width && height == tried.height) return false;
     tried = {width, height};
     return true;
+}
+
+bool manager_offers_fullscreen(unsigned long check_on_root, unsigned long check_on_itself,
+                               std::span<const unsigned long> supported, unsigned long fullscreen_state) {
+    return check_on_root != 0 && check_on_itself == check_on_root &&
+           std::find(supported.begin(), supported.end(), fullscreen_state) != supported.end();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "gfx/driver.h"
 #include "x11/keys.h"
@@ -93,4 +94,23 @@ struct ForeignSizes {
 // pixels): the picture's configure that reports such a place asks to move it back.
 [[nodiscard]] constexpr bool picture_off_origin(bool in_frame, int x, int y) {
     return in_frame && (x != 0 || y != 0);
+}
+
+// The window manager is asked to make the managed window full screen when it says it can: the check window
+// on the root names itself (a manager that died leaves a stale one behind), and its list of supported hints
+// holds the full-screen state. Such a manager keeps the keyboard with the window it manages, where an
+// override-redirect window may never get it (weston gives it none, and Alt+Enter could not lead back).
+[[nodiscard]] bool manager_offers_fullscreen(unsigned long check_on_root, unsigned long check_on_itself,
+                                             std::span<const unsigned long> supported,
+                                             unsigned long fullscreen_state);
+
+// Where the picture's window goes in a frame the manager made full screen at a size of its choosing:
+// centred, and never above or left of the frame's corner.
+struct PicturePlace {
+    int x = 0, y = 0;
+    bool operator==(const PicturePlace&) const = default;
+};
+[[nodiscard]] constexpr PicturePlace centred_in(int outer_width, int outer_height, int width, int height) {
+    return {outer_width > width ? (outer_width - width) / 2 : 0,
+            outer_height > height ? (outer_height - height) / 2 : 0};
 }

@@ -135,6 +135,14 @@ void handle(Pass& pass, XEvent& event) {
     case MapNotify: on_focus_gained(pass, pointer.focus_by_pointer); break;
     case Expose: mark_all_dirty(pass); break;
     case ConfigureNotify:
+        if (pass.p.managed_fullscreen) {
+            // The manager chose the full-screen frame's size: the picture goes to its middle.
+            if (event.xconfigure.window != x.frame_window) break;
+            PicturePlace place =
+                centred_in(event.xconfigure.width, event.xconfigure.height, x.width, x.fullscreen_height);
+            XMoveWindow(x.display, x.drawing_window, place.x, place.y);
+            break;
+        }
         if (event.xconfigure.window == x.drawing_window &&
             picture_off_origin(!(pass.p.flags & SET_MODE_FULLSCREEN) && !(x.open_flags & X11_FLAG_FRAMELESS),
                                event.xconfigure.x, event.xconfigure.y))

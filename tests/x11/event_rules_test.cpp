@@ -160,6 +160,35 @@ TEST(EventRules, ThePictureGoesBackToTheFramesCorner) {
         EXPECT_EQ(picture_off_origin(c.in_frame, c.x, c.y), c.off) << c.in_frame << " " << c.x << "," << c.y;
 }
 
+TEST(EventRules, AManagerIsAskedForFullScreenWhenItSaysItCan) {
+    constexpr unsigned long FULLSCREEN = 301, ABOVE = 302, CHECK = 0x200004;
+    const unsigned long with[] = {ABOVE, FULLSCREEN};
+    const unsigned long without[] = {ABOVE};
+    struct Case {
+        unsigned long on_root, on_itself;
+        std::span<const unsigned long> supported;
+        bool asked;
+    };
+    for (Case c : {Case{CHECK, CHECK, with, true}, Case{CHECK, CHECK, without, false},
+                   Case{CHECK, 0, with, false},        // the manager died and left its id behind
+                   Case{CHECK, 0x400001, with, false}, // another window now has that id
+                   Case{0, 0, with, false}, Case{CHECK, CHECK, {}, false}})
+        EXPECT_EQ(manager_offers_fullscreen(c.on_root, c.on_itself, c.supported, FULLSCREEN), c.asked)
+            << std::hex << c.on_root << " " << c.on_itself << " " << c.supported.size();
+}
+
+TEST(EventRules, TheFullScreenPictureSitsInTheMiddleOfTheManagersFrame) {
+    struct Case {
+        int outer_width, outer_height;
+        PicturePlace place;
+    };
+    // An 800x600 picture: weston's 1024x768, sway's 1280x720, a frame of exactly its size, and a smaller one.
+    for (Case c : {Case{1024, 768, {112, 84}}, Case{1280, 720, {240, 60}}, Case{800, 600, {0, 0}},
+                   Case{801, 601, {0, 0}}, Case{640, 480, {0, 0}}, Case{1000, 500, {100, 0}}})
+        EXPECT_EQ(centred_in(c.outer_width, c.outer_height, 800, 600), c.place)
+            << c.outer_width << "x" << c.outer_height;
+}
+
 TEST(EventRules, AltEnterNeedsBothKeysAndTheServersAlt) {
     struct Case {
         bool enter, alt, alt_held;
