@@ -54,9 +54,8 @@ inline constexpr int FOCUS_MODE_GRAB = 1;
 inline constexpr int FOCUS_MODE_UNGRAB = 2;
 inline constexpr int FOCUS_MODE_WHILE_GRABBED = 3;
 
-// Crossing details and the FocusIn detail as the server numbers them.
-inline constexpr int CROSSING_INFERIOR = 2; // into or out of a child: the pointer stays inside
-inline constexpr int FOCUS_DETAIL_POINTER = 5;
+// The crossing detail NotifyInferior: into or out of a child, so the pointer stays inside.
+inline constexpr int CROSSING_INFERIOR = 2;
 
 enum class FocusEffect { NONE, GAINED, LOST };
 // What a FocusIn or FocusOut does to the window's focus. Another client's keyboard grab takes the keys and

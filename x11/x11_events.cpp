@@ -10,7 +10,7 @@
 
 static_assert(FOCUS_MODE_NORMAL == NotifyNormal && FOCUS_MODE_GRAB == NotifyGrab &&
               FOCUS_MODE_UNGRAB == NotifyUngrab && FOCUS_MODE_WHILE_GRABBED == NotifyWhileGrabbed);
-static_assert(CROSSING_INFERIOR == NotifyInferior && FOCUS_DETAIL_POINTER == NotifyPointer);
+static_assert(CROSSING_INFERIOR == NotifyInferior);
 
 namespace {
 
@@ -127,6 +127,7 @@ void handle(Pass& pass, XEvent& event) {
     case FocusIn:
     case FocusOut:
         switch (focus_effect(event.type == FocusIn, event.xfocus.mode, pass.p.keyboard_grabbed)) {
+        // Detail NotifyPointer: the focus became the pointer root while the pointer was in the window.
         case FocusEffect::GAINED: on_focus_gained(pass, event.xfocus.detail == NotifyPointer); break;
         case FocusEffect::LOST: on_focus_lost(pass); break;
         case FocusEffect::NONE: break;
