@@ -1,5 +1,7 @@
 #include "x11/event_rules.h"
 
+#include <algorithm>
+
 WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
     if (button == 4 || button == 5) {
         WindowEvent e{EVENT_WHEEL, p.wheel, 0, 0, 0};
@@ -50,6 +52,13 @@ FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab) {
     return own_keyboard_grab ? FocusEffect::NONE : FocusEffect::LOST;
 }
 
+FocusEffect crossing_focus_effect(bool enter, bool focus_flag, int detail, int mode, const PointerState& p,
+                                  bool own_keyboard_grab) {
+    if (own_keyboard_grab || detail == CROSSING_INFERIOR || mode == FOCUS_MODE_GRAB) return FocusEffect::NONE;
+    if (enter) return focus_flag && !p.has_focus ? FocusEffect::GAINED : FocusEffect::NONE;
+    return p.has_focus && p.focus_by_pointer ? FocusEffect::LOST : FocusEffect::NONE;
+}
+
 bool asks_fullscreen_switch(const uint8_t key_state[128], bool alt_held, bool allowed) {
     return key_state[SCANCODE_ENTER] && key_state[SCANCODE_ALT] && alt_held && allowed;
 }
@@ -60,4 +69,10 @@ bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mo
     if (width == tried.width && height == tried.height) return false;
     tried = {width, height};
     return true;
+}
+
+bool manager_offers_fullscreen(unsigned long check_on_root, unsigned long check_on_itself,
+                               std::span<const unsigned long> supported, unsigned long fullscreen_state) {
+    return check_on_root != 0 && check_on_itself == check_on_root &&
+           std::find(supported.begin(), supported.end(), fullscreen_state) != supported.end();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "gfx/driver.h"
 #include "x11/keys.h"
@@ -10,6 +11,9 @@
 // Pointer and focus as the events of the last passes left them (driver lock).
 struct PointerState {
     bool has_focus = false; // kept across modes
+    // The focus is the pointer's: the server sends the keys to the window under the pointer (its focus is
+    // the pointer root, or an ancestor such as the root itself), so it lasts while the pointer is inside.
+    bool focus_by_pointer = false; // kept across modes, with has_focus
     bool inside = false;
     int x = 0, y = 0;
     int buttons = 0;            // 1 left, 2 right, 4 middle
@@ -55,6 +59,9 @@ inline constexpr int FOCUS_MODE_GRAB = 1;
 inline constexpr int FOCUS_MODE_UNGRAB = 2;
 inline constexpr int FOCUS_MODE_WHILE_GRABBED = 3;
 
+// The crossing detail NotifyInferior: into or out of a child, so the pointer stays inside.
+inline constexpr int CROSSING_INFERIOR = 2;
+
 enum class FocusEffect { NONE, GAINED, LOST };
 // What a FocusIn or FocusOut does to the window's focus. Another client's keyboard grab takes the keys and
 // with them their releases (a task switcher takes the Alt release), so it is a loss like any other. While
@@ -62,6 +69,15 @@ enum class FocusEffect { NONE, GAINED, LOST };
 // when the decorated window goes away), so no FocusOut counts then. A grab that makes the window its grab
 // window gives it no keys either.
 [[nodiscard]] FocusEffect focus_effect(bool focus_in, int mode, bool own_keyboard_grab);
+
+// What an EnterNotify or LeaveNotify does to the focus. With no window manager the server's focus stays the
+// pointer root: the keys go to the window under the pointer and no FocusIn ever comes. A crossing says so in
+// its focus flag (set when the focus is the pointer root or the window or an ancestor of it): entering with
+// it makes the window focused by the pointer, and leaving takes a focus so gained away again; a focus a
+// FocusIn gave is the focus events' business. Crossings of a grab move no pointer, and under our own
+// keyboard grab the keys come to us wherever the pointer is.
+[[nodiscard]] FocusEffect crossing_focus_effect(bool enter, bool focus_flag, int detail, int mode,
+                                                const PointerState& p, bool own_keyboard_grab);
 
 // Alt+Enter: Enter and Alt down by key_state, and Alt held by the server's own account of the press, so that
 // a release some other client took can never turn a plain Enter into a switch; and the mode allows it.
@@ -76,3 +92,29 @@ struct ForeignSizes {
 // and the window then stays windowed at the size it is given.
 [[nodiscard]] bool foreign_size_asks_switch(ForeignSizes& tried, int width, int height, int mode_width,
                                             int mode_height, int fullscreen_height);
+
+// The picture's window sits at the top-left of its frame. A window manager may still answer a request made
+// while the picture was a top-level window of its own, and move it by its frame's margin (weston's 32
+// pixels): the picture's configure that reports such a place asks to move it back.
+[[nodiscard]] constexpr bool picture_off_origin(bool in_frame, int x, int y) {
+    return in_frame && (x != 0 || y != 0);
+}
+
+// The window manager is asked to make the managed window full screen when it says it can: the check window
+// on the root names itself (a manager that died leaves a stale one behind), and its list of supported hints
+// holds the full-screen state. Such a manager keeps the keyboard with the window it manages, where an
+// override-redirect window may never get it (weston gives it none, and Alt+Enter could not lead back).
+[[nodiscard]] bool manager_offers_fullscreen(unsigned long check_on_root, unsigned long check_on_itself,
+                                             std::span<const unsigned long> supported,
+                                             unsigned long fullscreen_state);
+
+// Where the picture's window goes in a frame the manager made full screen at a size of its choosing:
+// centred, and never above or left of the frame's corner.
+struct PicturePlace {
+    int x = 0, y = 0;
+    bool operator==(const PicturePlace&) const = default;
+};
+[[nodiscard]] constexpr PicturePlace centred_in(int outer_width, int outer_height, int width, int height) {
+    return {outer_width > width ? (outer_width - width) / 2 : 0,
+            outer_height > height ? (outer_height - height) / 2 : 0};
+}

@@ -272,6 +272,7 @@ void reset_state(X11State& x, int width, int height, int flags) {
     *hold = X11Shared{};
     PointerState& pointer = hold->pointer;
     pointer.has_focus = kept.has_focus;
+    pointer.focus_by_pointer = kept.focus_by_pointer;
     pointer.hwheel = kept.hwheel;
     pointer.last_press_time = kept.last_press_time;
     pointer.inside = flags & SET_MODE_FULLSCREEN;

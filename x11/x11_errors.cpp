@@ -72,6 +72,8 @@ int on_error(Display* display, XErrorEvent* error) {
     // Handing the focus back races with the window manager, which may unmap the window in between; the
     // window then simply does not get it.
     if (error->request_code == X_SetInputFocus && error->error_code == BadMatch) return 0;
+    // A window manager that died leaves its check window's id on the root; reading it finds no window.
+    if (error->request_code == X_GetProperty && error->error_code == BadWindow) return 0;
     char text[160] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
     char line[256];

@@ -11,6 +11,7 @@
 
 static_assert(FOCUS_MODE_NORMAL == NotifyNormal && FOCUS_MODE_GRAB == NotifyGrab &&
               FOCUS_MODE_UNGRAB == NotifyUngrab && FOCUS_MODE_WHILE_GRABBED == NotifyWhileGrabbed);
+static_assert(CROSSING_INFERIOR == NotifyInferior);
 
 namespace {
 
@@ -83,7 +84,8 @@ void on_key_release(Pass& pass, XKeyEvent& key) {
     report(pass, {EVENT_KEY_RELEASE, scan, character, 0, 0});
 }
 
-void on_focus_gained(Pass& pass) {
+void on_focus_gained(Pass& pass, bool by_pointer) {
+    pass.shared.pointer.focus_by_pointer = by_pointer;
     if (!pass.shared.pointer.has_focus) {
         pass.shared.pointer.has_focus = true;
         report(pass, {EVENT_FOCUS_GAINED, 0, 0, 0, 0});
@@ -95,6 +97,7 @@ void on_focus_lost(Pass& pass) {
     if (pass.x.context) std::memset(screen_shared(pass).key_state, 0, sizeof(ScreenShared::key_state));
     pass.shared.pointer.inside = false;
     pass.shared.pointer.has_focus = false;
+    pass.shared.pointer.focus_by_pointer = false;
     report(pass, {EVENT_FOCUS_LOST, 0, 0, 0, 0});
 }
 
@@ -121,22 +124,43 @@ void handle(Pass& pass, XEvent& event) {
                                event.xmotion.y_root, x.width, x.height, pass.p.y_offset));
         break;
     case EnterNotify:
-    case LeaveNotify:
-        if (!pointer.has_focus) break;
-        pointer.inside = event.type == EnterNotify;
-        report(pass, {event.type == EnterNotify ? EVENT_POINTER_ENTERED : EVENT_POINTER_LEFT, 0, 0, 0, 0});
+    case LeaveNotify: {
+        const XCrossingEvent& crossing = event.xcrossing;
+        bool enter = event.type == EnterNotify;
+        FocusEffect effect = crossing_focus_effect(enter, crossing.focus, crossing.detail, crossing.mode,
+                                                   pointer, pass.p.keyboard_grabbed);
+        if (effect == FocusEffect::GAINED) on_focus_gained(pass, true);
+        if (pointer.has_focus) {
+            pointer.inside = enter;
+            report(pass, {enter ? EVENT_POINTER_ENTERED : EVENT_POINTER_LEFT, 0, 0, 0, 0});
+        }
+        if (effect == FocusEffect::LOST) on_focus_lost(pass);
         break;
+    }
     case FocusIn:
     case FocusOut:
         switch (focus_effect(event.type == FocusIn, event.xfocus.mode, pass.p.keyboard_grabbed)) {
-        case FocusEffect::GAINED: on_focus_gained(pass); break;
+        // Detail NotifyPointer: the focus became the pointer root while the pointer was in the window.
+        case FocusEffect::GAINED: on_focus_gained(pass, event.xfocus.detail == NotifyPointer); break;
         case FocusEffect::LOST: on_focus_lost(pass); break;
         case FocusEffect::NONE: break;
         }
         break;
-    case MapNotify: on_focus_gained(pass); break;
+    case MapNotify: on_focus_gained(pass, pointer.focus_by_pointer); break;
     case Expose: mark_all_dirty(pass); break;
     case ConfigureNotify:
+        if (pass.p.managed_fullscreen) {
+            // The manager chose the full-screen frame's size: the picture goes to its middle.
+            if (event.xconfigure.window != x.frame_window) break;
+            PicturePlace place =
+                centred_in(event.xconfigure.width, event.xconfigure.height, x.width, x.fullscreen_height);
+            XMoveWindow(x.display, x.drawing_window, place.x, place.y);
+            break;
+        }
+        if (event.xconfigure.window == x.drawing_window &&
+            picture_off_origin(!(pass.p.flags & SET_MODE_FULLSCREEN) && !(x.open_flags & X11_FLAG_FRAMELESS),
+                               event.xconfigure.x, event.xconfigure.y))
+            XMoveWindow(x.display, x.drawing_window, 0, 0);
         if (foreign_size_asks_switch(pass.p.foreign_sizes, event.xconfigure.width, event.xconfigure.height,
                                      x.width, x.height, x.fullscreen_height))
             pass.switch_wanted = true;

@@ -1,7 +1,12 @@
 // Full screen: the display switched with RandR to a size that fits the mode, the picture in the
-// override-redirect window, pointer and keyboard grabbed; and the way back.
+// override-redirect window, or in the managed window where the window manager offers to show it full
+// screen; pointer and keyboard grabbed; and the way back.
+#include <X11/Xatom.h>
+
 #include <algorithm>
+#include <chrono>
 #include <unistd.h>
+#include <vector>
 
 #include "x11/x11_driver.h"
 #include "x11/x11_errors.h"
@@ -23,6 +28,107 @@ bool viewable(const X11State& x, Window w) {
 void give_focus_back(const X11State& x) {
     if (viewable(x, x.drawing_window))
         XSetInputFocus(x.display, x.drawing_window, RevertToPointerRoot, CurrentTime);
+}
+
+// The values of a 32-bit property; none when it is missing or the window is gone.
+std::vector<unsigned long> property_values(const X11State& x, Window w, const char* name, Atom type) {
+    std::vector<unsigned long> values;
+    Atom actual = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(x.display, w, XInternAtom(x.display, name, False), 0, 1024, False, type, &actual,
+                           &format, &count, &after, &data) == Success &&
+        data && format == 32) {
+        const auto* longs = reinterpret_cast<const unsigned long*>(data);
+        values.assign(longs, longs + count);
+    }
+    if (data) XFree(data);
+    return values;
+}
+
+unsigned long first_value(const std::vector<unsigned long>& values) {
+    return values.empty() ? 0 : values.front();
+}
+
+bool manager_offers(const X11State& x) {
+    if (x.open_flags & X11_FLAG_FRAMELESS) return false;
+    unsigned long check = first_value(property_values(x, x.root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW));
+    unsigned long itself =
+        check ? first_value(property_values(x, check, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW)) : 0;
+    return manager_offers_fullscreen(check, itself, property_values(x, x.root, "_NET_SUPPORTED", XA_ATOM),
+                                     XInternAtom(x.display, "_NET_WM_STATE_FULLSCREEN", False));
+}
+
+void ask_manager(const X11State& x, bool fullscreen) {
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = x.frame_window;
+    message.xclient.message_type = XInternAtom(x.display, "_NET_WM_STATE", False);
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = fullscreen ? 1 : 0; // add, remove
+    message.xclient.data.l[1] = static_cast<long>(XInternAtom(x.display, "_NET_WM_STATE_FULLSCREEN", False));
+    message.xclient.data.l[3] = 1; // asked by the program itself
+    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
+}
+
+// A manager may refuse to make a window larger than its hints allow: the display's size while full screen,
+// the mode's again afterwards.
+void set_frame_max_size(const X11State& x, int width, int height) {
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    long supplied = 0;
+    if (XGetWMNormalHints(x.display, x.frame_window, hints, &supplied)) {
+        hints->flags |= PMaxSize;
+        hints->max_width = width;
+        hints->max_height = height;
+        XSetWMNormalHints(x.display, x.frame_window, hints);
+    }
+    XFree(hints);
+}
+
+// The frame's size while the manager showed it full screen is no size forced on the window: once the
+// manager has given the mode's size back (or the wait is over), its configures meanwhile are dropped.
+void wait_for_frame_size(const X11State& x) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        Window root = 0;
+        int fx = 0, fy = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        XGetGeometry(x.display, x.frame_window, &root, &fx, &fy, &width, &height, &border, &depth);
+        bool back = static_cast<int>(width) == x.width && static_cast<int>(height) == x.height;
+        if (back || std::chrono::steady_clock::now() >= deadline) break;
+        usleep(5000);
+    }
+    XEvent dropped;
+    while (XCheckTypedWindowEvent(x.display, x.frame_window, ConfigureNotify, &dropped)) {
+    }
+}
+
+// The managed way: the frame stays mapped and keeps the keyboard the manager gave it.
+const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
+    if (!p.use_shm) return "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+    p.flags |= SET_MODE_FULLSCREEN;
+    p.managed_fullscreen = true;
+    if (const char* refused = x11_switch_display(x, p)) return refused;
+    set_frame_max_size(x, XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen));
+    ask_manager(x, true);
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
+                      static_cast<unsigned>(x.fullscreen_height));
+    p.y_offset = (x.fullscreen_height - x.height) / 2;
+    return nullptr;
+}
+
+void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
+    x11_leave_fullscreen(x, p);
+    ask_manager(x, false);
+    set_frame_max_size(x, x.width, x.height);
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
+                      static_cast<unsigned>(x.height));
+    p.y_offset = 0;
+    p.flags &= ~SET_MODE_FULLSCREEN;
+    p.managed_fullscreen = false;
+    wait_for_frame_size(x);
 }
 
 } // namespace
@@ -93,12 +199,18 @@ void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {
 }
 
 void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
-    x11_window_teardown(x, p);
-    p.flags ^= SET_MODE_FULLSCREEN;
-    if (x11_window_setup(x, p)) {
+    if (p.managed_fullscreen) {
+        leave_managed_fullscreen(x, p);
+    } else if (!(p.flags & SET_MODE_FULLSCREEN) && manager_offers(x)) {
+        if (enter_managed_fullscreen(x, p)) leave_managed_fullscreen(x, p);
+    } else {
         x11_window_teardown(x, p);
         p.flags ^= SET_MODE_FULLSCREEN;
-        (void)x11_window_setup(x, p);
+        if (x11_window_setup(x, p)) {
+            x11_window_teardown(x, p);
+            p.flags ^= SET_MODE_FULLSCREEN;
+            (void)x11_window_setup(x, p);
+        }
     }
     // Full screen took the focus itself; back in the window, the keys would otherwise go nowhere.
     if (!(p.flags & SET_MODE_FULLSCREEN) && p.had_focus) give_focus_back(x);

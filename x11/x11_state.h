@@ -92,9 +92,10 @@ struct X11Presenter {
     int size_in_force = -1; // RandR size index the display shows
     bool frame_mapped = false, drawing_mapped = false, fullscreen_mapped = false;
     bool pointer_grabbed = false, keyboard_grabbed = false;
-    bool display_switched = false; // full screen changed the display's size or rate; restore puts both back
-    bool had_focus = false;        // the window held the focus before a switch; it gets it back
-    ForeignSizes foreign_sizes;    // sizes a window manager forced, each tried once
+    bool display_switched = false;   // full screen changed the display's size or rate; restore puts both back
+    bool managed_fullscreen = false; // full screen is the window manager's state of the frame window
+    bool had_focus = false;          // the window held the focus before a switch; it gets it back
+    ForeignSizes foreign_sizes;      // sizes a window manager forced, each tried once
 };
 
 // The fields fixed while the window is open (see above).

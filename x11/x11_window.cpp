@@ -87,13 +87,17 @@ bool create_plain_image(const X11State& x, X11Presenter& p) {
 void map_windowed(const X11State& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
     XResizeWindow(x.display, x.frame_window, w, h);
-    XResizeWindow(x.display, x.drawing_window, w, h);
     if (x.open_flags & X11_FLAG_FRAMELESS) {
+        XResizeWindow(x.display, x.drawing_window, w, h);
         XMapRaised(x.display, x.drawing_window);
         XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.width) / 2,
                     (XDisplayHeight(x.display, x.screen) - x.height) / 2);
     } else {
+        // Into the frame first, sized and placed there: while the picture is a top-level window its resize
+        // goes to the window manager, whose answer may come after the reparent and move it by the margin
+        // of the manager's own frame.
         XReparentWindow(x.display, x.drawing_window, x.frame_window, 0, 0);
+        XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
         XMapRaised(x.display, x.frame_window);
         p.frame_mapped = true;
         wait_for_structure_event(x.display, x.frame_window, MapNotify);
@@ -101,6 +105,15 @@ void map_windowed(const X11State& x, X11Presenter& p) {
     }
     p.drawing_mapped = true;
     wait_for_structure_event(x.display, x.drawing_window, MapNotify);
+    // A manager's move of the picture that came during the waits was dropped with them; one that comes
+    // later is the event handling's (picture_off_origin).
+    Window root = 0;
+    int px = 0, py = 0;
+    unsigned pw = 0, ph = 0, border = 0, depth = 0;
+    bool in_frame = !(x.open_flags & X11_FLAG_FRAMELESS);
+    if (XGetGeometry(x.display, x.drawing_window, &root, &px, &py, &pw, &ph, &border, &depth) &&
+        picture_off_origin(in_frame, px, py))
+        XMoveWindow(x.display, x.drawing_window, 0, 0);
 }
 
 void map_fullscreen(const X11State& x, X11Presenter& p) {

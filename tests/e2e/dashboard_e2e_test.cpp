@@ -6,6 +6,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,10 +37,17 @@ using Clock = std::chrono::steady_clock;
 // driver call: the waits without a limit of their own get this one.
 constexpr std::chrono::milliseconds SESSION_LIMIT = std::chrono::seconds(20);
 
-pid_t spawn(const std::vector<std::string>& args, const std::string& dir, int err_fd = -1) {
+pid_t spawn(const std::vector<std::string>& args, const std::string& dir, int err_fd = -1,
+            const std::vector<std::pair<std::string, std::optional<std::string>>>& env = {}) {
     pid_t pid = fork();
     if (pid == 0) {
         if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+        for (const auto& [name, value] : env) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
         int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
@@ -66,6 +74,40 @@ std::vector<uint32_t> region(Display* display, Window w, int x, int y, int width
     return pixels;
 }
 
+// Runs a command to its end; its exit status, or -1.
+int run(const std::vector<std::string>& args,
+        const std::vector<std::pair<std::string, std::optional<std::string>>>& env = {}) {
+    pid_t pid = spawn(args, "", -1, env);
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// sway refuses to run as root, and an Xwayland it starts serves only its own user: the whole session, the
+// program included, runs as an ordinary user, as it would on a desktop.
+constexpr uid_t SESSION_UID = 65534; // nobody
+constexpr gid_t SESSION_GID = 65534; // nogroup
+std::vector<std::string> as_session_user(std::vector<std::string> args) {
+    std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=" + std::to_string(SESSION_UID),
+                                        "--regid=" + std::to_string(SESSION_GID), "--clear-groups", "--"};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+// Hands a folder and everything in it to the session user.
+void give_to_session_user(const std::string& dir) {
+    (void)chown(dir.c_str(), SESSION_UID, SESSION_GID);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        (void)lchown(entry.path().c_str(), SESSION_UID, SESSION_GID);
+}
+
+// The last lines of a log, for a skip's reason.
+std::string tail_of(const std::string& text, size_t lines = 3) {
+    size_t at = text.size();
+    for (size_t n = 0; n <= lines && at != std::string::npos && at > 0; ++n) at = text.rfind('\n', at - 1);
+    return at == std::string::npos ? text : text.substr(at + 1);
+}
+
 // Ends a process started here: asked first, forced when it does not go within 5 s.
 void end_process(pid_t& pid) {
     if (pid <= 0) return;
@@ -86,13 +128,17 @@ constexpr uint32_t HOST_DOWN = 0xE06C75;
 
 // The desktops the program meets: a stacking manager, a tiling one that floats a window of fixed size, the
 // same one made to tile it (a size the program did not ask for), a scripted manager that resizes after every
-// map, and none at all.
-enum class Manager { openbox, i3, i3_tiling, resizing, none };
+// map, none at all; and two Wayland compositors whose X programs run through Xwayland: weston on its X11
+// backend inside the test's Xvfb (its keys then come from that Xvfb's keyboard, through the compositor, as a
+// user's would, and go to the window the compositor gives them to), and sway on its headless backend (no
+// input devices: the test's keys go to Xwayland directly). The pointer goes to Xwayland directly in both.
+enum class Manager { openbox, i3, i3_tiling, resizing, none, weston, sway };
 
 class Dashboard : public ::testing::Test {
   protected:
     void SetUp() override { open_session(Manager::openbox); }
     void open_session(Manager manager, const std::string& geometry = "1280x1300x24") { // six panels fit
+        manager_ = manager;
         server = start_xvfb(geometry);
         ASSERT_GT(server.pid, 0);
         display_env.emplace("DISPLAY", display_name(server));
@@ -118,7 +164,11 @@ class Dashboard : public ::testing::Test {
             window_manager = spawn({RESIZING_WM_BIN, maps_log}, dir);
             break;
         case Manager::none: break;
+        case Manager::weston: start_weston(); break;
+        case Manager::sway: start_sway(); break;
         }
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (input_display.empty()) input_display = display_name(server);
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
         XSetErrorHandler(observer_error);
@@ -152,6 +202,136 @@ class Dashboard : public ::testing::Test {
         XDestroyWindow(display, probe);
         XSync(display, False);
     }
+    // weston inside the test's Xvfb; DISPLAY then names its Xwayland, and keys go to the Xvfb.
+    void start_weston() {
+        if (access("/usr/bin/weston", X_OK) != 0) GTEST_SKIP() << "weston is not installed";
+        const std::string& dir = config_dir.path();
+        std::string runtime = dir + "/runtime", log = dir + "/weston.log";
+        std::filesystem::create_directories(runtime);
+        chmod(runtime.c_str(), 0700);
+        compositor = spawn({"/usr/bin/weston", "--backend=x11-backend.so", "--use-pixman", "--width=1024",
+                            "--height=768", "--xwayland", "--no-config", "--idle-time=0",
+                            "--socket=velmora-test-" + std::to_string(getpid()), "--log=" + log},
+                           dir, -1, {{"XDG_RUNTIME_DIR", runtime}, {"WAYLAND_DISPLAY", std::nullopt}});
+        std::string xwayland;
+        const std::string marker = "xserver listening on display ";
+        eventually(
+            [&] {
+                std::string text = read_file(log);
+                size_t at = text.find(marker);
+                if (at != std::string::npos) {
+                    size_t end = text.find_first_of("\n ", at + marker.size());
+                    xwayland = text.substr(at + marker.size(), end - at - marker.size());
+                }
+                return !xwayland.empty() || waitpid(compositor, nullptr, WNOHANG) == compositor;
+            },
+            SESSION_LIMIT);
+        if (xwayland.empty()) GTEST_SKIP() << "weston did not start Xwayland: " << tail_of(read_file(log));
+        input_display = display_name(server);
+        display_env.emplace("DISPLAY", xwayland);
+    }
+    // sway on its headless backend, as the session user; its configuration writes Xwayland's display name.
+    void start_sway() {
+        if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
+        if (run(as_session_user({VELMORA_BIN, "--version"})) != 0)
+            GTEST_SKIP() << "an ordinary user cannot run " << VELMORA_BIN;
+        const std::string& dir = config_dir.path();
+        std::string session = dir + "/session", runtime = session + "/runtime";
+        std::filesystem::create_directories(runtime);
+        chmod(runtime.c_str(), 0700);
+        std::string config = config_dir.write("session/sway.cfg", "xwayland enable\nexec echo $DISPLAY >" +
+                                                                      session + "/display\n");
+        give_to_session_user(session);
+        // The program runs as the session user in this folder, with the fake tools and their log.
+        chmod(dir.c_str(), 0755);
+        give_to_session_user(tools.dir().path());
+        int log = open((session + "/sway.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        compositor = spawn(as_session_user({"/usr/bin/sway", "-c", config}), session, log,
+                           {{"XDG_RUNTIME_DIR", runtime},
+                            {"HOME", session},
+                            {"WLR_BACKENDS", "headless"},
+                            {"WLR_RENDERER", "pixman"},
+                            {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                            {"PATH", "/usr/bin:/bin"}, // not the fake tools: sway runs its exec by the shell
+                            {"DISPLAY", std::nullopt},
+                            {"WAYLAND_DISPLAY", std::nullopt}});
+        if (log >= 0) close(log);
+        std::string xwayland;
+        eventually(
+            [&] {
+                std::string text = read_file(session + "/display");
+                if (!text.empty() && text.back() == '\n') xwayland = text.substr(0, text.size() - 1);
+                return !xwayland.empty() || waitpid(compositor, nullptr, WNOHANG) == compositor;
+            },
+            SESSION_LIMIT);
+        if (xwayland.empty())
+            GTEST_SKIP() << "sway did not start Xwayland: " << tail_of(read_file(session + "/sway.log"));
+        for (const auto& entry : std::filesystem::directory_iterator(runtime))
+            if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) sway_socket = entry.path();
+        // Xwayland serves its own user only; the test watches as root.
+        if (run(as_session_user({"/usr/bin/xhost", "+si:localuser:root"}), {{"DISPLAY", xwayland}}) != 0)
+            GTEST_SKIP() << "xhost cannot let the test watch sway's Xwayland";
+        program_as_session_user = true;
+        input_display = xwayland;
+        display_env.emplace("DISPLAY", xwayland);
+    }
+    // Focus and pointer as the session's X server has them, for a failure's message.
+    std::string session_state(Window picture) {
+        Window focus = 0, root = 0, child = 0;
+        int revert = 0, root_x = 0, root_y = 0, x = 0, y = 0;
+        unsigned mask = 0;
+        XGetInputFocus(display, &focus, &revert);
+        XQueryPointer(display, picture, &root, &child, &root_x, &root_y, &x, &y, &mask);
+        std::ostringstream text;
+        text << "focus 0x" << std::hex << focus << ", picture 0x" << picture << std::dec << ", pointer " << x
+             << "," << y << " in the picture";
+        int rx = 0, ry = 0;
+        XTranslateCoordinates(display, picture, DefaultRootWindow(display), 0, 0, &rx, &ry, &child);
+        text << ", at " << rx << "," << ry << " on the root";
+        return text.str();
+    }
+    // Where a window sits in its parent, as "x,y".
+    std::string place_in_frame(Window w) {
+        Window root = 0;
+        int x = -1, y = -1;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        XGetGeometry(display, w, &root, &x, &y, &width, &height, &border, &depth);
+        return std::to_string(x) + "," + std::to_string(y);
+    }
+    // The close button of each desktop: sway's kill of the focused window, the manager asked as a pager asks
+    // it, or, where nothing else would send it (no manager, weston), the request itself.
+    void close_window(Window frame) {
+        if (manager_ == Manager::sway)
+            ASSERT_EQ(run({"/usr/bin/swaymsg", "-s", sway_socket, "kill"}), 0);
+        else
+            request_close(frame, manager_ != Manager::none && manager_ != Manager::weston);
+    }
+    // xdotool on the display that feeds the session's keys, and on the one that moves its pointer.
+    void input(const std::string& arguments) { xdotool_on(input_display, arguments); }
+    void pointer(const std::string& arguments) {
+        xdotool_on(through_compositor() ? std::string(DisplayString(display)) : input_display, arguments);
+    }
+    void xdotool_on(const std::string& name, const std::string& arguments) {
+        ASSERT_EQ(std::system(("DISPLAY=" + name + " /usr/bin/xdotool " + arguments).c_str()), 0)
+            << arguments;
+    }
+    // The pointer to (x, y) of the picture: warped on an X server of the test's own; in an Xwayland session
+    // by its test extension, as weston follows its Xvfb's pointer into a window only sometimes.
+    void point_at(Window picture, int x, int y) {
+        if (!through_compositor()) {
+            XWarpPointer(display, None, picture, 0, 0, 0, 0, x, y);
+            XSync(display, False);
+            return;
+        }
+        Window child = 0;
+        int root_x = 0, root_y = 0;
+        XTranslateCoordinates(display, picture, DefaultRootWindow(display), x, y, &root_x, &root_y, &child);
+        pointer("mousemove " + std::to_string(root_x) + " " + std::to_string(root_y));
+        // weston's own pointer goes there too, where it has the window as X has it, as a user's hand would.
+        if (manager_ == Manager::weston)
+            input("mousemove " + std::to_string(root_x) + " " + std::to_string(root_y));
+    }
+    bool through_compositor() const { return manager_ == Manager::weston || manager_ == Manager::sway; }
     void TearDown() override {
         if (velmora > 0) {
             kill(velmora, SIGKILL);
@@ -159,6 +339,7 @@ class Dashboard : public ::testing::Test {
         }
         if (display) XCloseDisplay(display);
         end_process(window_manager);
+        end_process(compositor);
         stop_xvfb(server);
     }
     void start(const std::string& config) {
@@ -166,8 +347,13 @@ class Dashboard : public ::testing::Test {
         tools.replay("nmap", fixture("nmap_ftp_ssh.txt"));
         tools.replay("ping", fixture("ping_127.txt"));
         tools.replay("httping", fixture("httping_127.txt"));
-        config_dir.write("velmora.cfg", config);
-        velmora = spawn({VELMORA_BIN}, config_dir.path());
+        std::string file = config_dir.write("velmora.cfg", config);
+        if (program_as_session_user) {
+            chmod(file.c_str(), 0644);
+            velmora = spawn(as_session_user({VELMORA_BIN}), config_dir.path());
+        } else {
+            velmora = spawn({VELMORA_BIN}, config_dir.path());
+        }
     }
     // The named window once it and its picture are on screen: it exists, titled, before the manager maps it.
     Window wait_for_window(const char* title) {
@@ -273,9 +459,13 @@ class Dashboard : public ::testing::Test {
     TempDir config_dir;
     FakeTools tools;
     std::optional<ScopedEnv> display_env, korvid, home;
-    pid_t window_manager = -1, velmora = -1;
+    pid_t window_manager = -1, velmora = -1, compositor = -1;
     Display* display = nullptr;
     std::string maps_log;
+    std::string input_display; // where xdotool's pointer and keys enter the session
+    std::string sway_socket;
+    bool program_as_session_user = false;
+    Manager manager_ = Manager::openbox;
 };
 
 struct Probe {
@@ -311,10 +501,9 @@ void PrintTo(const Desktop& desktop, std::ostream* out) {
 }
 
 constexpr Desktop DESKTOPS[] = {
-    {"Openbox", Manager::openbox, true},
-    {"I3FloatingTheFixedSize", Manager::i3, true},
-    {"I3Tiling", Manager::i3_tiling, false},
-    {"NoWindowManager", Manager::none, true},
+    {"Openbox", Manager::openbox, true},       {"I3FloatingTheFixedSize", Manager::i3, true},
+    {"I3Tiling", Manager::i3_tiling, false},   {"NoWindowManager", Manager::none, true},
+    {"WestonXwayland", Manager::weston, true}, {"SwayXwayland", Manager::sway, true},
 };
 
 class OnDesktop : public Dashboard, public ::testing::WithParamInterface<Desktop> {
@@ -337,41 +526,42 @@ TEST_P(OnDesktop, AWindowThatShowsHoversClicksAndCloses) {
     }
     Window picture = only_child_of(display, frame);
     ASSERT_NE(picture, 0u);
-    // Whatever size the window has, the picture starts at its top-left corner.
+    // Whatever size the window has, the picture starts at its top-left corner, and it is all there.
     std::string difference;
     EXPECT_TRUE(eventually([&] { return (difference = picture_difference(display, picture)).empty(); },
                            SESSION_LIMIT))
         << difference;
+    EXPECT_EQ(place_in_frame(picture), "0,0");
 
     // The reload button's face changes colour under the pointer; its hit area starts right of x = 20. Focus
     // and pointer are given again while it does not: where a manager forced a size, the window may be
-    // mapped once more meanwhile.
+    // mapped once more meanwhile. Without a manager nobody sets the focus: it stays the pointer root, as
+    // on a kiosk, and the keys go to the window under the pointer. A compositor gives the keys itself.
+    bool sets_focus = GetParam().manager != Manager::none && !through_compositor();
     EXPECT_TRUE(eventually(
         [&] {
             Window focus = 0;
             int revert = 0;
             XGetInputFocus(display, &focus, &revert);
-            if (focus != frame && focus != picture)
+            if (sets_focus && focus != frame && focus != picture)
                 XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
-            XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 10);
-            XSync(display, False);
+            point_at(picture, 50, 10);
             return pixel(display, picture, 5, 5) == HOVER_FACE;
         },
         SESSION_LIMIT))
-        << std::hex << pixel(display, picture, 5, 5);
+        << std::hex << pixel(display, picture, 5, 5) << " " << session_state(picture);
 
     // A click on the interval button: its label goes from 3 to 4 seconds.
-    XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 10);
-    XSync(display, False);
+    point_at(picture, 170, 10);
     EXPECT_TRUE(eventually([&] { return pixel(display, picture, 125, 5) == HOVER_FACE; }, SESSION_LIMIT));
     std::vector<uint32_t> before = region(display, picture, 120, 1, 110, 18);
-    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    pointer("mousedown 1");
     EXPECT_TRUE(
         eventually([&] { return region(display, picture, 120, 1, 110, 18) != before; }, SESSION_LIMIT));
-    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
+    pointer("mouseup 1");
 
     // Closing asks the program, which ends with status 0.
-    request_close(frame, GetParam().manager != Manager::none);
+    close_window(frame);
     int status = wait_for_exit();
     EXPECT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -379,6 +569,136 @@ TEST_P(OnDesktop, AWindowThatShowsHoversClicksAndCloses) {
 
 INSTANTIATE_TEST_SUITE_P(Desktops, OnDesktop, ::testing::ValuesIn(DESKTOPS),
                          [](const ::testing::TestParamInfo<Desktop>& info) { return info.param.name; });
+
+// The display's size and rate as a client of the session reads them. Under Xwayland a program's mode switch
+// is shown to that program only; elsewhere every client sees it.
+std::string display_mode(Display* display) {
+    XRRScreenConfiguration* config = XRRGetScreenInfo(display, DefaultRootWindow(display));
+    if (!config) return "no RandR";
+    Rotation rotation = 0;
+    int count = 0;
+    SizeID current = XRRConfigCurrentConfiguration(config, &rotation);
+    XRRScreenSize* sizes = XRRConfigSizes(config, &count);
+    std::string mode =
+        current < count ? std::to_string(sizes[current].width) + "x" + std::to_string(sizes[current].height)
+                        : "?";
+    mode += "@" + std::to_string(XRRConfigCurrentRate(config));
+    XRRFreeScreenConfigInfo(config);
+    return mode;
+}
+
+// The window that holds w among the root's children.
+Window top_level_of(Display* display, Window w) {
+    Window root = DefaultRootWindow(display);
+    for (Window parent; w && (parent = parent_of(display, w)) != root; w = parent) {
+    }
+    return w;
+}
+
+struct FullScreenDesktop {
+    const char* name;
+    Manager manager;
+    const char* geometry; // the Xvfb's: the display itself, or the screen weston's window sits on
+};
+
+void PrintTo(const FullScreenDesktop& desktop, std::ostream* out) {
+    *out << desktop.name;
+}
+
+// Three servers make an 800x600 picture: a size Xwayland offers as a mode, and an Xvfb of that size.
+constexpr FullScreenDesktop FULL_SCREEN_DESKTOPS[] = {
+    {"Openbox", Manager::openbox, "800x600x24"},
+    {"NoWindowManager", Manager::none, "800x600x24"},
+    {"WestonXwayland", Manager::weston, "1280x1300x24"},
+    {"SwayXwayland", Manager::sway, "1280x1300x24"},
+};
+
+class InFullScreen : public Dashboard, public ::testing::WithParamInterface<FullScreenDesktop> {
+  protected:
+    void SetUp() override { open_session(GetParam().manager, GetParam().geometry); }
+    // Full screen: the program holds pointer and keyboard, the window that holds the picture covers the
+    // screen, and the picture is whole.
+    std::string full_screen(Window picture) {
+        Grabs grabs = grabs_held(display);
+        if (grabs != BOTH_GRABBED) return "grabs: " + (std::ostringstream() << grabs).str();
+        XWindowAttributes top{};
+        if (!XGetWindowAttributes(display, top_level_of(display, picture), &top)) return "no window";
+        std::ostringstream seen;
+        seen << top.width << "x" << top.height << "+" << top.x << "+" << top.y;
+        std::ostringstream screen;
+        screen << DisplayWidth(display, 0) << "x" << DisplayHeight(display, 0) << "+0+0";
+        // Xwayland shows a window of the mode's size at the corner over the whole output, scaled, while the
+        // program that switched to that mode has it (other clients still read the output's own size); it
+        // may give a full-screen window that size itself.
+        bool scaled = through_compositor() && seen.str() == "800x600+0+0";
+        if (seen.str() != screen.str() && !scaled)
+            return "top-level window " + seen.str() + ", screen " + screen.str();
+        // Every manager here offers full screen for the window it manages, which keeps the keys it gave
+        // the window; weston gives none to an override-redirect window, and the way back would be lost.
+        if (GetParam().manager != Manager::none && top.override_redirect)
+            return "in an override-redirect window, not in the managed one";
+        return picture_difference(display, picture);
+    }
+    // Windowed: no grab, the frame of the mode's size, the picture at its corner and whole.
+    std::string windowed(Window frame, Window picture) {
+        Grabs grabs = grabs_held(display);
+        if (grabs != NONE_GRABBED) return "grabs: " + (std::ostringstream() << grabs).str();
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, frame, &a);
+        if (a.width != 800 || a.height != 600 || a.map_state != IsViewable)
+            return "frame " + std::to_string(a.width) + "x" + std::to_string(a.height);
+        if (place_in_frame(picture) != "0,0") return "picture at " + place_in_frame(picture);
+        return picture_difference(display, picture);
+    }
+};
+
+// Alt+Enter goes into full screen and, by Alt+Enter again, always back out: twice, with the display's mode
+// as it was, and the window then closes as usual. weston never gives the keyboard to an override-redirect
+// window: full screen there must be the managed window's, or the way back is lost.
+TEST_P(InFullScreen, AltEnterLeadsInAndOutAndTheWindowStillCloses) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n127.0.0.2\n127.0.0.3\n");
+    Window frame = wait_for_window("Zeige 3 Server");
+    ASSERT_NE(frame, 0u) << "no window titled Zeige 3 Server";
+    Window picture = only_child_of(display, frame);
+    ASSERT_NE(picture, 0u);
+    const std::string mode = display_mode(display);
+    std::string state;
+    ASSERT_TRUE(eventually([&] { return (state = windowed(frame, picture)).empty(); }, SESSION_LIMIT))
+        << state;
+    // The keys reach the program once its hover shows: without a manager the focus is the pointer's.
+    bool sets_focus = GetParam().manager != Manager::none && !through_compositor();
+    ASSERT_TRUE(eventually(
+        [&] {
+            Window focus = 0;
+            int revert = 0;
+            XGetInputFocus(display, &focus, &revert);
+            if (sets_focus && focus != frame && focus != picture)
+                XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+            point_at(picture, 50, 10);
+            return pixel(display, picture, 5, 5) == HOVER_FACE;
+        },
+        SESSION_LIMIT))
+        << "no hover";
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        input("key alt+Return");
+        ASSERT_TRUE(eventually([&] { return (state = full_screen(picture)).empty(); }, SESSION_LIMIT))
+            << "not in full screen: " << state;
+        input("key alt+Return");
+        ASSERT_TRUE(eventually([&] { return (state = windowed(frame, picture)).empty(); }, SESSION_LIMIT))
+            << "not back in the window: " << state;
+        EXPECT_EQ(display_mode(display), mode);
+    }
+    close_window(frame);
+    int status = wait_for_exit();
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, InFullScreen, ::testing::ValuesIn(FULL_SCREEN_DESKTOPS),
+                         [](const ::testing::TestParamInfo<FullScreenDesktop>& info) {
+                             return info.param.name;
+                         });
 
 class UnderAResizingManager : public Dashboard {
   protected:

@@ -146,6 +146,84 @@ TEST(EventRules, OnlyOurOwnGrabKeepsTheFocus) {
             << c.focus_in << " mode " << c.mode << " own " << c.own_grab;
 }
 
+// With no window manager the focus stays the pointer root: the window is focused while the pointer is in it.
+TEST(EventRules, APointerRootFocusFollowsThePointer) {
+    constexpr int NORMAL = FOCUS_MODE_NORMAL, GRAB = FOCUS_MODE_GRAB, UNGRAB = FOCUS_MODE_UNGRAB;
+    constexpr int ANCESTOR = 0, VIRTUAL = 1, NONLINEAR = 3;
+    struct Case {
+        bool enter, focus_flag;
+        int detail, mode;
+        bool has_focus, by_pointer, own_grab;
+        FocusEffect effect;
+    };
+    for (Case c : {
+             Case{true, true, ANCESTOR, NORMAL, false, false, false, FocusEffect::GAINED},
+             Case{true, true, NONLINEAR, NORMAL, false, false, false, FocusEffect::GAINED},
+             Case{true, true, ANCESTOR, UNGRAB, false, false, false,
+                  FocusEffect::GAINED}, // moved in meanwhile
+             Case{true, false, ANCESTOR, NORMAL, false, false, false, FocusEffect::NONE}, // focus elsewhere
+             Case{true, true, ANCESTOR, NORMAL, true, false, false, FocusEffect::NONE},   // focused already
+             Case{true, true, CROSSING_INFERIOR, NORMAL, false, false, false, FocusEffect::NONE},
+             Case{true, true, ANCESTOR, GRAB, false, false, false, FocusEffect::NONE},
+             Case{false, true, ANCESTOR, NORMAL, true, true, false, FocusEffect::LOST},
+             Case{false, true, VIRTUAL, NORMAL, true, true, false, FocusEffect::LOST},
+             Case{false, true, ANCESTOR, NORMAL, true, false, false, FocusEffect::NONE}, // a FocusIn's focus
+             Case{false, true, ANCESTOR, NORMAL, false, false, false, FocusEffect::NONE},
+             Case{false, true, CROSSING_INFERIOR, NORMAL, true, true, false,
+                  FocusEffect::NONE},                                                 // still inside
+             Case{false, true, ANCESTOR, GRAB, true, true, false, FocusEffect::NONE}, // the pointer stays put
+             Case{false, true, ANCESTOR, NORMAL, true, true, true, FocusEffect::NONE}, // full screen's grab
+             Case{true, true, ANCESTOR, NORMAL, false, false, true, FocusEffect::NONE},
+         }) {
+        PointerState p;
+        p.has_focus = c.has_focus;
+        p.focus_by_pointer = c.by_pointer;
+        EXPECT_EQ(crossing_focus_effect(c.enter, c.focus_flag, c.detail, c.mode, p, c.own_grab), c.effect)
+            << (c.enter ? "enter" : "leave") << " flag " << c.focus_flag << " detail " << c.detail << " mode "
+            << c.mode << " focus " << c.has_focus << " by pointer " << c.by_pointer << " own " << c.own_grab;
+    }
+}
+
+TEST(EventRules, ThePictureGoesBackToTheFramesCorner) {
+    struct Case {
+        bool in_frame;
+        int x, y;
+        bool off;
+    };
+    for (Case c : {Case{true, 0, 0, false}, Case{true, 32, 32, true}, Case{true, 0, 1, true},
+                   Case{true, -5, 0, true}, Case{false, 240, 400, false}})
+        EXPECT_EQ(picture_off_origin(c.in_frame, c.x, c.y), c.off) << c.in_frame << " " << c.x << "," << c.y;
+}
+
+TEST(EventRules, AManagerIsAskedForFullScreenWhenItSaysItCan) {
+    constexpr unsigned long FULLSCREEN = 301, ABOVE = 302, CHECK = 0x200004;
+    const unsigned long with[] = {ABOVE, FULLSCREEN};
+    const unsigned long without[] = {ABOVE};
+    struct Case {
+        unsigned long on_root, on_itself;
+        std::span<const unsigned long> supported;
+        bool asked;
+    };
+    for (Case c : {Case{CHECK, CHECK, with, true}, Case{CHECK, CHECK, without, false},
+                   Case{CHECK, 0, with, false},        // the manager died and left its id behind
+                   Case{CHECK, 0x400001, with, false}, // another window now has that id
+                   Case{0, 0, with, false}, Case{CHECK, CHECK, {}, false}})
+        EXPECT_EQ(manager_offers_fullscreen(c.on_root, c.on_itself, c.supported, FULLSCREEN), c.asked)
+            << std::hex << c.on_root << " " << c.on_itself << " " << c.supported.size();
+}
+
+TEST(EventRules, TheFullScreenPictureSitsInTheMiddleOfTheManagersFrame) {
+    struct Case {
+        int outer_width, outer_height;
+        PicturePlace place;
+    };
+    // An 800x600 picture: weston's 1024x768, sway's 1280x720, a frame of exactly its size, and a smaller one.
+    for (Case c : {Case{1024, 768, {112, 84}}, Case{1280, 720, {240, 60}}, Case{800, 600, {0, 0}},
+                   Case{801, 601, {0, 0}}, Case{640, 480, {0, 0}}, Case{1000, 500, {100, 0}}})
+        EXPECT_EQ(centred_in(c.outer_width, c.outer_height, 800, 600), c.place)
+            << c.outer_width << "x" << c.outer_height;
+}
+
 TEST(EventRules, AltEnterNeedsBothKeysAndTheServersAlt) {
     struct Case {
         bool enter, alt, alt_held;

@@ -444,12 +444,26 @@ class FullScreenTest : public WindowTest {
         setenv("DISPLAY", display_name(shared_server).c_str(), 1);
         stop_xvfb(own);
     }
+    // The picture's window covers the 800x240 screen: in the override-redirect window without a manager, in
+    // the frame the manager made full screen with one.
     bool full_screen() {
         XWindowAttributes a{};
-        XGetWindowAttributes(observer, parent_of(observer, window), &a);
-        return a.override_redirect && a.x == 0 && a.y == 0 && a.width == 800 && a.height == 240;
+        Window root = DefaultRootWindow(observer), child = 0;
+        int left = -1, top = -1;
+        return XGetWindowAttributes(observer, window, &a) && a.map_state == IsViewable && a.width == 800 &&
+               a.height == 240 && XTranslateCoordinates(observer, window, root, 0, 0, &left, &top, &child) &&
+               left == 0 && top == 0;
     }
-    bool windowed() { return parent_of(observer, window) == x11_frame_window(); }
+    bool managed_full_screen() {
+        XWindowAttributes a{};
+        XGetWindowAttributes(observer, parent_of(observer, window), &a);
+        return full_screen() && !a.override_redirect;
+    }
+    bool windowed() {
+        XWindowAttributes a{};
+        return parent_of(observer, window) == x11_frame_window() &&
+               XGetWindowAttributes(observer, window, &a) && a.height == 200;
+    }
     // The picture y_offset rows down in the drawing window.
     // The picture y_offset rows down in the drawing window, as far as it is on the screen: the server reads
     // only that part, and a window manager may place the window partly off an 800-wide screen.
@@ -602,6 +616,8 @@ TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBackWithAndWithoutAManager
             xdotool("key alt+Return");
             if (to_full_screen) {
                 ASSERT_TRUE(eventually_drawing([&] { return full_screen(); }));
+                // A manager that offers full screen shows the window it manages so, and keeps its keys.
+                EXPECT_EQ(managed_full_screen(), managed);
                 draw_pattern(*screen, 0x33);
                 std::string difference;
                 EXPECT_TRUE(eventually([&] { return (difference = compare_picture(20)).empty(); }))
