@@ -665,22 +665,34 @@ TEST_P(InFullScreen, AltEnterLeadsInAndOutAndTheWindowStillCloses) {
     std::string state;
     ASSERT_TRUE(eventually([&] { return (state = windowed(frame, picture)).empty(); }, SESSION_LIMIT))
         << state;
-    // The keys reach the program once its hover shows: without a manager the focus is the pointer's.
+    // The keys reach the program once its hover shows: without a manager the focus is the pointer's. Back
+    // from full screen the focus may come back a moment after the window (sway under load): the next
+    // Alt+Enter waits for the hover again, as a user would see it before pressing the keys.
     bool sets_focus = GetParam().manager != Manager::none && !through_compositor();
-    ASSERT_TRUE(eventually(
-        [&] {
-            Window focus = 0;
-            int revert = 0;
-            XGetInputFocus(display, &focus, &revert);
-            if (sets_focus && focus != frame && focus != picture)
-                XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
-            point_at(picture, 50, 10);
-            return pixel(display, picture, 5, 5) == HOVER_FACE;
-        },
-        SESSION_LIMIT))
-        << "no hover";
+    // The pointer moves a pixel each look: a warp to where it already is moves nothing, and a window that
+    // left full screen may have seen the pointer leave.
+    int nudge = 0;
+    auto hover_shows = [&] {
+        return eventually(
+            [&] {
+                Window focus = 0;
+                int revert = 0;
+                XGetInputFocus(display, &focus, &revert);
+                if (sets_focus && focus != frame && focus != picture)
+                    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+                point_at(picture, 50 + (nudge++ & 1), 10);
+                return pixel(display, picture, 5, 5) == HOVER_FACE;
+            },
+            SESSION_LIMIT);
+    };
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
+        // Under weston the pointer injected into Xwayland sometimes reaches no window at all after a round
+        // of full screen (not even a motion event arrives), while the keys still do: there the second round
+        // goes by the keys alone.
+        if (round == 1 || GetParam().manager != Manager::weston) {
+            ASSERT_TRUE(hover_shows()) << "no hover";
+        }
         input("key alt+Return");
         ASSERT_TRUE(eventually([&] { return (state = full_screen(picture)).empty(); }, SESSION_LIMIT))
             << "not in full screen: " << state;
@@ -813,12 +825,19 @@ TEST_F(Dashboard, AWindowUncoveredWhileAScanRunsIsPaintedAgain) {
     const auto uncovered = Clock::now();
     EXPECT_TRUE(eventually([&] { return region(display, picture, 0, 0, 800, 200) == shown; },
                            std::chrono::seconds(5)));
-    RecordProperty(
-        "repaint_ms",
-        static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - uncovered).count()));
-    // A desktop that pings its windows hears back: it never offers to end the program.
-    EXPECT_TRUE(answers_ping(frame, std::chrono::seconds(5)));
+    const auto repaint = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - uncovered);
+    // A desktop that pings its windows hears back, again and again for three seconds of the scan: it never
+    // offers to end the program. The longest answer bounds the gap between two presenter passes.
+    Clock::duration longest{};
+    for (const auto until = Clock::now() + std::chrono::seconds(3); Clock::now() < until;) {
+        const auto asked = Clock::now();
+        ASSERT_TRUE(answers_ping(frame, std::chrono::seconds(5)));
+        longest = std::max(longest, Clock::now() - asked);
+    }
+    std::printf(
+        "during a held scan: repainted after %lld ms, pings answered within %lld ms at most\n",
+        static_cast<long long>(repaint.count()),
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
     EXPECT_EQ(scans(), 2);
     // Keys meanwhile go to the presenter, which queues them for the frames to come (and ThreadSanitizer
     // watches both threads at it).
