@@ -36,14 +36,14 @@ DashboardState g_state;
 // set-mode flags that choose the null driver: the snapshot needs no display.
 constexpr int NULL_DRIVER_FLAGS = -1;
 
-// Start-up probes every server before anything is shown; on a terminal the user sees why it takes long.
-void announce_server(std::string_view name) {
-    std::fprintf(stderr, "velmora: Prüfe Server %.*s (Namensauflösung und Portscan) ...\n",
-                 static_cast<int>(name.size()), name.data());
+// Start-up probes every server before anything is shown; on a terminal the user sees why it takes long, and
+// which servers are done. One line each, so that nothing runs into another.
+void announce_probes(int servers) {
+    std::fprintf(stderr, "velmora: Prüfe %d Server (Namensauflösung und Portscan) ...\n", servers);
 }
 
-ServerNotice startup_notice() {
-    return isatty(STDERR_FILENO) ? announce_server : nullptr;
+void announce_server(std::string_view name) {
+    std::fprintf(stderr, "velmora: Server %.*s geprüft.\n", static_cast<int>(name.size()), name.data());
 }
 
 std::optional<std::string> environment(const char* name) {
@@ -104,8 +104,12 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
 bool load_configuration(const Options& options) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return false;
-    const ConfigSource source{
-        .path = place->path, .shown = place->shown, .notice = startup_notice(), .probe = true};
+    const bool terminal = isatty(STDERR_FILENO);
+    const ConfigSource source{.path = place->path,
+                              .shown = place->shown,
+                              .notice = terminal ? announce_server : nullptr,
+                              .probing = terminal ? announce_probes : nullptr,
+                              .probe = true};
     return read_configuration(source, g_table, g_state).ok;
 }
 
@@ -114,7 +118,8 @@ int run_check(const Options& options) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return 1;
     const ConfigResult result = read_configuration(
-        {.path = place->path, .shown = place->shown, .notice = nullptr, .probe = false}, g_table, g_state);
+        {.path = place->path, .shown = place->shown, .notice = nullptr, .probing = nullptr, .probe = false},
+        g_table, g_state);
     if (!result.opened) return 1;
     std::printf("%s\n", check_summary(place->shown, g_table.server_count, result.refused_lines).c_str());
     return result.ok && result.refused_lines == 0 ? 0 : 1;
