@@ -14,6 +14,7 @@
 #include "app/scan_probe.h"
 #include "app/shell_text.h"
 #include "rt/files.h"
+#include "rt/new_files.h"
 
 namespace {
 
@@ -163,8 +164,19 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
     const std::string shown = source.shown.empty() ? working_folder_path(source.path) : source.shown;
     // Only a regular file opens: a directory, a device or a FIFO is as unreadable as a missing file.
     const int n = rt_free_file();
-    if (rt_open_file(source.path, n) != RT_OK) {
-        std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n", shown.c_str());
+    // The path as named: it is the one that was looked up, and the one the messages name.
+    if (rt_open_file(source.path, n, PathSpelling::as_named) != RT_OK) {
+        const DanglingLink dangling = rt_dangling_link(source.path);
+        if (dangling.link.empty()) {
+            std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
+                         shown.c_str());
+        } else {
+            std::fprintf(
+                stderr,
+                "velmora: Konfigurationsdatei %s ist nicht lesbar: %s ist eine symbolische Verknüpfung "
+                "ins Leere (ihr Ziel %s gibt es nicht).\n",
+                shown.c_str(), dangling.link.c_str(), dangling.target.c_str());
+        }
         return {};
     }
     LineReports report{.file = source.path};

@@ -68,10 +68,12 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
                            .home = environment("HOME")});
     std::vector<bool> present;
     for (const ConfigCandidate& place : places) {
-        // Anything under the name counts, even a dangling link: reading it then says what is wrong with
-        // it, where looking on would quietly show some other file's servers.
+        // Anything under the name counts, even a dangling link, also one in place of a folder on the way:
+        // reading it then says what is wrong with it, where looking on would quietly show some other file's
+        // servers, or write the example through it.
         struct stat info {};
-        present.push_back(lstat(place.path.c_str(), &info) == 0);
+        present.push_back(lstat(place.path.c_str(), &info) == 0 ||
+                          !rt_dangling_link(place.path).link.empty());
     }
     const ConfigChoice choice = choose_config(places, present, options.example_if_missing);
     if (choice.action == ConfigAction::READ) return places[choice.index];
@@ -81,8 +83,11 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
         int error = 0;
         if (!place.base.empty() && (stat(place.base.c_str(), &base) != 0 || !S_ISDIR(base.st_mode)))
             error = ENOENT;
-        if (error == 0) error = rt_make_folders(parent_folder(place.path));
+        std::vector<std::string> made;
+        if (error == 0) error = rt_make_folders(parent_folder(place.path), &made);
         if (error == 0) error = rt_write_new_file(place.path, EXAMPLE_CONFIG);
+        // Folders made for a file that is not there are taken back; they were made for nothing.
+        if (error != 0 && error != EEXIST) rt_remove_folders(made);
         if (error == 0) {
             std::fprintf(
                 stderr,

@@ -328,6 +328,10 @@ std::string tree(const std::string& folder) {
     return text;
 }
 
+std::string parent_of(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
 std::string example_file() {
     return read_file(std::string(VELMORA_APP_TEST_DIR) + "/../../examples/velmora.cfg");
 }
@@ -518,6 +522,137 @@ TEST(ProgramConfig, AMissingHomeIsNotCreated) {
         " anlegen: ein Teil des Pfads fehlt.\nvelmora: Keine Konfigurationsdatei gefunden."))
         << r.err;
     EXPECT_FALSE(std::filesystem::exists(home));
+}
+
+// A backslash is part of the name: the file that was looked up and written is the file read, never the one
+// its backslashes would name as slashes.
+TEST(ProgramConfig, ThePlaceLookedUpIsThePlaceRead) {
+    struct Case {
+        const char* name;
+        bool with_backslash, with_slash; // files "a\b" and "a/b" in the working folder
+        std::vector<std::string> args;
+        int status;
+        std::string out_end; // after the file's name
+    };
+    const Case cases[] = {
+        {"both there", true, true, {"-c", "a\\b", "--check"}, 0, ": 2 Server, alle Zeilen angenommen.\n"},
+        {"only the backslash one",
+         true,
+         false,
+         {"-c", "a\\b", "--check"},
+         0,
+         ": 2 Server, alle Zeilen angenommen.\n"},
+        {"only the slash one", false, true, {"-c", "a\\b", "--check"}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        if (c.with_backslash) s.dir.write("a\\b", GOOD + "backslash\n");
+        if (c.with_slash) {
+            std::filesystem::create_directory(s.dir.path() + "/a");
+            s.dir.write("a/b", GOOD);
+        }
+        const ProgramRun r = run_velmora(s.dir.path(), c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::string file = s.dir.path() + "/a\\b";
+        if (c.status == 0) {
+            EXPECT_EQ(r.out, file + c.out_end);
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err, "velmora: Konfigurationsdatei " + file + " fehlt oder ist nicht lesbar.\n");
+        }
+    }
+    // The example goes to a configuration folder with a backslash in its name and is read from there.
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string xdg = s.home.home.path() + "/x\\y";
+    ScopedEnv xdg_env("XDG_CONFIG_HOME", xdg);
+    const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, xdg + "/velmora/velmora.cfg: 2 Server, alle Zeilen angenommen.\n");
+    EXPECT_EQ(read_file(xdg + "/velmora/velmora.cfg"), example_file());
+    EXPECT_FALSE(std::filesystem::exists(s.home.home.path() + "/x"));
+}
+
+// A configuration folder too long to be made leaves none of the folders that could be made behind.
+TEST(ProgramConfig, AFolderChainThatCannotBeMadeLeavesNothing) {
+    std::string deep = "/deep";
+    while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    for (const std::string& below : {"/long/" + std::string(300, 'n'), deep}) {
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        const std::string xdg = s.home.home.path() + below;
+        ScopedEnv xdg_env("XDG_CONFIG_HOME", xdg);
+        const std::string before = tree(s.home.home.path());
+        const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.starts_with("velmora: Das Beispiel lässt sich nicht als " + xdg +
+                                      "/velmora/velmora.cfg anlegen: der Pfad ist zu lang.\n"))
+            << r.err.substr(0, 200);
+        EXPECT_EQ(tree(s.home.home.path()), before);
+    }
+}
+
+// A link to nowhere where the user's file or its folder should be is named as what it is, and nothing is
+// written through it.
+TEST(ProgramConfig, ADanglingLinkIsReportedAsOne) {
+    struct Case {
+        const char* name;
+        std::string link;   // below the home folder
+        std::string target; // below the home folder, missing
+    };
+    const Case cases[] = {
+        {"in place of the folder", "/.config/velmora", "/elsewhere"},
+        {"in place of the file", "/.config/velmora/velmora.cfg", "/gone.cfg"},
+    };
+    for (const Case& c : cases) {
+        for (bool example : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (example ? ", --example-if-missing" : ""));
+            ProgramDir s("");
+            std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+            const std::string home = s.home.home.path();
+            std::filesystem::create_directories(std::filesystem::path(home + c.link).parent_path());
+            std::filesystem::create_symlink(home + c.target, home + c.link);
+            std::vector<std::string> args = {"--check"};
+            if (example) args.push_back("--example-if-missing");
+            const std::string before = tree(home);
+            const ProgramRun r = run_velmora(s.dir.path(), args);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "velmora: Konfigurationsdatei " + s.home.user_config() + " ist nicht lesbar: " +
+                                 home + c.link + " ist eine symbolische Verknüpfung ins Leere (ihr Ziel " +
+                                 home + c.target + " gibt es nicht).\n");
+            EXPECT_EQ(tree(home), before);
+        }
+    }
+}
+
+// A double click on the menu entry: two starts at once with --example-if-missing. Each reads the example
+// whole, whichever of them writes it.
+TEST(ProgramConfig, TwoStartsAtOnceBothReadTheWholeExample) {
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        ProgramRun first, second;
+        std::thread other([&] { second = run_velmora(s.dir.path(), {"--example-if-missing", "--check"}); });
+        first = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+        other.join();
+        const std::string file = s.home.user_config();
+        for (const ProgramRun* r : {&first, &second}) {
+            EXPECT_EQ(r->status, 0) << r->err;
+            EXPECT_EQ(r->out, file + ": 2 Server, alle Zeilen angenommen.\n");
+        }
+        EXPECT_EQ(read_file(file), example_file());
+        // One of them wrote it and said so; the other found it.
+        const int said = static_cast<int>(first.err.find("Beispiel") != std::string::npos) +
+                         static_cast<int>(second.err.find("Beispiel") != std::string::npos);
+        EXPECT_EQ(said, 1) << first.err << second.err;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(parent_of(file)))
+            names.push_back(entry.path().filename());
+        EXPECT_EQ(names, std::vector<std::string>{"velmora.cfg"});
+    }
 }
 
 TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {
