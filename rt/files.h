@@ -55,7 +55,8 @@ void rt_line_input(int number, std::string& text);
 bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes);
 // How a command pipe is started and ended. The default ({nullptr, nullptr}) runs the command through the
 // shell with the limits above; fuzz targets and tests that must not start a process put in their own, for
-// example one that serves fixed text, which is read as it comes, without those limits.
+// example one that serves fixed text, which is read as it comes, without those limits. Its open is called
+// under the lock that hands out numbers, so by one thread at a time.
 struct PipeOpener {
     std::FILE* (*open)(const char* command); // a stream of the command's output, null on failure
     int (*close)(std::FILE* stream);         // ends the stream
