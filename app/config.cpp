@@ -146,11 +146,6 @@ void handle_line(Reader& r, long number, const std::string& line) {
 
 } // namespace
 
-void add_server(ServerTable& table, std::string_view line) {
-    add_unprobed_server(table, line);
-    probe_lookup_and_scan(table.servers[table.server_count - 1]);
-}
-
 void add_unprobed_server(ServerTable& table, std::string_view line) {
     const uint8_t index = table.server_count;
     ServerRecord& record = table.servers[index];

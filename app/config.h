@@ -18,7 +18,7 @@ using ServerNotice = void (*)(std::string_view name);
 // Told how many servers are about to be probed.
 using ProbeStart = void (*)(int servers);
 
-// Which file is read, and whether its servers are probed as they are added.
+// Which file is read, and whether its servers are probed once it is read.
 struct ConfigSource {
     std::string path = std::string(CONFIG_FILE_NAME); // as opened; the line messages name it so
     std::string shown; // as the messages about the whole file name it; empty: path in the working folder
@@ -47,8 +47,6 @@ struct ConfigResult {
 // is told each server's name on the calling thread as its probes end.
 void probe_servers_at_once(ServerTable& table, ServerNotice done);
 
-// Adds the line as the next server and runs its name lookup and port scan. The caller makes sure
-// there is room and that the line is safe to paste into a command.
-void add_server(ServerTable& table, std::string_view line);
-// The same without the probes.
+// Adds the line as the next server, not yet probed. The caller makes sure there is room and that the line
+// is safe to paste into a command.
 void add_unprobed_server(ServerTable& table, std::string_view line);
