@@ -234,23 +234,32 @@ std::vector<char*> tool_environment() {
 } // namespace
 
 int rt_open_pipe(std::string_view command, int number) {
-    // Held while the command starts, which is quick: the number is taken only once the command runs.
-    const std::lock_guard hold(table_lock);
-    if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
     std::string cmd(command);
-    if (pipe_opener.open) {
-        std::FILE* f = pipe_opener.open(cmd.c_str());
-        if (!f) return last_error = RT_CANNOT_OPEN;
-        file_table[number] = FileEntry{Device::served, f, nullptr, 0};
-        return last_error = RT_OK;
+    auto reader = std::make_unique<PipeReader>();
+    {
+        const std::lock_guard hold(table_lock);
+        if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+        if (pipe_opener.open) {
+            std::FILE* f = pipe_opener.open(cmd.c_str());
+            if (!f) return last_error = RT_CANNOT_OPEN;
+            file_table[number] = FileEntry{Device::served, f, nullptr, 0};
+            return last_error = RT_OK;
+        }
+        // The number is taken here; the command starts without the lock, so that threads start theirs side
+        // by side.
+        file_table[number].device = Device::pipe;
+        reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
+        reader->limit = pipe_byte_limit;
     }
+    auto give_back = [number] {
+        const std::lock_guard hold(table_lock);
+        file_table[number] = FileEntry{};
+        return last_error = RT_CANNOT_OPEN;
+    };
     std::fflush(nullptr); // buffered output must not be duplicated into the child
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return last_error = RT_CANNOT_OPEN;
-    auto reader = std::make_unique<PipeReader>();
+    if (::pipe2(ends, O_CLOEXEC) != 0) return give_back();
     reader->fd = ends[0];
-    reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
-    reader->limit = pipe_byte_limit;
     // The command leads a process group of its own, so that cutting it off also ends what it started.
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -272,9 +281,10 @@ int rt_open_pipe(std::string_view command, int number) {
     ::close(ends[1]);
     if (failed) {
         ::close(ends[0]);
-        return last_error = RT_CANNOT_OPEN;
+        return give_back();
     }
-    file_table[number] = FileEntry{Device::pipe, nullptr, std::move(reader), 0};
+    const std::lock_guard hold(table_lock);
+    file_table[number].pipe = std::move(reader);
     return last_error = RT_OK;
 }
 
