@@ -1,14 +1,20 @@
 #include "app/config.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "app/command_lines.h"
 #include "app/scan_probe.h"
 #include "app/shell_text.h"
 #include "rt/files.h"
+#include "rt/new_files.h"
 
 namespace {
 
@@ -68,8 +74,6 @@ void read_line(int file, LineReports& report, long line_number, std::string& lin
 struct Reader {
     ServerTable& table;
     LineReports& report;
-    ServerNotice notice = nullptr;
-    bool probe = true;
     // The server that port= and http= lines go to; null before the first server and after a
     // server line that was refused, so they never land on the server before it.
     ServerRecord* current = nullptr;
@@ -121,12 +125,8 @@ void handle_server(Reader& r, long number, const std::string& line) {
         r.report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
     }
-    if (!r.probe) {
-        add_unprobed_server(r.table, line);
-    } else {
-        if (r.notice) r.notice(line);
-        add_server(r.table, line);
-    }
+    // Probed once the whole file is read, all servers at once.
+    add_unprobed_server(r.table, line);
     r.current = &r.table.servers[r.table.server_count - 1];
 }
 
@@ -146,11 +146,6 @@ void handle_line(Reader& r, long number, const std::string& line) {
 
 } // namespace
 
-void add_server(ServerTable& table, std::string_view line) {
-    add_unprobed_server(table, line);
-    probe_lookup_and_scan(table.servers[table.server_count - 1]);
-}
-
 void add_unprobed_server(ServerTable& table, std::string_view line) {
     const uint8_t index = table.server_count;
     ServerRecord& record = table.servers[index];
@@ -164,8 +159,19 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
     const std::string shown = source.shown.empty() ? working_folder_path(source.path) : source.shown;
     // Only a regular file opens: a directory, a device or a FIFO is as unreadable as a missing file.
     const int n = rt_free_file();
-    if (rt_open_file(source.path, n) != RT_OK) {
-        std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n", shown.c_str());
+    // The path as named: it is the one that was looked up, and the one the messages name.
+    if (rt_open_file(source.path, n, PathSpelling::as_named) != RT_OK) {
+        const DanglingLink dangling = rt_dangling_link(source.path);
+        if (dangling.link.empty()) {
+            std::fprintf(stderr, "velmora: Konfigurationsdatei %s fehlt oder ist nicht lesbar.\n",
+                         shown.c_str());
+        } else {
+            std::fprintf(
+                stderr,
+                "velmora: Konfigurationsdatei %s ist nicht lesbar: %s ist eine symbolische Verknüpfung "
+                "ins Leere (ihr Ziel %s gibt es nicht).\n",
+                shown.c_str(), dangling.link.c_str(), dangling.target.c_str());
+        }
         return {};
     }
     LineReports report{.file = source.path};
@@ -187,7 +193,7 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
     }
     state.proxy = std::move(proxy);
 
-    Reader reader{.table = table, .report = report, .notice = source.notice, .probe = source.probe};
+    Reader reader{.table = table, .report = report};
     long number = 2;
     while (!rt_eof(n)) {
         read_line(n, report, ++number, line);
@@ -199,7 +205,41 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
         std::fprintf(stderr, "velmora: Konfigurationsdatei %s nennt keinen Server.\n", shown.c_str());
         return {.opened = true, .ok = false, .refused_lines = report.count};
     }
+    if (source.probe) {
+        if (source.probing) source.probing(table.server_count);
+        probe_servers_at_once(table, source.notice);
+    }
     return {.opened = true, .ok = true, .refused_lines = report.count};
+}
+
+void probe_servers_at_once(ServerTable& table, ServerNotice done) {
+    const int count = table.server_count;
+    std::mutex lock;
+    std::condition_variable finished_one;
+    std::vector<int> finished; // indices, in the order their probes ended
+    auto probe = [&](int i) {
+        probe_lookup_and_scan(table.servers[i]);
+        const std::lock_guard hold(lock);
+        finished.push_back(i);
+        finished_one.notify_one();
+    };
+    std::vector<std::thread> workers;
+    for (int i = 0; i < count; ++i) {
+        try {
+            workers.emplace_back(probe, i);
+        } catch (const std::system_error&) {
+            probe(i); // no thread to be had: this one probes it
+        }
+    }
+    // The notices come from this thread, one whole line each, in the order the servers finish.
+    for (int reported = 0; reported < count; ++reported) {
+        std::unique_lock hold(lock);
+        finished_one.wait(hold, [&] { return static_cast<int>(finished.size()) > reported; });
+        const int i = finished[static_cast<std::size_t>(reported)];
+        hold.unlock();
+        if (done) done(table.servers[i].name);
+    }
+    for (std::thread& worker : workers) worker.join();
 }
 
 bool read_configuration(ServerTable& table, DashboardState& state, ServerNotice notice) {

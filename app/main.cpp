@@ -36,14 +36,14 @@ DashboardState g_state;
 // set-mode flags that choose the null driver: the snapshot needs no display.
 constexpr int NULL_DRIVER_FLAGS = -1;
 
-// Start-up probes every server before anything is shown; on a terminal the user sees why it takes long.
-void announce_server(std::string_view name) {
-    std::fprintf(stderr, "velmora: Prüfe Server %.*s (Namensauflösung und Portscan) ...\n",
-                 static_cast<int>(name.size()), name.data());
+// Start-up probes every server before anything is shown; on a terminal the user sees why it takes long, and
+// which servers are done. One line each, so that nothing runs into another.
+void announce_probes(int servers) {
+    std::fprintf(stderr, "velmora: Prüfe %d Server (Namensauflösung und Portscan) ...\n", servers);
 }
 
-ServerNotice startup_notice() {
-    return isatty(STDERR_FILENO) ? announce_server : nullptr;
+void announce_server(std::string_view name) {
+    std::fprintf(stderr, "velmora: Server %.*s geprüft.\n", static_cast<int>(name.size()), name.data());
 }
 
 std::optional<std::string> environment(const char* name) {
@@ -68,10 +68,12 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
                            .home = environment("HOME")});
     std::vector<bool> present;
     for (const ConfigCandidate& place : places) {
-        // Anything under the name counts, even a dangling link: reading it then says what is wrong with
-        // it, where looking on would quietly show some other file's servers.
+        // Anything under the name counts, even a dangling link, also one in place of a folder on the way:
+        // reading it then says what is wrong with it, where looking on would quietly show some other file's
+        // servers, or write the example through it.
         struct stat info {};
-        present.push_back(lstat(place.path.c_str(), &info) == 0);
+        present.push_back(lstat(place.path.c_str(), &info) == 0 ||
+                          !rt_dangling_link(place.path).link.empty());
     }
     const ConfigChoice choice = choose_config(places, present, options.example_if_missing);
     if (choice.action == ConfigAction::READ) return places[choice.index];
@@ -81,8 +83,11 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
         int error = 0;
         if (!place.base.empty() && (stat(place.base.c_str(), &base) != 0 || !S_ISDIR(base.st_mode)))
             error = ENOENT;
-        if (error == 0) error = rt_make_folders(parent_folder(place.path));
+        std::vector<std::string> made;
+        if (error == 0) error = rt_make_folders(parent_folder(place.path), &made);
         if (error == 0) error = rt_write_new_file(place.path, EXAMPLE_CONFIG);
+        // Folders made for a file that is not there are taken back; they were made for nothing.
+        if (error != 0 && error != EEXIST) rt_remove_folders(made);
         if (error == 0) {
             std::fprintf(
                 stderr,
@@ -104,8 +109,12 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
 bool load_configuration(const Options& options) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return false;
-    const ConfigSource source{
-        .path = place->path, .shown = place->shown, .notice = startup_notice(), .probe = true};
+    const bool terminal = isatty(STDERR_FILENO);
+    const ConfigSource source{.path = place->path,
+                              .shown = place->shown,
+                              .notice = terminal ? announce_server : nullptr,
+                              .probing = terminal ? announce_probes : nullptr,
+                              .probe = true};
     return read_configuration(source, g_table, g_state).ok;
 }
 
@@ -114,7 +123,8 @@ int run_check(const Options& options) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return 1;
     const ConfigResult result = read_configuration(
-        {.path = place->path, .shown = place->shown, .notice = nullptr, .probe = false}, g_table, g_state);
+        {.path = place->path, .shown = place->shown, .notice = nullptr, .probing = nullptr, .probe = false},
+        g_table, g_state);
     if (!result.opened) return 1;
     std::printf("%s\n", check_summary(place->shown, g_table.server_count, result.refused_lines).c_str());
     return result.ok && result.refused_lines == 0 ? 0 : 1;

@@ -147,6 +147,14 @@ float sample_x(int k) {
     return static_cast<float>(sample_column(k));
 }
 
+// The left edge of a read-out box that reaches from 10 to reach pixels right of the pointer. Where it would
+// cross the window's right edge, which cuts the values of the newest samples, it is mirrored to end 10 pixels
+// left of the pointer.
+float read_out_left(const DashboardState& state, int64_t reach) {
+    if (state.mouse_x + reach >= state.screen_width) return static_cast<float>(state.mouse_x - reach);
+    return static_cast<float>(state.mouse_x + 10);
+}
+
 // The read-out of the sample whose column the pointer is on or next to.
 void read_out(const ServerRecord& record, const DashboardState& state, uint16_t top) {
     for (int m = 2; m <= HISTORY_LENGTH; ++m) {
@@ -155,20 +163,23 @@ void read_out(const ServerRecord& record, const DashboardState& state, uint16_t 
         if (!under_pointer(state, around) || record.ping_history[m] == 0) continue;
         const float t = top;
         line(sample_x(m), t, sample_x(m), t + 196, RULE_COLOUR);
-        const auto x = static_cast<float>(state.mouse_x), y = static_cast<float>(state.mouse_y);
+        const auto y = static_cast<float>(state.mouse_y);
         if (record.http_target.empty()) {
-            const auto stamp_width = static_cast<float>(8 * record.ping_times[m].size());
-            filled_box(x + 10, y - 2, x + 14 + stamp_width, y + 30, RULE_COLOUR);
+            const int64_t reach = 14 + 8 * static_cast<int64_t>(record.ping_times[m].size());
+            const float x = read_out_left(state, reach);
+            filled_box(x, y - 2, x + static_cast<float>(reach - 10), y + 30, RULE_COLOUR);
             set_colour(DARK);
-            text(milliseconds(record.ping_history[m], " ms"), x + 12, y);
-            text(record.ping_times[m], x + 12, y + 15);
+            text(milliseconds(record.ping_history[m], " ms"), x + 2, y);
+            text(record.ping_times[m], x + 2, y + 15);
         } else {
             const std::string http = milliseconds(record.http_history[m], " ms HTTP");
-            filled_box(x + 10, y - 2, x + 22 + static_cast<float>(8 * http.size()), y + 45, RULE_COLOUR);
+            const int64_t reach = 22 + 8 * static_cast<int64_t>(http.size());
+            const float x = read_out_left(state, reach);
+            filled_box(x, y - 2, x + static_cast<float>(reach - 10), y + 45, RULE_COLOUR);
             set_colour(DARK);
-            text(milliseconds(record.ping_history[m], " ms Ping"), x + 12, y);
-            text(http, x + 12, y + 15);
-            text(record.ping_times[m], x + 12, y + 30);
+            text(milliseconds(record.ping_history[m], " ms Ping"), x + 2, y);
+            text(http, x + 2, y + 15);
+            text(record.ping_times[m], x + 2, y + 30);
         }
         return; // the x ranges do not overlap
     }

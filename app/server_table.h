@@ -1,7 +1,8 @@
 // What the dashboard knows about its servers, and the few program-wide values beside them.
 //
-// Plain data for the main thread only; the probes, the configuration reader and the panels
-// write the fields directly.
+// Plain data; the probes, the configuration reader and the panels write the fields directly. Only the
+// main thread touches them, except at start-up, when each server's probes fill its record on a thread of
+// their own and hand it back when that thread ends.
 #pragma once
 
 #include <array>

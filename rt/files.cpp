@@ -12,12 +12,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "rt/runtime.h"
 
@@ -36,6 +38,7 @@ struct PipeReader {
     pid_t pid = -1; // leader of the command's own process group
     Clock::time_point deadline;
     std::size_t total = 0; // bytes taken from the command so far
+    std::size_t limit = 0; // bytes it may send
     std::size_t pos = 0, len = 0;
     bool ended = false; // no more bytes will be taken
     char buffer[4096];
@@ -50,7 +53,12 @@ struct FileEntry {
 
 // Entry i belongs to number i; entry 0 (the console) is never handed out.
 std::array<FileEntry, MAX_FILE_NUMBER + 1> file_table{};
-int last_error = RT_OK;
+// Numbers are taken and given back under this lock, together with the settings below, so that threads that
+// run tools at once never share a number. An open number is read by the thread that opened it alone, which
+// needs no lock: nobody else touches its entry until it is given back.
+std::mutex table_lock;
+// Each thread has the result of its own last operation.
+thread_local int last_error = RT_OK;
 // Null members: commands start through the shell, with the limits above.
 PipeOpener pipe_opener{nullptr, nullptr};
 int pipe_time_limit_ms = PIPE_TIME_LIMIT_MS;
@@ -120,7 +128,7 @@ bool fill(PipeReader& p) {
         p.pos = 0;
         p.len = static_cast<std::size_t>(n);
         p.total += p.len;
-        if (p.total > pipe_byte_limit) break;
+        if (p.total > p.limit) break;
         return true;
     }
     p.ended = true;
@@ -179,16 +187,19 @@ void rt_set_error(int code) {
 }
 
 int rt_free_file() {
+    const std::lock_guard hold(table_lock);
     for (int n = 1; n <= MAX_FILE_NUMBER; ++n)
         if (file_table[n].device == Device::none) return n;
     return 0;
 }
 
-int rt_open_file(std::string_view path, int number) {
-    if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+int rt_open_file(std::string_view path, int number, PathSpelling spelling) {
+    {
+        const std::lock_guard hold(table_lock);
+        if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+    }
     std::string p(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
+    if (spelling == PathSpelling::backslash_as_slash) std::replace(p.begin(), p.end(), '\\', '/');
     // Without O_NONBLOCK a FIFO with no writer would hang the open; only a regular file is taken, so that a
     // device such as /dev/zero cannot feed an endless line. O_CLOEXEC: the descriptor must not leak into the
     // tools and terminals we start while it is open.
@@ -215,38 +226,75 @@ int rt_open_file(std::string_view path, int number) {
         std::fclose(f);
         return last_error = RT_CANNOT_OPEN;
     }
+    const std::lock_guard hold(table_lock);
+    // Another thread may have taken the number while the file opened.
+    if (!number_usable_for_open(number)) {
+        std::fclose(f);
+        return last_error = RT_NOT_ALLOWED;
+    }
     file_table[number] = FileEntry{Device::file, f, nullptr, size};
     return last_error = RT_OK;
 }
 
 void rt_set_pipe_limits(int milliseconds, std::size_t bytes) {
+    const std::lock_guard hold(table_lock);
     pipe_time_limit_ms = milliseconds > 0 ? milliseconds : PIPE_TIME_LIMIT_MS;
     pipe_byte_limit = bytes > 0 ? bytes : PIPE_BYTE_LIMIT;
 }
 
 PipeOpener rt_set_pipe_opener(PipeOpener opener) {
+    const std::lock_guard hold(table_lock);
     const PipeOpener previous = pipe_opener;
     pipe_opener = opener;
     return previous;
 }
 
+namespace {
+
+// The environment of a probe tool: ours, with LC_ALL=C in place of any LC_ALL, so that every tool prints
+// its numbers with a decimal point and its messages in the words the probes look for, whatever language
+// the desktop speaks.
+std::vector<char*> tool_environment() {
+    static char c_locale[] = "LC_ALL=C";
+    std::vector<char*> env;
+    for (char** v = environ; v != nullptr && *v != nullptr; ++v)
+        if (std::strncmp(*v, "LC_ALL=", 7) != 0) env.push_back(*v);
+    env.push_back(c_locale);
+    env.push_back(nullptr);
+    return env;
+}
+
+} // namespace
+
 int rt_open_pipe(std::string_view command, int number) {
-    if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
-    // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
-    if (rt_stop_requested()) return last_error = RT_CANNOT_OPEN;
     std::string cmd(command);
-    if (pipe_opener.open) {
-        std::FILE* f = pipe_opener.open(cmd.c_str());
-        if (!f) return last_error = RT_CANNOT_OPEN;
-        file_table[number] = FileEntry{Device::served, f, nullptr, 0};
-        return last_error = RT_OK;
+    auto reader = std::make_unique<PipeReader>();
+    {
+        const std::lock_guard hold(table_lock);
+        if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+        // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
+        if (rt_stop_requested()) return last_error = RT_CANNOT_OPEN;
+        if (pipe_opener.open) {
+            std::FILE* f = pipe_opener.open(cmd.c_str());
+            if (!f) return last_error = RT_CANNOT_OPEN;
+            file_table[number] = FileEntry{Device::served, f, nullptr, 0};
+            return last_error = RT_OK;
+        }
+        // The number is taken here; the command starts without the lock, so that threads start theirs side
+        // by side.
+        file_table[number].device = Device::pipe;
+        reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
+        reader->limit = pipe_byte_limit;
     }
+    auto give_back = [number] {
+        const std::lock_guard hold(table_lock);
+        file_table[number] = FileEntry{};
+        return last_error = RT_CANNOT_OPEN;
+    };
     std::fflush(nullptr); // buffered output must not be duplicated into the child
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return last_error = RT_CANNOT_OPEN;
-    auto reader = std::make_unique<PipeReader>();
+    if (::pipe2(ends, O_CLOEXEC) != 0) return give_back();
     reader->fd = ends[0];
-    reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
     // The command leads a process group of its own, so that cutting it off also ends what it started.
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -261,15 +309,17 @@ int rt_open_pipe(std::string_view command, int number) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     char sh[] = "sh", dash_c[] = "-c";
     char* argv[] = {sh, dash_c, cmd.data(), nullptr};
-    int failed = ::posix_spawn(&reader->pid, "/bin/sh", &actions, &attributes, argv, environ);
+    std::vector<char*> env = tool_environment();
+    int failed = ::posix_spawn(&reader->pid, "/bin/sh", &actions, &attributes, argv, env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(ends[1]);
     if (failed) {
         ::close(ends[0]);
-        return last_error = RT_CANNOT_OPEN;
+        return give_back();
     }
-    file_table[number] = FileEntry{Device::pipe, nullptr, std::move(reader), 0};
+    const std::lock_guard hold(table_lock);
+    file_table[number].pipe = std::move(reader);
     return last_error = RT_OK;
 }
 
@@ -332,19 +382,36 @@ bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes)
 int rt_close(int number) {
     FileEntry* e = open_entry(number);
     if (!e) return last_error = RT_NOT_ALLOWED;
-    if (e->device == Device::pipe)
+    // Waiting for a command is done without the lock; the number is given back once it has ended.
+    if (e->device == Device::pipe) {
         reap(*e->pipe); // its status is of no interest
-    else if (e->device == Device::served && pipe_opener.close)
-        pipe_opener.close(e->stream);
-    else
+    } else if (e->device == Device::served) {
+        PipeOpener opener;
+        {
+            const std::lock_guard hold(table_lock);
+            opener = pipe_opener;
+        }
+        if (opener.close)
+            opener.close(e->stream);
+        else
+            std::fclose(e->stream);
+    } else {
         std::fclose(e->stream);
+    }
+    const std::lock_guard hold(table_lock);
     *e = FileEntry{};
     return last_error = RT_OK;
 }
 
 void rt_close_all() {
-    for (int n = 1; n <= MAX_FILE_NUMBER; ++n)
-        if (file_table[n].device != Device::none) rt_close(n);
+    for (int n = 1; n <= MAX_FILE_NUMBER; ++n) {
+        bool open = false;
+        {
+            const std::lock_guard hold(table_lock);
+            open = file_table[n].device != Device::none;
+        }
+        if (open) rt_close(n);
+    }
 }
 
 int rt_shell(std::string_view command) {

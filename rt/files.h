@@ -1,6 +1,7 @@
 // File numbers: text files and command output read line by line, and the shell.
 //
-// Not thread-safe: the table and the last-result code belong to the main thread.
+// Threads may run commands at once: numbers are handed out under a lock, and each thread keeps its own last
+// result code. An open number belongs to the thread that opened it; only that thread reads or closes it.
 #pragma once
 
 #include <cstddef>
@@ -26,9 +27,12 @@ void rt_set_error(int code);
 
 // Lowest number in 1..255 that is not open, 0 when all are. Does not reserve it.
 [[nodiscard]] int rt_free_file();
+// How rt_open_file reads a path: with every backslash taken as a slash, or exactly as named, for a path that
+// has been looked at on the file system already and must be the one read.
+enum class PathSpelling { backslash_as_slash, as_named };
 // Opens a regular text file for input, without ever blocking (a FIFO or a device is refused with
-// RT_CANNOT_OPEN); backslashes in the path count as slashes. Returns the result code.
-int rt_open_file(std::string_view path, int number);
+// RT_CANNOT_OPEN). Returns the result code.
+int rt_open_file(std::string_view path, int number, PathSpelling spelling = PathSpelling::backslash_as_slash);
 // A command's output is read for at most this long and this many bytes; then the command and what it
 // started are ended and its output reads as ended. Closing waits for the command until the same deadline.
 inline constexpr int PIPE_TIME_LIMIT_MS = 60000;
@@ -36,8 +40,10 @@ inline constexpr std::size_t PIPE_BYTE_LIMIT = 4 << 20;
 // Sets both limits for pipes opened later (tests use short ones); 0 restores the defaults above.
 void rt_set_pipe_limits(int milliseconds, std::size_t bytes);
 
-// Starts the command through the shell, unchanged, and reads its standard output. Returns the result code;
-// RT_CANNOT_OPEN once a stop is requested (rt/runtime.h), which also ends the commands that run.
+// Starts the command through the shell, unchanged, and reads its standard output. The command runs with
+// LC_ALL=C added to our environment, so that tools print numbers and messages as their output is parsed.
+// Returns the result code; RT_CANNOT_OPEN once a stop is requested (rt/runtime.h), which also ends the
+// commands that run.
 int rt_open_pipe(std::string_view command, int number);
 // True when no more input can come; an invalid or free number is always at its end.
 [[nodiscard]] bool rt_eof(int number);
@@ -50,7 +56,8 @@ void rt_line_input(int number, std::string& text);
 bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes);
 // How a command pipe is started and ended. The default ({nullptr, nullptr}) runs the command through the
 // shell with the limits above; fuzz targets and tests that must not start a process put in their own, for
-// example one that serves fixed text, which is read as it comes, without those limits.
+// example one that serves fixed text, which is read as it comes, without those limits. Its open is called
+// under the lock that hands out numbers, so by one thread at a time.
 struct PipeOpener {
     std::FILE* (*open)(const char* command); // a stream of the command's output, null on failure
     int (*close)(std::FILE* stream);         // ends the stream

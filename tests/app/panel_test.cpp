@@ -557,9 +557,52 @@ TEST_F(PanelTest, ReadOutWithHttp) {
     EXPECT_TRUE(region_is(639, 106, 739, 106, WHITE));
 }
 
-// Near the right edge the box runs past x = 800 and is cut; near the bottom it reaches into the next panel,
-// which covers it where it draws.
-TEST_F(PanelTest, ReadOutIsCutAtTheEdges) {
+// Where the box would cross the window's right edge it is mirrored: the same box and texts, ending 10 pixels
+// left of the pointer. A box whose last column is the window's last is not moved.
+TEST_F(PanelTest, ReadOutFlipsAtTheRightEdge) {
+    struct Case {
+        bool http;
+        int64_t x;
+        int m;
+        int left; // of the box
+    };
+    // Without HTTP the box reaches 14 + 8 x 8 = 78 pixels right of the pointer, with "0.5 ms HTTP" 22 + 88 =
+    // 110.
+    const Case cases[] = {
+        {false, 630, 60, 640}, {false, 721, 90, 731}, {false, 722, 91, 644}, {false, 751, 100, 673},
+        {true, 689, 80, 699},  {true, 690, 80, 580},  {true, 751, 100, 641},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.http ? "HTTP" : "ping") + " at x " + std::to_string(c.x));
+        ServerRecord& r = add("alpha");
+        fill_histories(r, c.http);
+        r.ping_history[c.m] = 7;
+        r.http_history[c.m] = 0.5;
+        r.ping_times[c.m] = "10:11:12";
+        point(c.x, 100);
+        frame();
+        EXPECT_TRUE(region_is(450 + 3 * c.m, 0, 450 + 3 * c.m, 90, RULE)) << "marker";
+        if (c.http) {
+            EXPECT_TRUE(region_is(c.left, 98, c.left + 100, 145, RULE,
+                                  {{c.left + 2, 100, "7. ms Ping", DARK},
+                                   {c.left + 2, 115, "0.5 ms HTTP", DARK},
+                                   {c.left + 2, 130, "10:11:12", DARK}}));
+            EXPECT_NE(pixel(c.left + 101, 120), RULE);
+        } else {
+            EXPECT_TRUE(region_is(c.left, 98, c.left + 68, 130, RULE,
+                                  {{c.left + 2, 100, "7. ms", DARK}, {c.left + 2, 115, "10:11:12", DARK}}));
+            if (c.left + 69 < WIDTH) {
+                EXPECT_NE(pixel(c.left + 69, 120), RULE);
+            }
+        }
+        EXPECT_NE(pixel(c.left - 1, 120), RULE);
+        table.server_count = 0;
+        r = ServerRecord{};
+    }
+}
+
+// Near the bottom the box reaches into the next panel, which covers it where it draws.
+TEST_F(PanelTest, ReadOutReachesIntoTheNextPanel) {
     ServerRecord& r = add("alpha");
     fill_histories(r, false);
     r.ping_history[100] = 1.25;
@@ -567,12 +610,13 @@ TEST_F(PanelTest, ReadOutIsCutAtTheEdges) {
     add("beta");
     point(751, 190);
     frame();
-    EXPECT_TRUE(region_is(761, 188, 799, 196, RULE, {{763, 190, "1.25 ms", DARK}}));
-    EXPECT_TRUE(region_is(761, 198, 799, 199, RULE, {{763, 190, "1.25 ms", DARK}}));
+    // Mirrored at the right edge: from 751 - 78 to 751 - 10.
+    EXPECT_TRUE(region_is(673, 188, 741, 196, RULE, {{675, 190, "1.25 ms", DARK}}));
+    EXPECT_TRUE(region_is(673, 198, 741, 199, RULE, {{675, 190, "1.25 ms", DARK}}));
     EXPECT_TRUE(region_is(401, 197, 799, 197, RULE));
     // The next panel's line at T and its white graph area cover the rest.
     EXPECT_TRUE(region_is(401, 200, 799, 200, RULE));
-    EXPECT_TRUE(region_is(761, 201, 799, 220, WHITE));
+    EXPECT_TRUE(region_is(673, 201, 741, 220, WHITE));
 }
 
 // Holding the left button on the interval button steps it every 0.25 s from the last accepted click:

@@ -250,12 +250,12 @@ TEST(Program, SnapshotIsTheWindowsPicture) {
         // The line that closes the last panel, in its colour across the whole width.
         const uint32_t closing = 200u * count - 3;
         for (uint32_t x = 0; x < 800; ++x) ASSERT_EQ(picture->at(x, closing), 0xFF888B8Bu) << "x " << x;
-        // The start-up probes ran for every server before the snapshot, in file order.
+        // The start-up probes ran for every server before the snapshot: each its lookup, then its scan.
         const std::vector<std::string> calls = s.fakes.calls();
-        ASSERT_GE(calls.size(), 2u * count);
         for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(calls[2 * i], "nslookup [host" + std::to_string(i) + "]");
-            EXPECT_EQ(calls[2 * i + 1], "nmap [host" + std::to_string(i) + "]");
+            const std::string host = "host" + std::to_string(i);
+            EXPECT_EQ(calls_for_host(calls, host),
+                      (std::vector<std::string>{"nslookup [" + host + "]", "nmap [" + host + "]"}));
         }
     }
 }
@@ -396,10 +396,19 @@ TEST(Program, ProgressOnATerminalOneLinePerServer) {
     ProgramDir s("alpha\nbeta\nport=21/tcp\ngamma\n");
     const ProgramRun r = run_velmora(s.dir.path(), {"--snapshot", "shot.png", "--seconds", "0"}, true);
     ASSERT_EQ(r.status, 0) << r.err;
-    // The terminal turns each newline into CR LF.
-    EXPECT_EQ(r.err, "velmora: Prüfe Server alpha (Namensauflösung und Portscan) ...\r\n"
-                     "velmora: Prüfe Server beta (Namensauflösung und Portscan) ...\r\n"
-                     "velmora: Prüfe Server gamma (Namensauflösung und Portscan) ...\r\n");
+    // The terminal turns each newline into CR LF. The servers are probed at once and named as they are done,
+    // in whichever order that is: one whole line each.
+    const std::string start = "velmora: Prüfe 3 Server (Namensauflösung und Portscan) ...\r\n";
+    ASSERT_TRUE(r.err.starts_with(start)) << r.err;
+    std::vector<std::string> done;
+    for (std::size_t at = start.size(), end; (end = r.err.find("\r\n", at)) != std::string::npos;
+         at = end + 2)
+        done.push_back(r.err.substr(at, end - at));
+    std::sort(done.begin(), done.end());
+    EXPECT_EQ(done,
+              (std::vector<std::string>{"velmora: Server alpha geprüft.", "velmora: Server beta geprüft.",
+                                        "velmora: Server gamma geprüft."}));
+    EXPECT_TRUE(r.err.ends_with("\r\n")) << r.err;
 }
 
 // A launcher's start-up id belongs to the window, which ends the launch once it is there: the tools the
@@ -434,6 +443,10 @@ std::string tree(const std::string& folder) {
         text += "\n";
     }
     return text;
+}
+
+std::string parent_of(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
 }
 
 std::string example_file() {
@@ -539,8 +552,8 @@ TEST(ProgramConfig, ExampleIfMissingWritesTheExampleOnceThenRunsOnIt) {
     const auto picture = decode_png(s.dir.path() + "/shot.png");
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->height, 400u);
-    ASSERT_GE(s.fakes.calls().size(), 4u);
-    EXPECT_EQ(s.fakes.calls()[0], "nslookup [localhost]");
+    EXPECT_EQ(calls_for_host(s.fakes.calls(), "localhost"),
+              (std::vector<std::string>{"nslookup [localhost]", "nmap [localhost]"}));
     struct stat folder {};
     ASSERT_EQ(stat((s.home.home.path() + "/.config/velmora").c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
@@ -626,6 +639,137 @@ TEST(ProgramConfig, AMissingHomeIsNotCreated) {
         " anlegen: ein Teil des Pfads fehlt.\nvelmora: Keine Konfigurationsdatei gefunden."))
         << r.err;
     EXPECT_FALSE(std::filesystem::exists(home));
+}
+
+// A backslash is part of the name: the file that was looked up and written is the file read, never the one
+// its backslashes would name as slashes.
+TEST(ProgramConfig, ThePlaceLookedUpIsThePlaceRead) {
+    struct Case {
+        const char* name;
+        bool with_backslash, with_slash; // files "a\b" and "a/b" in the working folder
+        std::vector<std::string> args;
+        int status;
+        std::string out_end; // after the file's name
+    };
+    const Case cases[] = {
+        {"both there", true, true, {"-c", "a\\b", "--check"}, 0, ": 2 Server, alle Zeilen angenommen.\n"},
+        {"only the backslash one",
+         true,
+         false,
+         {"-c", "a\\b", "--check"},
+         0,
+         ": 2 Server, alle Zeilen angenommen.\n"},
+        {"only the slash one", false, true, {"-c", "a\\b", "--check"}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        if (c.with_backslash) s.dir.write("a\\b", GOOD + "backslash\n");
+        if (c.with_slash) {
+            std::filesystem::create_directory(s.dir.path() + "/a");
+            s.dir.write("a/b", GOOD);
+        }
+        const ProgramRun r = run_velmora(s.dir.path(), c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::string file = s.dir.path() + "/a\\b";
+        if (c.status == 0) {
+            EXPECT_EQ(r.out, file + c.out_end);
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err, "velmora: Konfigurationsdatei " + file + " fehlt oder ist nicht lesbar.\n");
+        }
+    }
+    // The example goes to a configuration folder with a backslash in its name and is read from there.
+    ProgramDir s("");
+    std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+    const std::string xdg = s.home.home.path() + "/x\\y";
+    ScopedEnv xdg_env("XDG_CONFIG_HOME", xdg);
+    const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, xdg + "/velmora/velmora.cfg: 2 Server, alle Zeilen angenommen.\n");
+    EXPECT_EQ(read_file(xdg + "/velmora/velmora.cfg"), example_file());
+    EXPECT_FALSE(std::filesystem::exists(s.home.home.path() + "/x"));
+}
+
+// A configuration folder too long to be made leaves none of the folders that could be made behind.
+TEST(ProgramConfig, AFolderChainThatCannotBeMadeLeavesNothing) {
+    std::string deep = "/deep";
+    while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    for (const std::string& below : {"/long/" + std::string(300, 'n'), deep}) {
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        const std::string xdg = s.home.home.path() + below;
+        ScopedEnv xdg_env("XDG_CONFIG_HOME", xdg);
+        const std::string before = tree(s.home.home.path());
+        const ProgramRun r = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.starts_with("velmora: Das Beispiel lässt sich nicht als " + xdg +
+                                      "/velmora/velmora.cfg anlegen: der Pfad ist zu lang.\n"))
+            << r.err.substr(0, 200);
+        EXPECT_EQ(tree(s.home.home.path()), before);
+    }
+}
+
+// A link to nowhere where the user's file or its folder should be is named as what it is, and nothing is
+// written through it.
+TEST(ProgramConfig, ADanglingLinkIsReportedAsOne) {
+    struct Case {
+        const char* name;
+        std::string link;   // below the home folder
+        std::string target; // below the home folder, missing
+    };
+    const Case cases[] = {
+        {"in place of the folder", "/.config/velmora", "/elsewhere"},
+        {"in place of the file", "/.config/velmora/velmora.cfg", "/gone.cfg"},
+    };
+    for (const Case& c : cases) {
+        for (bool example : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (example ? ", --example-if-missing" : ""));
+            ProgramDir s("");
+            std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+            const std::string home = s.home.home.path();
+            std::filesystem::create_directories(std::filesystem::path(home + c.link).parent_path());
+            std::filesystem::create_symlink(home + c.target, home + c.link);
+            std::vector<std::string> args = {"--check"};
+            if (example) args.push_back("--example-if-missing");
+            const std::string before = tree(home);
+            const ProgramRun r = run_velmora(s.dir.path(), args);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "velmora: Konfigurationsdatei " + s.home.user_config() + " ist nicht lesbar: " +
+                                 home + c.link + " ist eine symbolische Verknüpfung ins Leere (ihr Ziel " +
+                                 home + c.target + " gibt es nicht).\n");
+            EXPECT_EQ(tree(home), before);
+        }
+    }
+}
+
+// A double click on the menu entry: two starts at once with --example-if-missing. Each reads the example
+// whole, whichever of them writes it.
+TEST(ProgramConfig, TwoStartsAtOnceBothReadTheWholeExample) {
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        ProgramDir s("");
+        std::filesystem::remove(s.dir.path() + "/velmora.cfg");
+        ProgramRun first, second;
+        std::thread other([&] { second = run_velmora(s.dir.path(), {"--example-if-missing", "--check"}); });
+        first = run_velmora(s.dir.path(), {"--example-if-missing", "--check"});
+        other.join();
+        const std::string file = s.home.user_config();
+        for (const ProgramRun* r : {&first, &second}) {
+            EXPECT_EQ(r->status, 0) << r->err;
+            EXPECT_EQ(r->out, file + ": 2 Server, alle Zeilen angenommen.\n");
+        }
+        EXPECT_EQ(read_file(file), example_file());
+        // One of them wrote it and said so; the other found it.
+        const int said = static_cast<int>(first.err.find("Beispiel") != std::string::npos) +
+                         static_cast<int>(second.err.find("Beispiel") != std::string::npos);
+        EXPECT_EQ(said, 1) << first.err << second.err;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(parent_of(file)))
+            names.push_back(entry.path().filename());
+        EXPECT_EQ(names, std::vector<std::string>{"velmora.cfg"});
+    }
 }
 
 TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {

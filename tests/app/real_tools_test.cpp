@@ -5,11 +5,13 @@
 // tool printed, so the stored sample can be compared with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <locale.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -201,6 +203,65 @@ TEST(RealTools, SilentHttpTargetIsTotalLoss) {
     EXPECT_EQ(record.http_history[100], 0);
     // A bound far above the two seconds and far below the default thirty.
     EXPECT_LT(waited, std::chrono::seconds(15));
+}
+
+// A German desktop: httping writes "time=   0,52 ms" and "100,00% failed" there. The probes still take the
+// value it measured and see a dead web server as down.
+TEST(RealTools, GermanDesktopHttpValueAndOutage) {
+    const char* original_path = std::getenv("PATH");
+    const std::string search = original_path ? original_path : "/usr/bin:/bin";
+    const auto httping = find_program("httping", search);
+    if (!httping) GTEST_SKIP() << "no httping";
+    const locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (german == nullptr) GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps generates it)";
+    freelocale(german);
+
+    const int http_fd = bind_loopback(SOCK_STREAM, 0);
+    ASSERT_GE(http_fd, 0);
+    const uint16_t http_port = local_port(http_fd);
+    LoopbackServer web(http_fd, answer_http);
+    // A port nobody listens on: bound and closed again.
+    const int closed_fd = bind_loopback(SOCK_STREAM, 0);
+    ASSERT_GE(closed_fd, 0);
+    const uint16_t closed_port = local_port(closed_fd);
+    close(closed_fd);
+
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() + "/bin");
+    write_script(dir.path() + "/bin/httping",
+                 *httping + " \"$@\" | /usr/bin/tee " + dir.path() + "/httping.out");
+    ScopedEnv path("PATH", dir.path() + "/bin:" + search);
+    ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+    ScopedEnv lang("LANG", "de_DE.UTF-8");
+    // What a German terminal shows: the tool really does write decimal commas here.
+    ASSERT_EQ(std::system(("httping -h 127.0.0.1:" + std::to_string(closed_port) +
+                           " -c 1 -t 2 -i 0.01 2>/dev/null | grep -q '100,00% failed'")
+                              .c_str()),
+              0);
+
+    struct Case {
+        const char* name;
+        uint16_t port;
+        bool answered;
+    } const cases[] = {{"value", http_port, true}, {"outage", closed_port, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerRecord record;
+        record.http_target = "127.0.0.1:" + std::to_string(c.port);
+        record.up = 1;
+        probe_http(record, "");
+        std::string printed = read_file(dir.path() + "/httping.out");
+        std::replace(printed.begin(), printed.end(), ',', '.');
+        if (c.answered) {
+            const double measured = printed_time(printed);
+            ASSERT_GT(measured, 0) << printed;
+            EXPECT_EQ(record.http_history[100], measured) << printed;
+            EXPECT_EQ(record.up, 1);
+        } else {
+            EXPECT_EQ(record.http_history[100], 0) << printed;
+            EXPECT_EQ(record.up, 0) << printed;
+        }
+    }
 }
 
 } // namespace

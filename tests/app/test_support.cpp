@@ -120,6 +120,14 @@ void FakeTools::release(std::string_view tool) const {
     fs::remove(dir_.path() + "/hosts/hold." + std::string(tool), ec);
 }
 
+void FakeTools::hold_for_host(std::string_view tool, std::string_view host) const {
+    hold(std::string(tool) + "." + std::string(host));
+}
+
+void FakeTools::release_for_host(std::string_view tool, std::string_view host) const {
+    release(std::string(tool) + "." + std::string(host));
+}
+
 std::vector<std::string> FakeTools::calls() const {
     std::vector<std::string> lines;
     std::ifstream in(log_, std::ios::binary);
@@ -142,6 +150,17 @@ bool process_running(pid_t pid) {
     if (close == std::string::npos || close + 2 >= stat.size()) return false;
     const char state = stat[close + 2];
     return state != 'Z' && state != 'X';
+}
+
+std::vector<std::string> calls_for_host(const std::vector<std::string>& calls, std::string_view host) {
+    const std::string argument = " [" + std::string(host) + "]";
+    std::vector<std::string> mine;
+    for (const std::string& call : calls) {
+        const std::size_t first = call.find(" [");
+        if (first != std::string::npos && call.compare(first, std::string::npos, argument) == 0)
+            mine.push_back(call);
+    }
+    return mine;
 }
 
 std::string fixture(std::string_view name) {

@@ -67,6 +67,9 @@ class FakeTools {
     // at once, so a test sees when a run has started to stall.
     void hold(std::string_view tool) const;
     void release(std::string_view tool) const;
+    // The same for the runs whose first argument is the host.
+    void hold_for_host(std::string_view tool, std::string_view host) const;
+    void release_for_host(std::string_view tool, std::string_view host) const;
     // One entry per run: the tool's name, then each argument as " [arg]".
     [[nodiscard]] std::vector<std::string> calls() const;
     // Runs that have not ended yet (a zombie has ended), whoever started them.
@@ -84,6 +87,11 @@ class FakeTools {
     ScopedEnv ping_;
     ScopedEnv httping_;
 };
+
+// The calls whose only argument is host, in the order they ran: the start-up probes of different servers run
+// at once, so only each server's own calls keep an order.
+[[nodiscard]] std::vector<std::string> calls_for_host(const std::vector<std::string>& calls,
+                                                      std::string_view host);
 
 // Every command line handed to the shell while the object lives, exactly as built.
 class CommandLog {

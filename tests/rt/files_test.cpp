@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <locale.h>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -695,6 +697,66 @@ TEST(Shell, InterruptIsNeitherIgnoredByTheCommandNorByItsCaller) {
         }
     }
     fs::remove(out);
+}
+
+// Sets the locale variables for a while; unset ones stay unset, set ones get their old values back.
+class LocaleEnvironment {
+  public:
+    LocaleEnvironment(std::optional<std::string> all, std::optional<std::string> lang,
+                      std::optional<std::string> numeric) {
+        set("LC_ALL", all);
+        set("LANG", lang);
+        set("LC_NUMERIC", numeric);
+    }
+    ~LocaleEnvironment() {
+        for (auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+    LocaleEnvironment(const LocaleEnvironment&) = delete;
+    LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
+
+  private:
+    void set(const std::string& name, const std::optional<std::string>& value) {
+        const char* old = std::getenv(name.c_str());
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// A German desktop groups thousands with "." and writes decimal commas; the tools we parse must print as in
+// the C locale however the user's locale is set, while a command run through the shell keeps it.
+TEST_F(Files, ToolsRunInTheCLocaleTheShellInTheUsers) {
+    const locale_t german = ::newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
+    if (german == nullptr) GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps generates it)";
+    ::freelocale(german);
+    // The grouping flag of coreutils' printf follows LC_NUMERIC: 1.234.567 in German, 1234567 in C.
+    ASSERT_EQ(rt_shell("LC_ALL=de_DE.UTF-8 /usr/bin/printf \"%'d\" 1234567 | grep -qx 1.234.567"), 0);
+    struct Case {
+        std::optional<std::string> all, lang, numeric;
+    } const cases[] = {
+        {"de_DE.UTF-8", "de_DE.UTF-8", std::nullopt}, {std::nullopt, "de_DE.UTF-8", std::nullopt},
+        {std::nullopt, std::nullopt, "de_DE.UTF-8"},  {"", "de_DE.UTF-8", "de_DE.UTF-8"},
+        {std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("LC_ALL " + c.all.value_or("(unset)") + ", LANG " + c.lang.value_or("(unset)") +
+                     ", LC_NUMERIC " + c.numeric.value_or("(unset)"));
+        LocaleEnvironment env(c.all, c.lang, c.numeric);
+        EXPECT_EQ(pipe_lines("/usr/bin/printf \"%'d\\n\" 1234567"), std::vector<std::string>{"1234567"});
+        EXPECT_EQ(pipe_lines("env | grep -c '^LC_ALL='"), std::vector<std::string>{"1"});
+        // The shell's commands, such as the terminal of the FTP and SSH buttons, see the user's own setting.
+        const std::string mine =
+            c.all ? "[ \"${LC_ALL-unset}\" = '" + *c.all + "' ]" : "[ -z \"${LC_ALL+set}\" ]";
+        EXPECT_EQ(rt_shell(mine), 0) << mine;
+    }
 }
 
 } // namespace

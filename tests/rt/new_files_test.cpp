@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -31,6 +33,13 @@ class NewFiles : public ::testing::Test {
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
+    }
+    // The names in the folder, sorted.
+    std::vector<std::string> names(const std::string& folder) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
     }
     std::string dir;
 };
@@ -84,6 +93,84 @@ TEST_F(NewFiles, AShortWriteLeavesNoFile) {
             std::_Exit(error == EFBIG && access(file.c_str(), F_OK) != 0 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    // Nor is the temporary file the bytes went to first.
+    EXPECT_EQ(names(dir), std::vector<std::string>{});
+}
+
+// The file is written under another name and linked into place: nothing else is left in the folder, and what
+// is refused leaves no trace either.
+TEST_F(NewFiles, OnlyTheFileIsLeft) {
+    EXPECT_EQ(rt_write_new_file(dir + "/new.cfg", "one\n"), 0);
+    EXPECT_EQ(rt_write_new_file(dir + "/new.cfg", "two\n"), EEXIST);
+    fs::create_symlink(dir + "/nowhere", dir + "/dangling");
+    EXPECT_EQ(rt_write_new_file(dir + "/dangling", "x"), EEXIST);
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"dangling", "new.cfg"}));
+    EXPECT_EQ(contents(dir + "/new.cfg"), "one\n");
+}
+
+// A chain that fails part of the way takes back the folders it made; folders that were there stay.
+TEST_F(NewFiles, AChainThatCannotBeMadeLeavesNothing) {
+    fs::create_directory(dir + "/there");
+    const std::string long_name(300, 'n');
+    std::string too_deep = dir + "/there/deep";
+    while (too_deep.size() < 5000) too_deep += "/" + std::string(200, 'd');
+    struct Case {
+        std::string path;
+        int error;
+    } const cases[] = {
+        {dir + "/there/a/b/" + long_name + "/c", ENAMETOOLONG},
+        {too_deep, ENAMETOOLONG},
+        {dir + "/there/x/" + long_name, ENAMETOOLONG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.substr(0, 80));
+        std::vector<std::string> made;
+        EXPECT_EQ(rt_make_folders(c.path, &made), c.error);
+        EXPECT_TRUE(made.empty());
+        EXPECT_EQ(names(dir), std::vector<std::string>{"there"});
+        EXPECT_EQ(names(dir + "/there"), std::vector<std::string>{});
+    }
+}
+
+// The folders made are told outermost first and taken back innermost first, as long as they are empty.
+TEST_F(NewFiles, MadeFoldersCanBeTakenBack) {
+    fs::create_directory(dir + "/there");
+    std::vector<std::string> made;
+    ASSERT_EQ(rt_make_folders(dir + "/there/a/b", &made), 0);
+    EXPECT_EQ(made, (std::vector<std::string>{dir + "/there/a", dir + "/there/a/b"}));
+    rt_remove_folders(made);
+    EXPECT_EQ(names(dir + "/there"), std::vector<std::string>{});
+    made.clear();
+    ASSERT_EQ(rt_make_folders(dir + "/there/a/b", &made), 0);
+    std::ofstream(dir + "/there/a/keep") << "x";
+    rt_remove_folders(made);
+    EXPECT_EQ(names(dir + "/there/a"), std::vector<std::string>{"keep"});
+}
+
+TEST_F(NewFiles, DanglingLinksOnTheWay) {
+    fs::create_directory(dir + "/real");
+    std::ofstream(dir + "/real/file") << "x";
+    fs::create_symlink(dir + "/gone", dir + "/to-nothing");
+    fs::create_symlink(dir + "/real", dir + "/to-real");
+    fs::create_symlink("loop", dir + "/loop");
+    struct Case {
+        std::string path;
+        std::string link, target; // empty: none found
+    } const cases[] = {
+        {dir + "/to-nothing/file", dir + "/to-nothing", dir + "/gone"},
+        {dir + "/to-nothing", dir + "/to-nothing", dir + "/gone"},
+        {dir + "/to-real/file", "", ""},
+        {dir + "/to-real/missing", "", ""},
+        {dir + "/missing/to-nothing", "", ""},
+        {dir + "/loop/file", dir + "/loop", "loop"},
+        {dir + "/real/file", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const DanglingLink found = rt_dangling_link(c.path);
+        EXPECT_EQ(found.link, c.link);
+        EXPECT_EQ(found.target, c.target);
+    }
 }
 
 } // namespace

@@ -2,17 +2,16 @@
 # Stands in for nslookup, nmap, ping and httping (linked under those names): appends its name and
 # each argument in brackets to $VELMORA_FAKE_LOG, then prints a recorded output. The output is
 # $VELMORA_FAKE_DIR/<tool>.<first argument> when that file exists, else the file named by
-# $VELMORA_FAKE_<TOOL>, else nothing. While $VELMORA_FAKE_DIR/hold.<tool> exists it answers nothing
-# yet (at most 20 s), so a test decides how long a run stalls; its process id is then in
-# $VELMORA_FAKE_DIR/pids, so a test sees whether it is still there. Runs with PATH holding only the
-# fakes, so it names its helpers by absolute path.
+# $VELMORA_FAKE_<TOOL>, else nothing. While $VELMORA_FAKE_DIR/hold.<tool> or
+# $VELMORA_FAKE_DIR/hold.<tool>.<first argument> exists it answers nothing yet (at most 20 s), so a test
+# decides how long a run stalls; its process id is then in $VELMORA_FAKE_DIR/pids, so a test sees whether
+# it is still there. Runs with PATH holding only the fakes, so it names its helpers by absolute path.
 tool=${0##*/}
 if [ -n "$VELMORA_FAKE_LOG" ]; then
-    {
-        printf '%s' "$tool"
-        for arg in "$@"; do printf ' [%s]' "$arg"; done
-        printf '\n'
-    } >>"$VELMORA_FAKE_LOG"
+    line=$tool
+    for arg in "$@"; do line="$line [$arg]"; done
+    # One write, so that tools running at once never mix their lines.
+    printf '%s\n' "$line" >>"$VELMORA_FAKE_LOG"
 fi
 case $tool in
 nslookup) out=$VELMORA_FAKE_NSLOOKUP ;;
@@ -24,7 +23,8 @@ esac
 if [ -n "$VELMORA_FAKE_DIR" ]; then
     echo $$ >>"$VELMORA_FAKE_DIR/pids"
     waited=0
-    while [ -e "$VELMORA_FAKE_DIR/hold.$tool" ] && [ $waited -lt 400 ]; do
+    while { [ -e "$VELMORA_FAKE_DIR/hold.$tool" ] || [ -e "$VELMORA_FAKE_DIR/hold.$tool.$1" ]; } &&
+        [ $waited -lt 400 ]; do
         /bin/sleep 0.05
         waited=$((waited + 1))
     done
