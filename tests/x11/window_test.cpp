@@ -81,9 +81,12 @@ std::string compare_window(Display* observer, Window window, const ScreenContext
 class WindowTest : public ::testing::Test {
   protected:
     void open(int width = 80, int height = 60) {
-        gfx_set_mode(width, height, 32, 1, 0, 0);
+        // The shared server may still be resetting after the test before, and refuses connections meanwhile.
+        ASSERT_TRUE(eventually([&] {
+            gfx_set_mode(width, height, 32, 1, 0, 0);
+            return gfx_screen() != nullptr;
+        }));
         screen = gfx_screen();
-        ASSERT_NE(screen, nullptr);
         ASSERT_STREQ(screen->driver->name, "X11");
         observer = XOpenDisplay(nullptr);
         ASSERT_NE(observer, nullptr);
@@ -381,8 +384,13 @@ TEST_F(WindowTest, TheWindowEndsTheLaunchItWasStartedFor) {
     setenv("DESKTOP_STARTUP_ID", id.c_str(), 1);
     x11_install_driver();
     EXPECT_EQ(std::getenv("DESKTOP_STARTUP_ID"), nullptr);
-    std::unique_ptr<Display, int (*)(Display*)> launcher(XOpenDisplay(nullptr), XCloseDisplay);
-    ASSERT_NE(launcher, nullptr);
+    // The first client since the test before: the shared server may still be resetting after that test's
+    // last client left, and refuses connections meanwhile.
+    std::unique_ptr<Display, int (*)(Display*)> launcher(nullptr, XCloseDisplay);
+    ASSERT_TRUE(eventually([&] {
+        launcher.reset(XOpenDisplay(nullptr));
+        return launcher != nullptr;
+    }));
     const Window root = DefaultRootWindow(launcher.get());
     XSelectInput(launcher.get(), root, PropertyChangeMask);
     XSync(launcher.get(), False);
