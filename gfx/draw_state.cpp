@@ -168,14 +168,6 @@ int gfx_set_text_grid(int columns, int rows) {
     return 0;
 }
 
-void gfx_internal::acquire_driver(ScreenContext& screen) {
-    if (screen.driver_holds++ == 0 && screen.driver && screen.driver->lock) screen.driver->lock();
-}
-
-void gfx_internal::release_driver(ScreenContext& screen) {
-    if (--screen.driver_holds == 0 && screen.driver && screen.driver->unlock) screen.driver->unlock();
-}
-
 void gfx_internal::hold_driver_for_frame(ScreenContext& screen) {
     if (screen.frame_holds_driver) return;
     screen.frame_holds_driver = true;

@@ -22,21 +22,15 @@ constexpr int BAND_LINES = 8;
 constexpr std::size_t MAX_OPS = 16384;
 constexpr std::size_t MAX_TEXT = 256 * 1024;
 
-// What each kind of operation needs here: the lines it may touch (unordered, before cutting to the page;
-// conservative is enough), whether it can blend, and how it draws, clipped to the context's view. dirty as
-// for the rasterizers.
+// What each kind of operation needs here: the lines it may touch (between its corners, or a glyph's height
+// from its pen; conservative is enough), whether it can blend, and how it draws, clipped to the context's
+// view. dirty as for the rasterizers. The lines are plain data: every band comparison asks for them.
 struct KindRules {
-    void (*lines)(const RecordedOp& op, int64_t& a, int64_t& b);
+    bool glyph_lines;
     bool can_blend;
     void (*draw)(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uint8_t* dirty);
 };
 
-void corner_lines(const RecordedOp& op, int64_t& a, int64_t& b) {
-    a = op.y1, b = op.y2;
-}
-void glyph_lines(const RecordedOp& op, int64_t& a, int64_t& b) {
-    a = op.y1, b = int64_t{op.y1} + op.font->glyph_height - 1;
-}
 void draw_line(DrawContext& dc, const FrameOps&, const RecordedOp& op, uint8_t* dirty) {
     gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
 }
@@ -49,11 +43,11 @@ void draw_text(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uin
 }
 
 constexpr KindRules KINDS[] = {
-    /* RECORDED_LINE */ {corner_lines, true, draw_line},
-    /* RECORDED_BOX */ {corner_lines, true, draw_box},
-    /* RECORDED_TEXT */ {glyph_lines, true, draw_text},
-    /* RECORDED_CLEAR: the background, never blended */ {corner_lines, false, draw_box},
-    /* RECORDED_FAR_LINE: never noted */ {corner_lines, true, draw_line},
+    /* RECORDED_LINE */ {false, true, draw_line},
+    /* RECORDED_BOX */ {false, true, draw_box},
+    /* RECORDED_TEXT */ {true, true, draw_text},
+    /* RECORDED_CLEAR: the background, never blended */ {false, false, draw_box},
+    /* RECORDED_FAR_LINE: never noted */ {false, true, draw_line},
 };
 static_assert(std::size(KINDS) == RECORDED_KIND_COUNT, "every kind of operation has its rules");
 
@@ -68,10 +62,10 @@ bool blends(const ScreenContext& screen, const RecordedOp& op) {
 
 // The lines an operation may touch, cut to the page (none when first > last).
 void op_lines(const ScreenContext& screen, const RecordedOp& op, int& first, int& last) {
-    int64_t a = 0, b = 0;
-    rules(op).lines(op, a, b);
-    first = static_cast<int>(std::max<int64_t>(std::min(a, b), 0));
-    last = static_cast<int>(std::min<int64_t>(std::max(a, b), screen.height - 1));
+    int64_t a = std::min(op.y1, op.y2), b = std::max(op.y1, op.y2);
+    if (rules(op).glyph_lines) a = op.y1, b = int64_t{op.y1} + op.font->glyph_height - 1;
+    first = static_cast<int>(std::max<int64_t>(a, 0));
+    last = static_cast<int>(std::min<int64_t>(b, screen.height - 1));
 }
 
 // Draws the operations that may touch lines first..last, clipped to those lines (an operation cut by the

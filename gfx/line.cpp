@@ -272,12 +272,6 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 } // namespace
 
-bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
-    const Bounds v = view_bounds(dc);
-    return (x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
-           (y1 > v.b && y2 > v.b);
-}
-
 void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                           uint32_t colour, LineStyle style, uint8_t* dirty) {
     if (gfx_outside_view(dc, x1, y1, x2, y2)) return;

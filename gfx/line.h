@@ -94,7 +94,11 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
 
 // True when nothing between the corners (in any order) falls inside the context's view: such a call draws
 // nothing, and a primitive then takes no lock.
-[[nodiscard]] bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2);
+[[nodiscard]] inline bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
+                                           int64_t y2) {
+    const int64_t l = dc.view.x, t = dc.view.y, r = l + dc.view.w - 1, b = t + dc.view.h - 1;
+    return (x1 < l && x2 < l) || (x1 > r && x2 > r) || (y1 < t && y2 < t) || (y1 > b && y2 > b);
+}
 
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels
 // no further out than 2 * LINE_COORD_LIMIT.

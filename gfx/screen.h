@@ -173,8 +173,13 @@ inline constexpr uint32_t CLEAR_TEXT_ROWS = 2;
 // Paints with the background: the whole page, the text rows or the view (see CLEAR_*).
 void gfx_clear(uint32_t mode);
 namespace gfx_internal {
-void acquire_driver(ScreenContext& screen);
-void release_driver(ScreenContext& screen);
+// Inline: a primitive that draws at once takes them around every call.
+inline void acquire_driver(ScreenContext& screen) {
+    if (screen.driver_holds++ == 0 && screen.driver && screen.driver->lock) screen.driver->lock();
+}
+inline void release_driver(ScreenContext& screen) {
+    if (--screen.driver_holds == 0 && screen.driver && screen.driver->unlock) screen.driver->unlock();
+}
 // The frame holds the driver lock from here to its end: what it draws from now on reaches the page at once.
 void hold_driver_for_frame(ScreenContext& screen);
 void unlock(int first_line, int last_line);
