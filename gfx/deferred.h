@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstring>
-#include <optional>
 #include <string_view>
 
 #include "gfx/screen.h"
@@ -64,17 +63,22 @@ inline void gfx_finish_frame(ScreenContext& screen, const DriverHeld& held) {
 
 // A primitive that draws at once, from its first pixel to its last: on the shown page under the driver
 // lock, and with the lines it changes to be marked in dirty(); on another page (no presenter reads it)
-// without either.
-class DrawAtOnce {
+// without either. It holds the lock itself rather than through a SharedLock: it is taken around every
+// primitive drawn at once, and a whole frame drawn so is made of a thousand and more of them.
+class DrawAtOnce : private DriverHeld {
   public:
     DrawAtOnce(ScreenContext& screen, const DrawContext& dc) {
         if (dc.work_page != screen.visible_page) return;
-        held_.emplace();
-        dirty_ = screen.shared.in(*held_).dirty_lines.entries.data();
+        screen_ = &screen;
+        gfx_internal::acquire_driver(screen);
+        dirty_ = screen.shared.in(*this).dirty_lines.entries.data();
+    }
+    ~DrawAtOnce() {
+        if (screen_) gfx_internal::release_driver(*screen_);
     }
     [[nodiscard]] uint8_t* dirty() const { return dirty_; }
 
   private:
-    std::optional<SharedLock> held_;
+    ScreenContext* screen_ = nullptr;
     uint8_t* dirty_ = nullptr;
 };

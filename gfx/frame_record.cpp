@@ -110,17 +110,31 @@ void build_bands(const ScreenContext& screen, FrameOps& frame) {
     frame.bands_built = true;
 }
 
-bool same_band(const FrameOps& a, const FrameOps& b, std::size_t band) {
-    const uint32_t na = a.band_start[band + 1] - a.band_start[band];
-    if (na != b.band_start[band + 1] - b.band_start[band]) return false;
-    const uint32_t* ia = a.band_ops.data() + a.band_start[band];
-    const uint32_t* ib = b.band_ops.data() + b.band_start[band];
-    for (uint32_t k = 0; k < na; ++k) {
-        const RecordedOp& op = a.ops[ia[k]];
-        if (!same_op(op, recorded_text(a, op), b, ib[k])) return false;
+// The band comparison of two frames' operations, a and b. An operation spanning many bands (a background,
+// a graph's paper and grid) is listed in each; what is known of a pair is kept, so each is compared once.
+struct BandComparison {
+    const FrameOps& a;
+    const FrameOps& b;
+    std::size_t head;                // the first head operations of both are pairwise equal
+    std::vector<uint32_t>& equal_to; // per operation of a: the one of b it equals, or NONE
+
+    static constexpr uint32_t NONE = UINT32_MAX;
+
+    bool same(std::size_t band) const {
+        const uint32_t n = a.band_start[band + 1] - a.band_start[band];
+        if (n != b.band_start[band + 1] - b.band_start[band]) return false;
+        const uint32_t* ia = a.band_ops.data() + a.band_start[band];
+        const uint32_t* ib = b.band_ops.data() + b.band_start[band];
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t i = ia[k], j = ib[k];
+            if ((i == j && i < head) || equal_to[i] == j) continue;
+            const RecordedOp& op = a.ops[i];
+            if (!same_op(op, recorded_text(a, op), b, j)) return false;
+            equal_to[i] = j;
+        }
+        return true;
     }
-    return true;
-}
+};
 
 // The current frame starts empty.
 void start_current(FrameRecord& r) {
@@ -229,14 +243,16 @@ void gfx_internal::finish_frame(ScreenContext& screen, const DriverHeld& held) {
     build_bands(screen, now);
     if (!before.bands_built) build_bands(screen, before);
     const std::size_t bands = now.band_start.size() - 1;
+    r.equal_to.assign(now.ops.size(), BandComparison::NONE);
+    const BandComparison compare{now, before, r.matched, r.equal_to};
     uint8_t* dirty = screen.shared.in(held).dirty_lines.entries.data();
     for (std::size_t b = 0; b < bands;) {
-        if (same_band(now, before, b)) {
+        if (compare.same(b)) {
             ++b;
             continue;
         }
         std::size_t end = b + 1;
-        while (end < bands && !same_band(now, before, end)) ++end;
+        while (end < bands && !compare.same(end)) ++end;
         const int first = static_cast<int>(b) * BAND_LINES;
         const int last = std::min(static_cast<int>(end) * BAND_LINES, screen.height) - 1;
         draw_lines(screen, now, first, last, nullptr);

@@ -86,4 +86,5 @@ struct FrameRecord {
     bool diverged = false;   // the current frame's operations are in current, not only counted in matched
     std::size_t matched = 0; // the current frame's operations so far equal previous's first ones
     FrameOps current, previous;
+    std::vector<uint32_t> equal_to; // scratch of the band comparison
 };

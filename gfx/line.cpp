@@ -274,8 +274,11 @@ bool lines_contiguous(const DrawContext& dc, int first, int last, std::size_t by
 
 void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                           uint32_t colour, LineStyle style, uint8_t* dirty) {
-    if (gfx_outside_view(dc, x1, y1, x2, y2)) return;
     const Bounds v = view_bounds(dc);
+    if ((x1 < v.l && x2 < v.l) || (x1 > v.r && x2 > v.r) || (y1 < v.t && y2 < v.t) ||
+        (y1 > v.b && y2 > v.b)) {
+        return;
+    }
     const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
     // A horizontal line settles its own line: a solid one may be kept back as a fill.
     if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c);
@@ -297,8 +300,8 @@ void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t
 
 void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, uint32_t colour, bool filled,
                          LineStyle style, uint8_t* dirty) {
-    if (gfx_outside_view(dc, x1, y1, x2, y2)) return;
     const Bounds v = view_bounds(dc);
+    if (x2 < v.l || y2 < v.t || x1 > v.r || y1 > v.b) return;
     const int x1c = std::max(x1, v.l), y1c = std::max(y1, v.t);
     const int x2c = std::min(x2, v.r), y2c = std::min(y2, v.b);
     const int bpp = dc.target_bytes_per_pixel;
@@ -374,7 +377,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
         op.x1 = static_cast<int32_t>(ex1), op.y1 = static_cast<int32_t>(ey1);
         op.x2 = static_cast<int32_t>(ex2), op.y2 = static_cast<int32_t>(ey2);
         op.colour = c;
-        if (gfx_hold_back(*screen, *dc, op) || gfx_outside_view(*dc, ex1, ey1, ex2, ey2)) return;
+        if (gfx_hold_back(*screen, *dc, op) || gfx_lock_for_nothing(*screen, *dc, ex1, ey1, ex2, ey2)) return;
         DrawAtOnce at_once(*screen, *dc);
         gfx_draw_line_pixels(*dc, ex1, ey1, ex2, ey2, c, style, at_once.dirty());
         return;
@@ -388,7 +391,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     op.form = recorded_form(RECORDED_BOX, filled ? LINE_SOLID : style, filled); // a filled box has no style
     op.x1 = px1, op.y1 = py1, op.x2 = px2, op.y2 = py2;
     op.colour = c;
-    if (gfx_hold_back(*screen, *dc, op) || gfx_outside_view(*dc, px1, py1, px2, py2)) return;
+    if (gfx_hold_back(*screen, *dc, op) || gfx_lock_for_nothing(*screen, *dc, px1, py1, px2, py2)) return;
     DrawAtOnce at_once(*screen, *dc);
     gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, filled, style, at_once.dirty());
 }

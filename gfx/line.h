@@ -93,11 +93,19 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
 }
 
 // True when nothing between the corners (in any order) falls inside the context's view: such a call draws
-// nothing, and a primitive then takes no lock.
+// nothing.
 [[nodiscard]] inline bool gfx_outside_view(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
                                            int64_t y2) {
     const int64_t l = dc.view.x, t = dc.view.y, r = l + dc.view.w - 1, b = t + dc.view.h - 1;
     return (x1 < l && x2 < l) || (x1 > r && x2 > r) || (y1 < t && y2 < t) || (y1 > b && y2 > b);
+}
+
+// True when a primitive drawing at once between the corners would take the driver lock for nothing. Asked
+// only while the lock is not held: inside a frame that holds it, taking it again is a count, cheaper than
+// the test, and the rasterizers cut to the view themselves.
+[[nodiscard]] inline bool gfx_lock_for_nothing(const ScreenContext& screen, const DrawContext& dc, int64_t x1,
+                                               int64_t y1, int64_t x2, int64_t y2) {
+    return screen.driver_holds == 0 && gfx_outside_view(dc, x1, y1, x2, y2);
 }
 
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels

@@ -240,7 +240,8 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         op.colour = c;
         const int64_t n = static_cast<int64_t>(text->size()), w = screen->font->glyph_width;
         if (!gfx_hold_back(*screen, *dc, op, *text) && n > 0 &&
-            !gfx_outside_view(*dc, px, py, px + w * n - 1, py + screen->font->glyph_height - 1)) {
+            !gfx_lock_for_nothing(*screen, *dc, px, py, px + w * n - 1,
+                                  py + screen->font->glyph_height - 1)) {
             DrawAtOnce at_once(*screen, *dc);
             gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, at_once.dirty());
         }
