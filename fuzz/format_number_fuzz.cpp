@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "rt/numbers.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "gfx/screen.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "rt/runtime.h"
 
 namespace {

@@ -57,8 +57,6 @@ std::array<FileEntry, MAX_FILE_NUMBER + 1> file_table{};
 // run tools at once never share a number. An open number is read by the thread that opened it alone, which
 // needs no lock: nobody else touches its entry until it is given back.
 std::mutex table_lock;
-// Each thread has the result of its own last operation.
-thread_local int last_error = RT_OK;
 // Null members: commands start through the shell, with the limits above.
 PipeOpener pipe_opener{nullptr, nullptr};
 int pipe_time_limit_ms = PIPE_TIME_LIMIT_MS;
@@ -179,13 +177,6 @@ void reap(PipeReader& p) {
 
 } // namespace
 
-int rt_last_error() {
-    return last_error;
-}
-void rt_set_error(int code) {
-    last_error = code;
-}
-
 int rt_free_file() {
     const std::lock_guard hold(table_lock);
     for (int n = 1; n <= MAX_FILE_NUMBER; ++n)
@@ -196,7 +187,7 @@ int rt_free_file() {
 int rt_open_file(std::string_view path, int number, PathSpelling spelling) {
     {
         const std::lock_guard hold(table_lock);
-        if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+        if (!number_usable_for_open(number)) return rt_result(RT_NOT_ALLOWED);
     }
     std::string p(path);
     if (spelling == PathSpelling::backslash_as_slash) std::replace(p.begin(), p.end(), '\\', '/');
@@ -204,36 +195,36 @@ int rt_open_file(std::string_view path, int number, PathSpelling spelling) {
     // device such as /dev/zero cannot feed an endless line. O_CLOEXEC: the descriptor must not leak into the
     // tools and terminals we start while it is open.
     const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return last_error = RT_CANNOT_OPEN;
+    if (fd < 0) return rt_result(RT_CANNOT_OPEN);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return last_error = RT_CANNOT_OPEN;
+        return rt_result(RT_CANNOT_OPEN);
     }
     std::FILE* f = ::fdopen(fd, "r");
     if (!f) {
         ::close(fd);
-        return last_error = RT_CANNOT_OPEN;
+        return rt_result(RT_CANNOT_OPEN);
     }
     std::setvbuf(f, nullptr, _IOFBF, 8192);
     if (fseeko(f, 0, SEEK_END) != 0) {
         std::fclose(f);
-        return last_error = RT_NOT_ALLOWED;
+        return rt_result(RT_NOT_ALLOWED);
     }
     long long size = ftello(f);
     // Text mode is the same as binary here; reading starts again at the beginning of the file.
     if (fseeko(f, 0, SEEK_SET) != 0) {
         std::fclose(f);
-        return last_error = RT_CANNOT_OPEN;
+        return rt_result(RT_CANNOT_OPEN);
     }
     const std::lock_guard hold(table_lock);
     // Another thread may have taken the number while the file opened.
     if (!number_usable_for_open(number)) {
         std::fclose(f);
-        return last_error = RT_NOT_ALLOWED;
+        return rt_result(RT_NOT_ALLOWED);
     }
     file_table[number] = FileEntry{Device::file, f, nullptr, size};
-    return last_error = RT_OK;
+    return rt_result(RT_OK);
 }
 
 void rt_set_pipe_limits(int milliseconds, std::size_t bytes) {
@@ -271,14 +262,14 @@ int rt_open_pipe(std::string_view command, int number) {
     auto reader = std::make_unique<PipeReader>();
     {
         const std::lock_guard hold(table_lock);
-        if (!number_usable_for_open(number)) return last_error = RT_NOT_ALLOWED;
+        if (!number_usable_for_open(number)) return rt_result(RT_NOT_ALLOWED);
         // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
-        if (rt_stop_requested()) return last_error = RT_CANNOT_OPEN;
+        if (rt_stop_requested()) return rt_result(RT_CANNOT_OPEN);
         if (pipe_opener.open) {
             std::FILE* f = pipe_opener.open(cmd.c_str());
-            if (!f) return last_error = RT_CANNOT_OPEN;
+            if (!f) return rt_result(RT_CANNOT_OPEN);
             file_table[number] = FileEntry{Device::served, f, nullptr, 0};
-            return last_error = RT_OK;
+            return rt_result(RT_OK);
         }
         // The number is taken here; the command starts without the lock, so that threads start theirs side
         // by side.
@@ -289,7 +280,7 @@ int rt_open_pipe(std::string_view command, int number) {
     auto give_back = [number] {
         const std::lock_guard hold(table_lock);
         file_table[number] = FileEntry{};
-        return last_error = RT_CANNOT_OPEN;
+        return rt_result(RT_CANNOT_OPEN);
     };
     std::fflush(nullptr); // buffered output must not be duplicated into the child
     int ends[2];
@@ -320,7 +311,7 @@ int rt_open_pipe(std::string_view command, int number) {
     }
     const std::lock_guard hold(table_lock);
     file_table[number].pipe = std::move(reader);
-    return last_error = RT_OK;
+    return rt_result(RT_OK);
 }
 
 bool rt_eof(int number) {
@@ -335,7 +326,7 @@ void rt_line_input(int number, std::string& text) {
 bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes) {
     FileEntry* e = open_entry(number);
     if (!e) {
-        last_error = RT_NOT_ALLOWED;
+        rt_set_error(RT_NOT_ALLOWED);
         return true;
     }
     // Read in chunks of up to LINE_CHUNK - 1 bytes, counting bytes ourselves rather than searching for the
@@ -373,7 +364,7 @@ bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes)
     // The CR of a CR LF, or a CR that closes the input, is removed on the whole line: it may have been the
     // last byte of the chunk before. A CR followed by more text stays.
     if (!cut && !text.empty() && text.back() == '\r') text.pop_back();
-    last_error = RT_OK;
+    rt_set_error(RT_OK);
     if (!cut && text.size() <= max_bytes) return true;
     text.resize(max_bytes);
     return false;
@@ -381,7 +372,7 @@ bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes)
 
 int rt_close(int number) {
     FileEntry* e = open_entry(number);
-    if (!e) return last_error = RT_NOT_ALLOWED;
+    if (!e) return rt_result(RT_NOT_ALLOWED);
     // Waiting for a command is done without the lock; the number is given back once it has ended.
     if (e->device == Device::pipe) {
         reap(*e->pipe); // its status is of no interest
@@ -400,7 +391,7 @@ int rt_close(int number) {
     }
     const std::lock_guard hold(table_lock);
     *e = FileEntry{};
-    return last_error = RT_OK;
+    return rt_result(RT_OK);
 }
 
 void rt_close_all() {

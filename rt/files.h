@@ -1,7 +1,8 @@
 // File numbers: text files and command output read line by line, and the shell.
 //
 // Threads may run commands at once: numbers are handed out under a lock, and each thread keeps its own last
-// result code. An open number belongs to the thread that opened it; only that thread reads or closes it.
+// result code (rt/result.h). An open number belongs to the thread that opened it; only that thread reads or
+// closes it.
 #pragma once
 
 #include <cstddef>
@@ -9,21 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "rt/result.h"
+
 // Numbers 1..MAX_FILE_NUMBER can be opened; 0 is the console and never handed out.
 inline constexpr int MAX_FILE_NUMBER = 255;
 // Lines are assembled from chunks of at most LINE_CHUNK - 1 bytes.
 inline constexpr int LINE_CHUNK = 512;
-
-// Result codes of the last runtime operation, kept for the process.
-enum RtCode : int {
-    RT_OK = 0,
-    RT_NOT_ALLOWED = 1,  // bad, free or busy number; unusable argument
-    RT_CANNOT_OPEN = 2,  // the file or command cannot be opened
-    RT_END_OF_INPUT = 17 // internal: a line read met the end of input
-};
-
-[[nodiscard]] int rt_last_error();
-void rt_set_error(int code);
 
 // Lowest number in 1..255 that is not open, 0 when all are. Does not reserve it.
 [[nodiscard]] int rt_free_file();

@@ -4,7 +4,7 @@
 // on LC_NUMERIC: "." stays the decimal point even if a library switches the numeric locale.
 #include "rt/numbers.h"
 
-#include "rt/files.h"
+#include "rt/result.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <sys/select.h>
 
-#include "rt/files.h"
+#include "rt/result.h"
 
 namespace {
 

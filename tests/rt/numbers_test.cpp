@@ -1,6 +1,6 @@
 #include "rt/clock.h"
-#include "rt/files.h"
 #include "rt/numbers.h"
+#include "rt/result.h"
 #include "rt/runtime.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "rt/files.h"
+#include "rt/result.h"
 #include "rt/sleep.h"
 
 namespace {
@@ -75,7 +75,7 @@ TEST(Sleep, Steps) {
 }
 
 TEST(Sleep, OtherFlagReturnsWithError) {
-    rt_set_error(0);
+    rt_set_error(RT_OK);
     rt_sleep(100000, 2); // would pause 100 s if the flag were not refused
     EXPECT_EQ(rt_last_error(), 1);
 }
