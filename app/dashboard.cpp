@@ -22,7 +22,7 @@ const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
 void draw_frame(ServerTable& table, DashboardState& state) {
     // The frame: on the dashboard's recording mode the panels run without the driver lock, so the window is
     // repainted and answers while a probe's tool runs; the picture changes at the frame's end.
-    ScreenLock frame(-1, -1);
+    ScreenLock frame(ALL_LINES);
     gfx_clear(CLEAR_DEFAULT);
     const auto width = static_cast<float>(state.screen_width);
     const auto height = static_cast<float>(state.screen_height);

@@ -192,12 +192,11 @@ int run_window(const Options& options) {
 // The picture is written after the whole run; a path that cannot take it is refused before that run.
 std::string snapshot_target_problem(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return "der Name gehört zu einem Verzeichnis";
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return describe_write_error(EISDIR);
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return "das Verzeichnis existiert nicht";
-    if (access(dir.c_str(), W_OK | X_OK) != 0) return "keine Schreibberechtigung im Verzeichnis";
+    if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return describe_write_error(ENOENT);
+    if (access(dir.c_str(), W_OK | X_OK) != 0) return describe_write_error(EACCES) + " im Verzeichnis";
     return {};
 }
 

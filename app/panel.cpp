@@ -162,7 +162,7 @@ void read_out(const ServerRecord& record, const DashboardState& state, uint16_t 
         const HitArea around{column - 2, top, column + 2, top + PANEL_HEIGHT};
         if (!under_pointer(state, around) || record.ping_history[m] == 0) continue;
         const float t = top;
-        line(sample_x(m), t, sample_x(m), t + 196, RULE_COLOUR);
+        line(sample_x(m), t, sample_x(m), t + GRAPH_BASE, RULE_COLOUR);
         const auto y = static_cast<float>(state.mouse_y);
         if (record.http_target.empty()) {
             const int64_t reach = 14 + 8 * static_cast<int64_t>(record.ping_times[m].size());
@@ -295,7 +295,7 @@ void frame_lines(const DashboardState& state, float t) {
     line(0, t - 3, width, t - 3, RULE_COLOUR);
     line(0, t, width, t, RULE_COLOUR);
     line(400, t, 400, t + 197, RULE_COLOUR);
-    filled_box(401, t + 1, width, t + 196, GRAPH_PAPER);
+    filled_box(401, t + 1, width, t + GRAPH_BASE, GRAPH_PAPER);
 }
 
 // Latency probes, only while the host is up and its interval has passed.

@@ -5,10 +5,8 @@
 #include <png.h>
 #include <vector>
 
-namespace {
-
 // The C library's texts are English outside a German message locale; the usual causes are said here.
-std::string describe_errno(int code) {
+std::string describe_write_error(int code) {
     switch (code) {
     case ENOENT: return "das Verzeichnis existiert nicht";
     case EACCES:
@@ -20,8 +18,6 @@ std::string describe_errno(int code) {
     default: return std::string("Fehler ") + std::to_string(code) + " (" + std::strerror(code) + ")";
     }
 }
-
-} // namespace
 
 std::string write_png(const std::string& path, const uint8_t* pixels, int width, int height, int pitch) {
     if (pixels == nullptr || width <= 0 || height <= 0 || pitch < width * 4) return "kein Bild vorhanden";
@@ -48,7 +44,7 @@ std::string write_png(const std::string& path, const uint8_t* pixels, int width,
     if (png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), width * 3, nullptr)) return {};
     const int saved_errno = errno;
     std::string why =
-        saved_errno != 0 ? describe_errno(saved_errno) : "libpng: " + std::string(image.message);
+        saved_errno != 0 ? describe_write_error(saved_errno) : "libpng: " + std::string(image.message);
     png_image_free(&image);
     return why;
 }

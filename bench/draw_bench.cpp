@@ -184,7 +184,7 @@ void BM_frame(benchmark::State& state) {
                          LINE_SOLID, 0);
             }
         }
-        gfx_unlock(-1, -1);
+        gfx_unlock(ALL_LINES);
         benchmark::ClobberMemory();
     }
 }

@@ -46,7 +46,7 @@ void BM_memcpy_round_trip(benchmark::State& state) {
         std::memcpy(copy.data(), screen.visible_pixels, copy.size());
         benchmark::ClobberMemory();
         XSync(x.display, False);
-        gfx_unlock(1, 0);
+        gfx_unlock(NO_LINES);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * WIDTH * HEIGHT * 4);
 }

@@ -13,6 +13,7 @@
 // own.
 inline constexpr int SET_MODE_FULLSCREEN = 0x01;
 inline constexpr int SET_MODE_AT_LEAST_16_BIT = 0x02;
+// Primitives blend colours whose alpha is not 0xFF on 4-byte targets; the screen keeps it in mode_flags.
 inline constexpr int SET_MODE_ALPHA = 0x40;
 
 // A driver is one const table, filled with designated initializers. A null slot means "not supported":

@@ -56,7 +56,7 @@ const KindRules& rules(const RecordedOp& op) {
 }
 
 bool blends(const ScreenContext& screen, const RecordedOp& op) {
-    return rules(op).can_blend && (screen.mode_flags & MODE_ALPHA_PRIMITIVES) &&
+    return rules(op).can_blend && (screen.mode_flags & SET_MODE_ALPHA) &&
            screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
 }
 
@@ -75,7 +75,7 @@ void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int las
     DrawContext& dc = *gfx_draw_context();
     gfx_select_screen(dc);
     dc.view = {dc.saved_view.x, first, dc.saved_view.w, last - first + 1};
-    const bool alpha = (screen.mode_flags & MODE_ALPHA_PRIMITIVES) != 0;
+    const bool alpha = (screen.mode_flags & SET_MODE_ALPHA) != 0;
     for (const RecordedOp& op : frame.ops) {
         int from = 0, to = 0;
         op_lines(screen, op, from, to);

@@ -358,7 +358,7 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     if (dc == nullptr) return;
     gfx_select_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
-    gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
+    gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & SET_MODE_ALPHA) != 0);
     gfx_resolve_points(*dc, flags, x1, y1, x2, y2);
     // A point that is not a number has no pixel; such a call draws nothing.
     if (std::isnan(x1) || std::isnan(y1) || std::isnan(x2) || std::isnan(y2)) return;

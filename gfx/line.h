@@ -25,10 +25,21 @@ inline constexpr int DRAW_FOREGROUND = static_cast<int>(0x80000000u);
 // Flag bits 2..0: the coordinate mode.
 inline constexpr int COORD_MODE_MASK = 7;
 inline constexpr int COORD_ABSOLUTE = 0;
-inline constexpr int COORD_SECOND_RELATIVE = 1; // second point relative to the first
-inline constexpr int COORD_FIRST_AT_CURSOR = 2; // first point relative to the graphics cursor (5 too)
-inline constexpr int COORD_BOTH_RELATIVE = 3;   // first relative to the cursor, second to the first
-inline constexpr int COORD_GIVEN = 4;           // as given (6 and 7 too)
+inline constexpr int COORD_SECOND_RELATIVE = 1;     // second point relative to the first
+inline constexpr int COORD_FIRST_AT_CURSOR = 2;     // first point relative to the graphics cursor
+inline constexpr int COORD_BOTH_RELATIVE = 3;       // first relative to the cursor, second to the first
+inline constexpr int COORD_GIVEN = 4;               // as given (6 and 7 too)
+inline constexpr int COORD_FIRST_AT_CURSOR_TOO = 5; // read as COORD_FIRST_AT_CURSOR
+
+// What a coordinate mode makes of the first point, and of the second.
+[[nodiscard]] constexpr bool coord_first_at_cursor(int flags) {
+    const int mode = flags & COORD_MODE_MASK;
+    return mode == COORD_FIRST_AT_CURSOR || mode == COORD_BOTH_RELATIVE || mode == COORD_FIRST_AT_CURSOR_TOO;
+}
+[[nodiscard]] constexpr bool coord_second_relative(int flags) {
+    const int mode = flags & COORD_MODE_MASK;
+    return mode == COORD_SECOND_RELATIVE || mode == COORD_BOTH_RELATIVE;
+}
 
 // A drawing target other than the screen. Drawing into images is not part of this system: primitives
 // given one draw nothing.
@@ -58,33 +69,21 @@ inline constexpr int64_t LINE_COORD_LIMIT = int64_t{1} << 58;
 
 // Applies the coordinate mode to a point pair and moves the graphics cursor to the second point.
 inline void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
-    switch (flags & COORD_MODE_MASK) {
-    case 1:
-        x2 += x1;
-        y2 += y1;
-        break;
-    case 2:
-    case 5:
+    if (coord_first_at_cursor(flags)) {
         x1 += dc.cursor_x;
         y1 += dc.cursor_y;
-        break;
-    case 3:
-        x1 += dc.cursor_x;
-        y1 += dc.cursor_y;
+    }
+    if (coord_second_relative(flags)) {
         x2 += x1;
         y2 += y1;
-        break;
-    default: break;
     }
     dc.cursor_x = x2;
     dc.cursor_y = y2;
 }
 
-// The same for operations with one point: modes 2, 3 and 5 are relative to the cursor, the others as
-// given; the cursor moves to the point.
+// The same for operations with one point: the first point's reading; the cursor moves to the point.
 inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
-    const int m = flags & COORD_MODE_MASK;
-    if (m == 2 || m == 3 || m == 5) {
+    if (coord_first_at_cursor(flags)) {
         x += dc.cursor_x;
         y += dc.cursor_y;
     }

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "gfx/input.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "rt/sleep.h"
 
 ScreenContext* gfx_internal::current_screen = nullptr;
@@ -166,7 +166,7 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
         screen->shared.in(held).dirty_lines.entries.assign(
             static_cast<std::size_t>(screen->line_factor) * height, 0);
     }
-    screen->mode_flags = flags != -1 ? static_cast<uint32_t>(flags) & MODE_ALPHA_PRIMITIVES : 0;
+    screen->mode_flags = flags != -1 ? static_cast<uint32_t>(flags) & SET_MODE_ALPHA : 0;
 
     // The driver presents this context from its open on, so it must already be the current one, with its
     // pages filled: a driver's presenter may show them before set-mode returns.

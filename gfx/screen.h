@@ -37,10 +37,6 @@ struct ScreenShared {
     uint32_t palette[256] = {}; // 0x00BBGGRR; consulted at depths up to 8 only
 };
 
-// Screen option in ScreenContext::mode_flags: primitives blend colours whose alpha is not 0xFF on 4-byte
-// targets (set-mode flag 0x40).
-inline constexpr uint32_t MODE_ALPHA_PRIMITIVES = 0x40;
-
 struct PageFree {
     void operator()(uint8_t* page) const;
 };
@@ -86,7 +82,7 @@ struct ScreenContext {
     int32_t text_columns = 0, text_rows = 0;
     float aspect = 1.0f;
     EventQueue event_queue;
-    uint32_t mode_flags = 0; // MODE_ALPHA_PRIMITIVES
+    uint32_t mode_flags = 0; // the set-mode flags the screen keeps: SET_MODE_ALPHA
     Guarded<ScreenShared> shared;
     uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
     uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
@@ -215,7 +211,7 @@ inline void gfx_lock() {
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
 // nothing), then releases one level. The outermost release ends the frame: under the driver lock, a
 // recorded frame draws and marks the lines it changed (the range is then not used), held-back fills are
-// written, and the driver lock is released. gfx_unlock(1, 0) only releases.
+// written, and the driver lock is released.
 inline void gfx_unlock(int first_line, int last_line) {
     ScreenContext* screen = gfx_screen();
     if (screen && screen->lock_count > 1 && last_line >= 0 && first_line > last_line) {
@@ -225,18 +221,25 @@ inline void gfx_unlock(int first_line, int last_line) {
     gfx_internal::unlock(first_line, last_line);
 }
 
-// The screen lock as a scope: gfx_lock on entry; on leaving, lines first_line..last_line are marked dirty
-// (see gfx_unlock) and the lock is released. The default marks nothing; a whole frame is ScreenLock(-1, -1).
+// The lines an unlock marks, by name.
+struct LineRange {
+    int first, last;
+};
+inline constexpr LineRange ALL_LINES{-1, -1}; // the whole page
+inline constexpr LineRange NO_LINES{1, 0};    // none: the unlock only releases
+inline void gfx_unlock(LineRange lines) {
+    gfx_unlock(lines.first, lines.last);
+}
+
+// The screen lock as a scope: gfx_lock on entry; on leaving, the lines are marked dirty (see gfx_unlock) and
+// the lock is released. A whole frame is ScreenLock(ALL_LINES).
 class ScreenLock {
   public:
-    explicit ScreenLock(int first_line = 1, int last_line = 0)
-        : first_line_(first_line), last_line_(last_line) {
-        gfx_lock();
-    }
-    ~ScreenLock() { gfx_unlock(first_line_, last_line_); }
+    explicit ScreenLock(LineRange marked = NO_LINES) : marked_(marked) { gfx_lock(); }
+    ~ScreenLock() { gfx_unlock(marked_); }
     ScreenLock(const ScreenLock&) = delete;
     ScreenLock& operator=(const ScreenLock&) = delete;
 
   private:
-    int first_line_, last_line_;
+    LineRange marked_;
 };

@@ -8,7 +8,7 @@
 #include "gfx/deferred.h"
 #include "gfx/line.h"
 #include "gfx/pixels.h"
-#include "rt/files.h"
+#include "rt/result.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -208,27 +208,27 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
     (void)parameter1;
     (void)parameter2;
     if (!text) {
-        rt_set_error(1);
+        rt_set_error(RT_NOT_ALLOWED);
         return 1;
     }
     ScreenContext* screen = gfx_screen();
     if (screen == nullptr || text->empty()) {
-        rt_set_error(0);
+        rt_set_error(RT_OK);
         return 0;
     }
     // Images as targets or fonts, and blending methods, are not part of this system.
     if (target != nullptr || font_image != nullptr || method != TEXT_METHOD_PLAIN) {
-        rt_set_error(1);
+        rt_set_error(RT_NOT_ALLOWED);
         return 1;
     }
     DrawContext* dc = gfx_draw_context();
     if (dc == nullptr || screen->font == nullptr) {
-        rt_set_error(0);
+        rt_set_error(RT_OK);
         return 0;
     }
     gfx_select_screen(*dc);
     const uint32_t c = flags < 0 ? dc->foreground : gfx_convert_colour(colour, dc->target_bytes_per_pixel);
-    gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & MODE_ALPHA_PRIMITIVES) != 0);
+    gfx_choose_pixel_routines(*dc, c, (screen->mode_flags & SET_MODE_ALPHA) != 0);
     gfx_resolve_point(*dc, flags, x, y);
     if (!std::isnan(x) && !std::isnan(y)) {
         const int px = gfx_round_coordinate(x) + (dc->view_absolute ? 0 : dc->view.x);
@@ -246,6 +246,6 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
             gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, at_once.dirty());
         }
     }
-    rt_set_error(0);
+    rt_set_error(RT_OK);
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gfx/screen.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "tests/gfx/recording_driver.h"
 
 namespace {
@@ -127,7 +127,7 @@ TEST_F(DriverTest, NullDriverKeepsTheModeInMemory) {
     EXPECT_EQ(screen.lock_count, 1u);
     gfx_set_color(0xFFFFFFFF, 0xFF123456, 0);
     gfx_clear(CLEAR_SCREEN);
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     EXPECT_EQ(screen.lock_count, 0u);
     EXPECT_TRUE(pages_hold_only(screen, 0xFF123456)); // the clear lands in memory, nothing presents it
     const auto& entries = screen.shared.in(SharedLock{}).dirty_lines.entries;

@@ -125,7 +125,7 @@ void replay(const std::vector<Call>& calls) {
                           nullptr);
             break;
         case Op::lock: gfx_lock(); break;
-        case Op::unlock: gfx_unlock(1, 0); break;
+        case Op::unlock: gfx_unlock(NO_LINES); break;
         case Op::settle:
             gfx_settle_all();
             if (g_reads) g_reads->push_back(page_bytes());
@@ -153,7 +153,7 @@ std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, 
     recording().on_unlock = [&] { presented = page_bytes(); };
     if (framed) gfx_lock();
     replay(calls);
-    if (framed) gfx_unlock(-1, -1);
+    if (framed) gfx_unlock(ALL_LINES);
     recording().on_unlock = nullptr;
     EXPECT_EQ(s.lock_count, 0u);
     EXPECT_EQ(presented, page_bytes()) << "the presenter saw a page the frame had not finished";
@@ -232,7 +232,7 @@ TEST(Frame, LaterFillsCoverEarlierOnesInEveryLine) {
     gfx_line(nullptr, 0, 2, 15, 2, 0xFF888B8B, LINE_MODE_LINE, LINE_SOLID, 0);      // whole line
     gfx_line(nullptr, 10, 0, 10, 5, 0xFF00C800, LINE_MODE_LINE, LINE_SOLID, 0);     // into every line
     gfx_line(nullptr, 2, 3, 5, 3, 0xFF0066CC, LINE_MODE_FILLED_BOX, LINE_SOLID, 0); // over a written line
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     const ScreenContext& s = *gfx_screen();
     auto at = [&](int x, int y) {
         uint32_t v;
@@ -333,7 +333,7 @@ TEST_F(RecordedFrame, RecordedFramesLeaveThePixelsOfDrawingAtOnceAndMarkWhatChan
                     gfx_set_color(0xFFF5FFFF, 0xFF1E1E1E,
                                   0); // the colours the last frame left are not its own
                     replay(calls);
-                    gfx_unlock(-1, -1);
+                    gfx_unlock(ALL_LINES);
                     g_reads = nullptr;
                 };
                 const FrameOutcome o =

@@ -8,7 +8,7 @@
 
 #include "gfx/input.h"
 #include "gfx/screen.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "rt/sleep.h"
 
 namespace {
@@ -129,7 +129,7 @@ TEST_F(ModeTest, ReadKeyLeavesTheLockBalanced) {
     gfx_lock(); // next_key nests inside a held lock
     EXPECT_EQ(next_key(), 'x');
     EXPECT_EQ(gfx_screen()->lock_count, 1u);
-    gfx_unlock(1, 0);
+    gfx_unlock(NO_LINES);
     EXPECT_EQ(gfx_screen()->lock_count, 0u);
 }
 
@@ -200,7 +200,7 @@ TEST(Mouse, RefusedQueryGivesMinusOneWhateverTheDriverWrote) {
     gfx_use_drivers(scribbling_choice);
     gfx_set_mode(8, 4, 32, 1, 0, 0);
     ASSERT_NE(gfx_screen(), nullptr);
-    rt_set_error(0);
+    rt_set_error(RT_OK);
     EXPECT_EQ(read_mouse(), (Mouse{-1, -1, -1, -1, -1}));
     EXPECT_EQ(rt_last_error(), 1);
     gfx_close_mode();
@@ -210,7 +210,7 @@ TEST(Mouse, RefusedQueryGivesMinusOneWhateverTheDriverWrote) {
 TEST(Mouse, WithoutAModeAllMinusOne) {
     gfx_close_mode();
     null_driver_set_pointer(true, 1, 1, 0, 0);
-    rt_set_error(0);
+    rt_set_error(RT_OK);
     EXPECT_EQ(read_mouse(), (Mouse{-1, -1, -1, -1, -1}));
     EXPECT_EQ(rt_last_error(), 1);
     null_driver_set_pointer(false, 0, 0, 0, 0);
@@ -229,7 +229,7 @@ TEST_F(ModeTest, SystemCheckReadsAndClearsKeyPosted) {
     EXPECT_EQ(input_read_key(), "z") << "the key itself stays queued";
 
     post_key(SharedLock{}, 'y');
-    rt_set_error(1);
+    rt_set_error(RT_NOT_ALLOWED);
     rt_sleep(100000, 0); // would pause 100 s if the posted key did not end it at the first check
     EXPECT_EQ(rt_last_error(), 0);
     post_key(SharedLock{}, 'w');

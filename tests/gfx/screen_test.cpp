@@ -7,7 +7,7 @@
 #include <string>
 
 #include "gfx/screen.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "tests/gfx/recording_driver.h"
 
 namespace {
@@ -129,7 +129,7 @@ TEST_F(ScreenTest, InvalidArgumentsKeepTheOpenMode) {
     int serial = gfx_screen()->serial;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.depth);
-        rt_set_error(0);
+        rt_set_error(RT_OK);
         gfx_set_mode(c.width, c.height, c.depth, 1, 0, 0);
         EXPECT_EQ(rt_last_error(), 1);
         ASSERT_NE(gfx_screen(), nullptr);
@@ -181,7 +181,7 @@ TEST_F(ScreenTest, FlagNormalisation) {
     struct Case {
         int flags, flags_to_driver;
         uint32_t mode_flags;
-    } cases[] = {{0, 0, 0}, {0x10, 0x1C, 0}, {0x40, 0x40, MODE_ALPHA_PRIMITIVES}, {0x51, 0x5D, 0x40}};
+    } cases[] = {{0, 0, 0}, {0x10, 0x1C, 0}, {0x40, 0x40, SET_MODE_ALPHA}, {0x51, 0x5D, 0x40}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.flags);
         gfx_set_mode(8, 8, 32, 1, c.flags, 0);
@@ -237,7 +237,7 @@ TEST_F(ScreenTest, FailedOpenLeavesNoMode) {
     EXPECT_EQ(gfx_draw_context(), nullptr);
     // Without a mode the screen operations do nothing and do not fail.
     gfx_lock();
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     gfx_clear(CLEAR_DEFAULT);
     EXPECT_EQ(recording().locks, 0);
     Info info = screen_info();
@@ -251,10 +251,10 @@ TEST_F(ScreenTest, NestedLocksTakeTheDriverLockOnce) {
     gfx_lock();
     gfx_lock();
     EXPECT_EQ(gfx_screen()->lock_count, 2u);
-    gfx_unlock(1, 0);
+    gfx_unlock(NO_LINES);
     EXPECT_EQ(recording().unlocks, 0);
     EXPECT_EQ(marked_lines(), "");
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     EXPECT_EQ(recording().locks, 1);
     EXPECT_EQ(recording().unlocks, 1);
     EXPECT_EQ(marked_lines(), "0-29");
@@ -285,7 +285,7 @@ TEST_F(ScreenTest, UnlockRanges) {
 
 TEST_F(ScreenTest, UnmatchedUnlockDoesNothing) {
     gfx_set_mode(40, 30, 32, 1, 0, 0);
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     EXPECT_EQ(recording().unlocks, 0);
     EXPECT_EQ(gfx_screen()->lock_count, 0u);
     EXPECT_EQ(marked_lines(), "");

@@ -14,7 +14,7 @@
 #include "gfx/fonts.h"
 #include "gfx/line.h"
 #include "gfx/text.h"
-#include "rt/files.h"
+#include "rt/result.h"
 #include "tests/gfx/draw_canvas.h"
 
 namespace {
@@ -211,7 +211,7 @@ class TextApi : public ::testing::Test {
 };
 
 TEST_F(TextApi, ResultCodes) {
-    rt_set_error(0);
+    rt_set_error(RT_OK);
     EXPECT_EQ(gfx_draw_text(nullptr, 0, std::nullopt, INK, nullptr, 0, 0, 0, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(rt_last_error(), 1);
     EXPECT_EQ(gfx_draw_text(nullptr, 0, "", INK, nullptr, 0, 0, 0, nullptr, nullptr, nullptr), 0);

@@ -23,7 +23,7 @@ int main() {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             pixels[y * width + x] = 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 6) << 8 | 0x5A;
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
     std::printf("window=%lu shm=%d\n", x11_drawing_window(), x11_uses_shared_memory() ? 1 : 0);
     std::fflush(stdout);
     for (;;) {

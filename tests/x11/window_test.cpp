@@ -112,7 +112,7 @@ class WindowTest : public ::testing::Test {
             WindowEvent event;
             bool gained = false;
             while (gfx_take_event(screen->event_queue, event)) gained |= event.type == EVENT_FOCUS_GAINED;
-            gfx_unlock(1, 0);
+            gfx_unlock(NO_LINES);
             return gained || has_focus_now();
         }));
     }
@@ -520,7 +520,7 @@ class FullScreenTest : public WindowTest {
             gfx_lock();
             longest_lock_wait = std::max(longest_lock_wait, Clock::now() - asked);
             reinterpret_cast<uint32_t*>(screen->visible_pixels)[0] = 0xFF000000u | (salt & 0xFF);
-            gfx_unlock(-1, -1);
+            gfx_unlock(ALL_LINES);
             if (condition()) return true;
             if (Clock::now() >= end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -774,7 +774,7 @@ TEST_F(FullScreenTest, SwitchesAndMovesWhileFramesAreDrawn) {
             (void)driver.move_window(20 + round, 30);
             gfx_lock();
             (void)driver.move_window(KEEP, KEEP);
-            gfx_unlock(1, 0);
+            gfx_unlock(NO_LINES);
             return to_full_screen ? full_screen() : windowed();
         })) << "switch "
             << round + 1;

@@ -115,5 +115,5 @@ void draw_pattern(ScreenContext& screen, uint32_t salt) {
         for (int x = 0; x < screen.width; ++x)
             pixels[y * screen.width + x] =
                 0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
-    gfx_unlock(-1, -1);
+    gfx_unlock(ALL_LINES);
 }
