@@ -1,5 +1,6 @@
-// Start-up of the screen and the frame loop: one window of one panel per server, redrawn whole every frame
-// until the window is closed.
+// Start-up of the screen and the frame loop: one window of one panel per server, frame after frame
+// (FRAME_PAUSE_MS between them) until the window is closed. Each frame runs the whole dashboard's logic and
+// notes its drawing; only the lines whose drawing changed since the last frame are drawn and presented again.
 //
 // Main thread only.
 #pragma once
@@ -23,12 +24,11 @@ inline constexpr uint32_t BACKGROUND_COLOUR = 0xFF1E1E1E;
 // Text grid of the whole screen in the font of height h (8, 14 or 16): 1 if applied, 0 for other heights.
 int set_font_height(int64_t h);
 
-// One whole frame: the background, every panel (with its clicks and due probes), the last panel's lower
-// border; then presented.
+// One frame: the background, every panel (with its clicks and due probes), the last panel's lower border;
+// at its end the lines it changed are drawn and handed to the presenter.
 void draw_frame(ServerTable& table, DashboardState& state);
 
 // Runs frames until a frame takes the window-close request or finds a stop requested, or until the clock
-// passes stop_at after a frame (the snapshot's end). Every frame is drawn and presented completely. Returns
-// the number of frames drawn.
+// passes stop_at after a frame (the snapshot's end). Returns the number of frames run.
 uint64_t main_loop(ServerTable& table, DashboardState& state,
                    double stop_at = std::numeric_limits<double>::infinity());
