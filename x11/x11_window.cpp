@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "x11/identity.h"
 #include "x11/x11_errors.h"
