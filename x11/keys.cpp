@@ -20,7 +20,7 @@ constexpr int32_t ExtendedKeyTable[LAST_EXTENDED_SCANCODE - FIRST_EXTENDED_SCANC
     0x4BFF, 0x4CFF, 0x4DFF,         // 75..77 Left, keypad centre, Right
     0,                              // 78 keypad plus
     0x4FFF, 0x50FF, 0x51FF,         // 79..81 End, Down, Page Down
-    0x52FF, 0x53FF,                 // 82, 83 Insert, Delete
+    0x52FF, KEY_DELETE,             // 82, 83 Insert, Delete
 };
 // clang-format on
 

@@ -1,6 +1,6 @@
-// Full screen: the display switched with RandR to a size that fits the mode, the picture in the
-// override-redirect window, or in the managed window where the window manager offers to show it full
-// screen; pointer and keyboard grabbed; and the way back.
+// The display's modes and full screen: what RandR offers, read at open; the display switched to a size that
+// fits the mode, the picture in the override-redirect window, or in the managed window where the window
+// manager offers to show it full screen; pointer and keyboard grabbed; and the way back.
 #include <X11/Xatom.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "x11/mode_choice.h"
 #include "x11/x11_driver.h"
 #include "x11/x11_errors.h"
 #include "x11/x11_state.h"
@@ -60,18 +61,6 @@ bool manager_offers(const X11State& x) {
                                      XInternAtom(x.display, "_NET_WM_STATE_FULLSCREEN", False));
 }
 
-void ask_manager(const X11State& x, bool fullscreen) {
-    XEvent message{};
-    message.xclient.type = ClientMessage;
-    message.xclient.window = x.frame_window;
-    message.xclient.message_type = XInternAtom(x.display, "_NET_WM_STATE", False);
-    message.xclient.format = 32;
-    message.xclient.data.l[0] = fullscreen ? 1 : 0; // add, remove
-    message.xclient.data.l[1] = static_cast<long>(XInternAtom(x.display, "_NET_WM_STATE_FULLSCREEN", False));
-    message.xclient.data.l[3] = 1; // asked by the program itself
-    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
-}
-
 // A manager may refuse to make a window larger than its hints allow: the display's size while full screen,
 // the mode's again afterwards.
 void set_frame_max_size(const X11State& x, int width, int height) {
@@ -107,12 +96,12 @@ void wait_for_frame_size(const X11State& x) {
 
 // The managed way: the frame stays mapped and keeps the keyboard the manager gave it.
 const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
-    if (!p.use_shm) return "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+    if (!p.use_shm) return FULLSCREEN_WITHOUT_SHM;
     p.flags |= SET_MODE_FULLSCREEN;
     p.managed_fullscreen = true;
     if (const char* refused = x11_switch_display(x, p)) return refused;
     set_frame_max_size(x, XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen));
-    ask_manager(x, true);
+    x11_ask_manager_state(x, true, "_NET_WM_STATE_FULLSCREEN", true);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.fullscreen_height));
     p.y_offset = (x.fullscreen_height - x.height) / 2;
@@ -121,7 +110,7 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
 
 void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
     x11_leave_fullscreen(x, p);
-    ask_manager(x, false);
+    x11_ask_manager_state(x, false, "_NET_WM_STATE_FULLSCREEN", true);
     set_frame_max_size(x, x.width, x.height);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.height));
@@ -132,6 +121,39 @@ void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
 }
 
 } // namespace
+
+XRRScreenConfiguration* x11_randr_configuration(Display* display) {
+    int event_base = 0, error_base = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display, &event_base, &error_base) || !XRRQueryVersion(display, &major, &minor) ||
+        major <= 0)
+        return nullptr;
+    return XRRGetScreenInfo(display, XDefaultRootWindow(display));
+}
+
+void x11_read_modes(X11State& x, int requested_rate) {
+    x.presenter.rate = requested_rate;
+    x.screen_config = x11_randr_configuration(x.display);
+    if (!x.screen_config) return;
+    x.has_randr = true;
+    x.initial_size = XRRConfigCurrentConfiguration(x.screen_config, &x.initial_rotation);
+    x.presenter.size_in_force = x.initial_size;
+    x.initial_rate = XRRConfigCurrentRate(x.screen_config);
+    int count = 0;
+    XRRScreenSize* listed = XRRConfigSizes(x.screen_config, &count);
+    std::vector<DisplaySize> sizes;
+    for (int i = 0; i < count; ++i) sizes.push_back({listed[i].width, listed[i].height});
+    x.chosen_size = choose_fullscreen_size(sizes, x.width, x.height);
+    int in_use = x.initial_rate;
+    if (x.chosen_size >= 0) {
+        x.fullscreen_height = sizes[static_cast<size_t>(x.chosen_size)].height;
+        int rate_count = 0;
+        short* rates = XRRConfigRates(x.screen_config, x.chosen_size, &rate_count);
+        x.chosen_rate = static_cast<short>(choose_rate(
+            std::span<const short>(rates, static_cast<size_t>(std::max(rate_count, 0))), requested_rate));
+        if (x.chosen_rate > 0) in_use = x.chosen_rate;
+    }
+    x.presenter.rate = in_use;
+}
 
 bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
     for (int i = 0; i < tries; ++i) {

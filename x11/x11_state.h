@@ -2,7 +2,8 @@
 //
 // - X11State's own fields are written by open before the presenter thread starts and by close after it
 //   ended; in between both threads only read them (the display, the windows, the mode size, the cursors,
-//   what RandR offered at open).
+//   what RandR offered at open). launch_id is the application thread's alone: install sets it, the first
+//   open that succeeds clears it.
 // - X11Shared is what the application thread and the presenter both touch while the window is open: pointer
 //   and focus, the confinement of set_pointer, and the mode as shown (full-screen flag, rate, picture
 //   offset). Nothing reaches it but a DriverLock, which holds GuardedShared's driver_mutex and then the
@@ -15,6 +16,8 @@
 //   a DriverLock is the proof that opens them (gfx/guarded.h). The event_queue has a mutex of its own.
 // - The application thread takes the same lock through the table's lock slot (x11_lock): for the pointer
 //   read, the end of a frame, and the key queue; a frame that records runs without it.
+// - The presenter thread itself, and its start-up handshake, are x11_presenter.cpp's: open starts it and
+//   hears from it whether the window could be shown; close stops it.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -22,11 +25,8 @@
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "gfx/screen.h"
 #include "x11/blit.h"
@@ -135,30 +135,62 @@ struct X11Setup {
 struct X11State : X11Setup {
     X11Presenter presenter;
     GuardedShared shared;
+    std::string launch_id; // DESKTOP_STARTUP_ID as the program was started with it, until a window ends it
 };
 
-// The thread and its start-up handshake.
-struct X11Sync {
-    std::atomic<bool> running = false;
-    std::thread thread;
-    std::mutex startup_mutex;
-    std::condition_variable startup_cond;
-    bool startup_done = false; // guarded by startup_mutex; the handshake's predicate
-};
-
+// The driver's one instance (x11_driver.cpp).
 X11State& x11_state();
+// Xlib's support for two threads, switched on once before the first connection (x11_driver.cpp).
+void x11_init_threads();
 
-// Window setup and teardown, in the presenter thread (x11_window.cpp). Setup returns nullptr, or why the
-// window cannot show the picture (German, for the user).
+// Why a window cannot be had, where more than one step finds it (German, for the user).
+inline constexpr const char* NO_FITTING_VISUAL =
+    "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+inline constexpr const char* FULLSCREEN_WITHOUT_SHM =
+    "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+
+// Open and close, the open steps and the windows' life (x11_window.cpp).
+int x11_open(const char* title, int width, int height, int depth, int refresh_rate, int flags);
+void x11_close();
+// WM_NAME and _NET_WM_NAME, the title in Latin-1 and in UTF-8.
+void x11_set_title(Display* display, Window window, const char* utf8);
+// Asks the window manager to add or remove a _NET_WM_STATE of the frame window; by_program says that the
+// program asks on its own, not on the user's behalf.
+void x11_ask_manager_state(const X11State& x, bool add, const char* state, bool by_program);
+// Ends the launcher's start-up feedback once the window is there.
+void x11_end_launch(const X11State& x);
+// Window setup and teardown, in the presenter thread. Setup returns nullptr, or why the window cannot show
+// the picture (German, for the user).
 [[nodiscard]] const char* x11_window_setup(const X11State& x, X11Presenter& p);
 void x11_window_teardown(const X11State& x, X11Presenter& p);
+
+// The presenter thread (x11_presenter.cpp). Start returns once the window is set up: nullptr, or why it
+// could not be; stop ends the thread and waits for it.
+[[nodiscard]] const char* x11_start_presenter();
+void x11_stop_presenter();
+
+// The client-side image and its presentation (x11_framebuffer.cpp). Images: the picture in shared memory
+// when shm allows and the server takes it, else in plain memory; false without memory for it.
+[[nodiscard]] bool x11_create_image(const X11State& x, X11Presenter& p, bool shm);
+void x11_destroy_image(const X11State& x, X11Presenter& p);
+// True when the display is on this machine and offers MIT-SHM.
+[[nodiscard]] bool x11_shm_available(const X11State& x);
 // Converts and sends the dirty lines, then clears the table.
 void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held);
+
 // Handles pending events until one asks for a full-screen switch; true then (x11_events.cpp). The switch
 // itself waits for the window manager, so the presenter makes it after releasing the lock.
 [[nodiscard]] bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held);
-// Full screen (x11_fullscreen.cpp). Toggle: without the driver lock; a failed switch comes back to the mode
-// it left. Publish then hands the result to the application thread.
+// Builds the ScancodeMap from the display's keyboard mapping.
+void x11_build_scancode_map(Display* display);
+
+// The display's modes and full screen (x11_fullscreen.cpp).
+// RandR in a version that lists sizes and rates, and the root's configuration; nullptr without.
+[[nodiscard]] XRRScreenConfiguration* x11_randr_configuration(Display* display);
+// The initial mode, and the size full screen would switch to; the rate in use.
+void x11_read_modes(X11State& x, int requested_rate);
+// Toggle: without the driver lock; a failed switch comes back to the mode it left. Publish then hands the
+// result to the application thread.
 void x11_toggle_fullscreen(const X11State& x, X11Presenter& p);
 void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held);
 // Switches the display to the chosen size and grabs pointer and keyboard; nullptr, or why full screen is
@@ -171,5 +203,3 @@ void x11_leave_fullscreen(const X11State& x, X11Presenter& p);
 [[nodiscard]] bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries);
 // Puts the display back into the size it had at open (presenter, or close after the join).
 void x11_restore_display_mode(const X11State& x, X11Presenter& p);
-// Builds the ScancodeMap from the display's keyboard mapping.
-void x11_build_scancode_map(Display* display);

@@ -1,21 +1,240 @@
-// Window setup and teardown in the presenter thread, the client-side image (MIT-SHM or plain), and the
-// presentation of dirty lines.
-#include <sys/ipc.h>
-#include <sys/shm.h>
+// The windows' life: open's steps (connect, create the windows, say who they are, the window manager's
+// hints, cursors, the display's modes, the presenter started), the mapping and unmapping the presenter
+// thread does, and close's release of it all.
+#include <X11/Xatom.h>
+#include <X11/cursorfont.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
+#include "x11/identity.h"
 #include "x11/x11_errors.h"
 #include "x11/x11_state.h"
 
 namespace {
 
+// The windows select the same events, so crossing, focus and structure events of any of them are handled
+// alike.
+constexpr long EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                            EnterWindowMask | LeaveWindowMask | PointerMotionMask | ExposureMask |
+                            StructureNotifyMask | FocusChangeMask;
+constexpr unsigned long WINDOW_VALUE_MASK =
+    CWBackPixel | CWBorderPixel | CWBackingStore | CWEventMask | CWColormap;
 // The window manager has this long to map or unmap a window; a manager that never does must not freeze the
 // program.
 constexpr auto STRUCTURE_WAIT = std::chrono::seconds(5);
+
+const char* open_failure = nullptr; // why the last open failed
+
+int pixmap_bits(Display* display, int depth) {
+    int count = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+    int bits = 0;
+    for (int i = 0; i < count; ++i)
+        if (formats[i].depth == depth) bits = formats[i].bits_per_pixel;
+    if (formats) XFree(formats);
+    return bits == 16 ? depth : bits;
+}
+
+void set_size_hints(X11State& x, Window window, int max_width, int max_height) {
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    hints->flags = PMinSize | PMaxSize | PResizeInc | PBaseSize;
+    hints->min_width = hints->base_width = x.width;
+    hints->min_height = hints->base_height = x.height;
+    hints->width_inc = hints->height_inc = 65536;
+    hints->max_width = max_width;
+    hints->max_height = max_height;
+    XSetWMNormalHints(x.display, window, hints);
+    XFree(hints);
+}
+
+void set_text_property(Display* display, Window window, Atom property, Atom type, std::string_view text) {
+    XChangeProperty(display, window, property, type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+}
+
+// Who the window is, for docks, task bars, window-manager rules and the launcher: class, input, process,
+// machine, icon, and the launch it ends.
+void set_identity(const X11State& x, Window window) {
+    Display* display = x.display;
+    using namespace std::string_literals;
+    set_text_property(display, window, XA_WM_CLASS, XA_STRING,
+                      WINDOW_INSTANCE_NAME + "\0"s + WINDOW_CLASS_NAME + "\0"s);
+    XWMHints* hints = XAllocWMHints();
+    if (hints) {
+        hints->flags = InputHint;
+        hints->input = True;
+        XSetWMHints(display, window, hints);
+        XFree(hints);
+    }
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) == 0)
+        set_text_property(display, window, XA_WM_CLIENT_MACHINE, XA_STRING, host);
+    long pid = getpid();
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    static const std::vector<long> icon = icon_property(window_icon_images());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(icon.data()),
+                    static_cast<int>(icon.size()));
+    if (!x.startup_id.empty())
+        set_text_property(display, window, XInternAtom(display, "_NET_STARTUP_ID", False),
+                          XInternAtom(display, "UTF8_STRING", False), x.startup_id);
+}
+
+// The windows a window manager or a task bar can meet at the top: the frame, the full-screen window, and
+// the picture itself when it has no frame.
+void set_identities(const X11State& x) {
+    for (Window w : {x.frame_window, x.fullscreen_window})
+        if (w) set_identity(x, w);
+    if (x.open_flags & X11_FLAG_FRAMELESS) set_identity(x, x.drawing_window);
+}
+
+// Asks the window manager for no decorations through the first hint property it knows.
+bool set_frameless_hint(X11State& x) {
+    struct Hint {
+        const char* atom;
+        long values[5];
+        int count;
+    };
+    static constexpr Hint hints[] = {
+        {"_MOTIF_WM_HINTS", {2, 0, 0, 0, 0}, 5}, // flags: decorations given; decorations: none
+        {"KWM_WIN_DECORATION", {0}, 1},
+        {"_WIN_HINTS", {0}, 1},
+    };
+    for (const Hint& hint : hints) {
+        Atom atom = XInternAtom(x.display, hint.atom, True);
+        if (atom == None) continue;
+        XChangeProperty(x.display, x.drawing_window, atom, atom, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(hint.values), hint.count);
+        return true;
+    }
+    return false;
+}
+
+void create_cursors(X11State& x) {
+    Pixmap pixmap = XCreatePixmap(x.display, x.root, 1, 1, 1);
+    XGCValues values{};
+    values.function = GXcopy;
+    values.foreground = 0;
+    values.background = 0;
+    GC gc = XCreateGC(x.display, pixmap, GCFunction | GCForeground | GCBackground, &values);
+    XDrawPoint(x.display, pixmap, gc, 0, 0);
+    XColor black{};
+    x.blank_cursor = XCreatePixmapCursor(x.display, pixmap, pixmap, &black, &black, 0, 0);
+    x.normal_cursor = XCreateFontCursor(x.display, XC_left_ptr);
+    XFreeGC(x.display, gc);
+    XFreePixmap(x.display, pixmap);
+}
+
+// Open starts from a clean state; the focus and the pointer's counters outlive a mode.
+void reset_state(X11State& x, int width, int height, int flags) {
+    static_cast<X11Setup&>(x) = X11Setup{};
+    x.presenter = X11Presenter{};
+    DriverLock hold(x.shared, nullptr);
+    PointerState kept = hold->pointer;
+    *hold = X11Shared{};
+    PointerState& pointer = hold->pointer;
+    pointer.has_focus = kept.has_focus;
+    pointer.focus_by_pointer = kept.focus_by_pointer;
+    pointer.hwheel = kept.hwheel;
+    pointer.last_press_time = kept.last_press_time;
+    pointer.inside = flags & SET_MODE_FULLSCREEN;
+    pointer.x = width / 2;
+    pointer.y = height / 2;
+}
+
+// The steps of open; each returns nullptr or why the window cannot be had.
+const char* connect_display(X11State& x) {
+    x11_install_error_handlers();
+    x.display = XOpenDisplay(nullptr);
+    if (!x.display) {
+        static std::string text;
+        text = std::string("Keine Verbindung zur Anzeige \"") + XDisplayName(nullptr) +
+               "\" (kein X-Server dort, oder dieser Benutzer darf ihn nicht nutzen)";
+        return text.c_str();
+    }
+    x11_remember_display(x.display);
+    x.screen = XDefaultScreen(x.display);
+    x.root = XDefaultRootWindow(x.display);
+    x.visual = XDefaultVisual(x.display, x.screen);
+    x.depth = XDefaultDepth(x.display, x.screen);
+    x.visual_bits = pixmap_bits(x.display, x.depth);
+    x.red_low = red_low_from_mask(x.visual_bits, x.visual->red_mask);
+    // Checked here, in the opener's thread, so that the user hears why rather than that something failed.
+    if (!blit_select(x.framebuffer_depth, x.visual_bits, x.red_low)) return NO_FITTING_VISUAL;
+    return nullptr;
+}
+
+const char* create_windows(X11State& x, const char* title) {
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = XBlackPixel(x.display, x.screen);
+    attributes.border_pixel = XBlackPixel(x.display, x.screen);
+    attributes.backing_store = NotUseful;
+    attributes.event_mask = EVENT_MASK;
+    x.colormap = XCreateColormap(x.display, x.root, x.visual, AllocNone);
+    attributes.colormap = x.colormap;
+    auto create = [&](unsigned long mask) {
+        return XCreateWindow(x.display, x.root, 0, 0, static_cast<unsigned>(x.width),
+                             static_cast<unsigned>(x.height), 0, x.depth, InputOutput, x.visual, mask,
+                             &attributes);
+    };
+    x.drawing_window = create(WINDOW_VALUE_MASK);
+    if (!x.drawing_window) return "Das Fenster lässt sich nicht anlegen";
+    x.frame_window = create(WINDOW_VALUE_MASK);
+    attributes.override_redirect = True;
+    x.fullscreen_window = create(WINDOW_VALUE_MASK | CWOverrideRedirect);
+    x11_set_title(x.display, x.drawing_window, title);
+    set_identities(x);
+    if (x.visual->c_class == PseudoColor) {
+        x.private_colormap = XCreateColormap(x.display, x.root, x.visual, AllocAll);
+        XSetWindowColormap(x.display, x.drawing_window, x.private_colormap);
+    }
+    XClearWindow(x.display, x.drawing_window);
+    return nullptr;
+}
+
+// What the window manager learns: sizes, decorations, that closing is a request, and that it may ping.
+const char* set_manager_hints(X11State& x) {
+    int display_width = XDisplayWidth(x.display, x.screen);
+    int display_height = XDisplayHeight(x.display, x.screen);
+    bool fixed = x.open_flags & X11_FLAG_NO_TOGGLE;
+    set_size_hints(x, x.drawing_window, fixed ? x.width : display_width, fixed ? x.height : display_height);
+    set_size_hints(x, x.fullscreen_window, fixed ? x.width : display_width,
+                   fixed ? x.height : display_height);
+    set_size_hints(x, x.frame_window, x.width, x.height);
+    if ((x.open_flags & X11_FLAG_FRAMELESS) && !set_frameless_hint(x))
+        return "Der Fenstermanager kennt keinen Hinweis für ein Fenster ohne Rahmen";
+    x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
+    x.protocols_atom = XInternAtom(x.display, "WM_PROTOCOLS", False);
+    x.ping_atom = XInternAtom(x.display, "_NET_WM_PING", False);
+    Atom protocols[] = {x.window_close_atom, x.ping_atom};
+    XSetWMProtocols(x.display, x.frame_window, protocols, 2);
+    return nullptr;
+}
+
+void release_display(X11State& x) {
+    if (!x.display) return;
+    XSync(x.display, False);
+    if (x.normal_cursor) {
+        XUndefineCursor(x.display, x.drawing_window);
+        XFreeCursor(x.display, x.normal_cursor);
+        XFreeCursor(x.display, x.blank_cursor);
+    }
+    if (x.private_colormap) XFreeColormap(x.display, x.private_colormap);
+    for (Window w : {x.drawing_window, x.fullscreen_window, x.frame_window})
+        if (w) XDestroyWindow(x.display, w);
+    if (x.colormap) XFreeColormap(x.display, x.colormap);
+    if (x.screen_config) XRRFreeScreenConfigInfo(x.screen_config);
+    x11_forget_display(x.display);
+    XCloseDisplay(x.display);
+    x.display = nullptr;
+    x.drawing_window = x.frame_window = x.fullscreen_window = 0;
+}
 
 // Takes structure events until the one wanted for window arrives; the others taken meanwhile are dropped,
 // as they describe the setup itself.
@@ -29,59 +248,6 @@ bool wait_for_structure_event(Display* display, Window window, int type) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         usleep(1000);
     }
-}
-
-bool display_is_local() {
-    const char* name = XDisplayName(nullptr);
-    return !name || name[0] == '\0' || name[0] == ':' || std::strncmp(name, "unix:", 5) == 0;
-}
-
-bool attach_segment(Display* display, void* info) {
-    return XShmAttach(display, static_cast<XShmSegmentInfo*>(info));
-}
-
-// The picture in a shared segment that only this user may open. It is marked for removal as soon as the
-// server holds it, so it disappears with the last detach even when the process is killed.
-bool create_shared_image(const X11State& x, X11Presenter& p) {
-    p.frame_image =
-        XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr, &p.shm_info,
-                        static_cast<unsigned>(x.width), static_cast<unsigned>(x.height));
-    if (!p.frame_image) return false;
-    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
-    p.shm_info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    void* address = p.shm_info.shmid >= 0 ? shmat(p.shm_info.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
-    if (address != reinterpret_cast<void*>(-1)) {
-        p.shm_info.shmaddr = p.frame_image->data = static_cast<char*>(address);
-        p.shm_info.readOnly = False;
-        if (x11_try_shm_attach(x.display, attach_segment, &p.shm_info)) {
-            shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
-            p.use_shm = true;
-            return true;
-        }
-        shmdt(address);
-    }
-    if (p.shm_info.shmid >= 0) shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
-    p.shm_info = {};
-    p.frame_image->data = nullptr;
-    XDestroyImage(p.frame_image);
-    p.frame_image = nullptr;
-    return false;
-}
-
-bool create_plain_image(const X11State& x, X11Presenter& p) {
-    p.use_shm = false;
-    p.frame_image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
-                                 static_cast<unsigned>(x.width), static_cast<unsigned>(x.height), 32, 0);
-    if (!p.frame_image) return false;
-    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
-    // Zeroed: lines the framebuffer never marked must not send leftover heap memory to the server.
-    p.frame_image->data = static_cast<char*>(std::calloc(bytes, 1));
-    if (!p.frame_image->data) {
-        XDestroyImage(p.frame_image);
-        p.frame_image = nullptr;
-        return false;
-    }
-    return true;
 }
 
 void map_windowed(const X11State& x, X11Presenter& p) {
@@ -129,24 +295,108 @@ void map_fullscreen(const X11State& x, X11Presenter& p) {
     XSync(x.display, False);
 }
 
-void send_above_hint(const X11State& x) {
+} // namespace
+
+// WM_NAME for managers of old, _NET_WM_NAME for the rest, which also shows what Latin-1 cannot.
+void x11_set_title(Display* display, Window window, const char* utf8) {
+    std::string latin1 = latin1_of_utf8(utf8);
+    XStoreName(display, window, latin1.c_str());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                    XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8), static_cast<int>(std::strlen(utf8)));
+}
+
+void x11_ask_manager_state(const X11State& x, bool add, const char* state, bool by_program) {
     XEvent message{};
     message.xclient.type = ClientMessage;
     message.xclient.window = x.frame_window;
     message.xclient.message_type = XInternAtom(x.display, "_NET_WM_STATE", False);
     message.xclient.format = 32;
-    message.xclient.data.l[0] = 1; // add
-    message.xclient.data.l[1] = static_cast<long>(XInternAtom(x.display, "_NET_WM_STATE_ABOVE", False));
+    message.xclient.data.l[0] = add ? 1 : 0;
+    message.xclient.data.l[1] = static_cast<long>(XInternAtom(x.display, state, False));
+    message.xclient.data.l[3] = by_program ? 1 : 0;
     XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
 }
 
-} // namespace
+// The "remove" message to the root window, in the pieces the launcher puts together again by the sending
+// window, a window of its own for this one message.
+void x11_end_launch(const X11State& x) {
+    if (x.startup_id.empty()) return;
+    Display* display = x.display;
+    Window sender =
+        XCreateWindow(display, x.root, -100, -100, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, nullptr);
+    Atom type = XInternAtom(display, "_NET_STARTUP_INFO_BEGIN", False);
+    for (const StartupPiece& piece : startup_message_pieces(startup_remove_message(x.startup_id))) {
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = sender;
+        message.xclient.message_type = type;
+        message.xclient.format = 8;
+        std::memcpy(message.xclient.data.b, piece.data(), piece.size());
+        XSendEvent(display, x.root, False, PropertyChangeMask, &message);
+        type = XInternAtom(display, "_NET_STARTUP_INFO", False);
+    }
+    XDestroyWindow(display, sender);
+    XFlush(display);
+}
+
+int x11_open(const char* title, int width, int height, int depth, int refresh_rate, int flags) {
+    open_failure = nullptr;
+    if (flags & X11_FLAG_OPENGL) return -1;
+    x11_init_threads();
+    (void)depth; // the framebuffer's own depth decides the conversion, not the requested one
+    X11State& x = x11_state();
+    reset_state(x, width, height, flags);
+    x.context = gfx_screen();
+    x.framebuffer_depth = x.context ? x.context->depth : 32;
+    x.width = width;
+    x.height = height;
+    x.open_flags = flags;
+    x.presenter.flags = flags;
+    x.startup_id = x.launch_id;
+
+    const char* failure = connect_display(x);
+    if (!failure) failure = create_windows(x, title);
+    if (!failure) failure = set_manager_hints(x);
+    if (!failure) {
+        create_cursors(x);
+        x.gc = XDefaultGC(x.display, x.screen);
+        XSync(x.display, False);
+        x11_read_modes(x, refresh_rate);
+        if (x.context) {
+            DriverLock hold(x.shared, nullptr); // no presenter yet: the proof only
+            x.context->shared.in(hold).refresh_rate = x.presenter.rate;
+        }
+        x11_build_scancode_map(x.display);
+        failure = x11_start_presenter();
+    }
+    if (failure) {
+        open_failure = failure;
+        x11_stop_presenter();
+        return -1;
+    }
+    x.launch_id.clear(); // the window that mapped has ended the launch
+    return 0;
+}
+
+void x11_close() {
+    X11State& x = x11_state();
+    x11_stop_presenter();
+    if (x.display) {
+        x11_restore_display_mode(x, x.presenter);
+        release_display(x);
+    }
+}
+
+const char* x11_open_failure() {
+    return open_failure ? open_failure : "";
+}
 
 const char* x11_window_setup(const X11State& x, X11Presenter& p) {
     p.frame_image = nullptr;
     p.use_shm = false;
     p.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
-    if (!p.blitter) return "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+    if (!p.blitter) return NO_FITTING_VISUAL;
     build_rgb16_lookup(p.rgb16, x.red_low);
 
     bool fullscreen = p.flags & SET_MODE_FULLSCREEN;
@@ -155,14 +405,12 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
     else
         map_windowed(x, p);
     XRaiseWindow(x.display, x.drawing_window);
-    if (x.open_flags & X11_FLAG_ABOVE) send_above_hint(x);
+    if (x.open_flags & X11_FLAG_ABOVE) x11_ask_manager_state(x, true, "_NET_WM_STATE_ABOVE", false);
     p.y_offset = 0;
 
-    int major = 0, minor = 0;
-    Bool pixmaps = False;
-    bool shm = display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps);
+    bool shm = x11_shm_available(x);
     if (fullscreen) {
-        if (!shm) return "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+        if (!shm) return FULLSCREEN_WITHOUT_SHM;
         if (const char* refused = x11_switch_display(x, p)) return refused;
         unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
         // The drawing window is already a child of the full-screen window: reparenting it again would unmap
@@ -171,8 +419,7 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
         XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
         p.y_offset = (x.fullscreen_height - x.height) / 2;
     }
-    if (shm && create_shared_image(x, p)) return nullptr;
-    return create_plain_image(x, p) ? nullptr : "Kein Speicher für das Bild des Fensters";
+    return x11_create_image(x, p, shm) ? nullptr : "Kein Speicher für das Bild des Fensters";
 }
 
 void x11_window_teardown(const X11State& x, X11Presenter& p) {
@@ -192,45 +439,5 @@ void x11_window_teardown(const X11State& x, X11Presenter& p) {
         wait_for_structure_event(x.display, x.frame_window, UnmapNotify);
         p.frame_mapped = false;
     }
-    if (p.frame_image) {
-        if (p.use_shm) {
-            XShmDetach(x.display, &p.shm_info);
-            XSync(x.display, False);
-            shmdt(p.shm_info.shmaddr);
-            p.frame_image->data = nullptr;
-            p.shm_info = {};
-        }
-        XDestroyImage(p.frame_image); // frees plain pixel memory with it
-        p.frame_image = nullptr;
-    }
-    p.use_shm = false;
-}
-
-void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
-    ScreenContext* screen = x.context;
-    if (!screen || !p.frame_image) return;
-    ScreenShared& shared = screen->shared.in(held);
-    std::vector<uint8_t>& entries = shared.dirty_lines.entries;
-    uint8_t* dirty = entries.data();
-    int lines = std::min(static_cast<int>(entries.size()), x.height);
-    BlitSource source{screen->visible_pixels, screen->pitch, screen->width,  screen->height,
-                      screen->line_factor,    dirty,         shared.palette, &p.rgb16};
-    p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
-    for (int first = 0; first < lines;) {
-        if (!dirty[first]) {
-            ++first;
-            continue;
-        }
-        int end = first + 1;
-        while (end < lines && dirty[end]) ++end;
-        unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(end - first);
-        if (p.use_shm)
-            XShmPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                         n, False);
-        else
-            XPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                      n);
-        first = end;
-    }
-    std::memset(dirty, 0, entries.size());
+    x11_destroy_image(x, p);
 }

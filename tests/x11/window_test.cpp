@@ -342,39 +342,9 @@ TEST_F(WindowTest, TheWindowSaysWhoItIs) {
 // is doing, so the manager never takes the program for hung.
 TEST_F(WindowTest, APingComesBackToTheRootWithinHalfASecond) {
     open();
-    const Window frame = x11_frame_window(), root = DefaultRootWindow(observer);
-    const Atom protocols = XInternAtom(observer, "WM_PROTOCOLS", False);
-    const Atom ping = XInternAtom(observer, "_NET_WM_PING", False);
-    XSelectInput(observer, root, SubstructureNotifyMask);
-    XSync(observer, False);
-    for (long stamp : {1000L, 2000L, 0x7FFFFFF0L}) {
-        XEvent message{};
-        message.xclient.type = ClientMessage;
-        message.xclient.window = frame;
-        message.xclient.message_type = protocols;
-        message.xclient.format = 32;
-        message.xclient.data.l[0] = static_cast<long>(ping);
-        message.xclient.data.l[1] = stamp;
-        message.xclient.data.l[2] = static_cast<long>(frame);
-        XSendEvent(observer, frame, False, NoEventMask, &message);
-        XSync(observer, False);
-        bool answered = false;
-        EXPECT_TRUE(eventually(
-            [&] {
-                while (!answered && XPending(observer)) {
-                    XEvent event;
-                    XNextEvent(observer, &event);
-                    const XClientMessageEvent& reply = event.xclient;
-                    answered = event.type == ClientMessage && reply.window == root &&
-                               reply.message_type == protocols && reply.format == 32 &&
-                               reply.data.l[0] == static_cast<long>(ping) && reply.data.l[1] == stamp &&
-                               reply.data.l[2] == static_cast<long>(frame);
-                }
-                return answered;
-            },
-            std::chrono::milliseconds(500)))
+    for (long stamp : {1000L, 2000L, 0x7FFFFFF0L})
+        EXPECT_TRUE(ping_answered(observer, x11_frame_window(), stamp, std::chrono::milliseconds(500)))
             << "ping " << stamp;
-    }
 }
 
 // Started from a menu entry with StartupNotify, the window ends the launch once it is there: the id on the

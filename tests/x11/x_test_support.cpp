@@ -104,6 +104,38 @@ uint32_t pixel(Display* display, Window w, int x, int y) {
     return value;
 }
 
+bool ping_answered(Display* observer, Window frame, long stamp, std::chrono::milliseconds limit) {
+    const Window root = DefaultRootWindow(observer);
+    const Atom protocols = XInternAtom(observer, "WM_PROTOCOLS", False);
+    const Atom ping = XInternAtom(observer, "_NET_WM_PING", False);
+    XSelectInput(observer, root, SubstructureNotifyMask);
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = frame;
+    message.xclient.message_type = protocols;
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = static_cast<long>(ping);
+    message.xclient.data.l[1] = stamp;
+    message.xclient.data.l[2] = static_cast<long>(frame);
+    XSendEvent(observer, frame, False, NoEventMask, &message);
+    XSync(observer, False);
+    bool answered = false;
+    return eventually(
+        [&] {
+            while (!answered && XPending(observer)) {
+                XEvent event;
+                XNextEvent(observer, &event);
+                const XClientMessageEvent& reply = event.xclient;
+                answered = event.type == ClientMessage && reply.window == root &&
+                           reply.message_type == protocols && reply.format == 32 &&
+                           reply.data.l[0] == static_cast<long>(ping) && reply.data.l[1] == stamp &&
+                           reply.data.l[2] == static_cast<long>(frame);
+            }
+            return answered;
+        },
+        limit);
+}
+
 void xdotool(const std::string& arguments) {
     ASSERT_EQ(std::system(("/usr/bin/xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
 }

@@ -1,6 +1,7 @@
 // What the window tests share to watch X from outside: polling with a deadline, the kernel's list of shared
-// segments, grabs, windows found by name, pixels read back, and xdotool; and the pattern the driver tests
-// draw. Compiled into each window test beside xvfb_server.cpp, the end-to-end tests among them.
+// segments, grabs, windows found by name, pixels read back, a manager's ping, and xdotool; and the pattern
+// the driver tests draw. Compiled into each window test beside xvfb_server.cpp, the end-to-end tests among
+// them.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -53,6 +54,10 @@ Window find_named(Display* display, Window w, const char* name);
 bool viewable(Display* display, Window w);
 // One pixel without its alpha; 0xFFFFFFFF when the window cannot be read.
 uint32_t pixel(Display* display, Window w, int x, int y);
+
+// A window manager's _NET_WM_PING with the stamp, sent to the frame; true once the answer, the same message
+// sent to the root window, is back within the limit. The observer's root then reports substructure events.
+bool ping_answered(Display* observer, Window frame, long stamp, std::chrono::milliseconds limit);
 
 // Runs /usr/bin/xdotool with the arguments (by path: the program's tests put only fake tools on PATH) and
 // fails the test when it fails.
