@@ -13,6 +13,9 @@
 // own.
 inline constexpr int SET_MODE_FULLSCREEN = 0x01;
 inline constexpr int SET_MODE_AT_LEAST_16_BIT = 0x02;
+inline constexpr int SET_MODE_NO_TOGGLE = 0x04; // full screen stays as opened; the size hints are the mode's
+inline constexpr int SET_MODE_FRAMELESS = 0x08; // the picture is the top-level window, undecorated
+inline constexpr int SET_MODE_SHAPED = 0x10;    // asks for a shaped window; set-mode adds the two above
 // Primitives blend colours whose alpha is not 0xFF on 4-byte targets; the screen keeps it in mode_flags.
 inline constexpr int SET_MODE_ALPHA = 0x40;
 

@@ -117,7 +117,8 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
         return;
     }
     if (pages <= 0) pages = 1;
-    if (flags >= 0 && (flags & 0x10)) flags |= 0x1C;
+    if (flags >= 0 && (flags & SET_MODE_SHAPED))
+        flags |= SET_MODE_SHAPED | SET_MODE_FRAMELESS | SET_MODE_NO_TOGGLE;
     if (flags >= 0 && (flags & SET_MODE_AT_LEAST_16_BIT) && depth < 16) depth = 16;
 
     int bytes_per_pixel = depth >= 24 ? 4 : depth >= 15 ? 2 : 1;

@@ -123,7 +123,7 @@ int x11_move_window(int px, int py) {
     return with_driver_lock([&](const DriverLock& held) {
         const X11State& x = state;
         if (held->flags & SET_MODE_FULLSCREEN) return 0;
-        Window top = (x.open_flags & X11_FLAG_FRAMELESS) ? x.drawing_window : x.frame_window;
+        Window top = (x.open_flags & SET_MODE_FRAMELESS) ? x.drawing_window : x.frame_window;
         // The picture's position on the root: the window offsets summed up the tree.
         int abs_x = 0, abs_y = 0;
         Window w = x.drawing_window;

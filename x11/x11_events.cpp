@@ -54,7 +54,7 @@ void on_key_press(Pass& pass, XKeyEvent& key) {
     uint8_t* key_state = screen_shared(pass).key_state;
     key_state[scan] = 1;
     int32_t code = 0;
-    if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, !(pass.x.open_flags & X11_FLAG_NO_TOGGLE))) {
+    if (asks_fullscreen_switch(key_state, key.state & Mod1Mask, !(pass.x.open_flags & SET_MODE_NO_TOGGLE))) {
         pass.switch_wanted = true;
     } else {
         code = key_code_of(key, scan);
@@ -158,7 +158,7 @@ void handle(Pass& pass, XEvent& event) {
             break;
         }
         if (event.xconfigure.window == x.drawing_window &&
-            picture_off_origin(!(pass.p.flags & SET_MODE_FULLSCREEN) && !(x.open_flags & X11_FLAG_FRAMELESS),
+            picture_off_origin(!(pass.p.flags & SET_MODE_FULLSCREEN) && !(x.open_flags & SET_MODE_FRAMELESS),
                                event.xconfigure.x, event.xconfigure.y))
             XMoveWindow(x.display, x.drawing_window, 0, 0);
         if (foreign_size_asks_switch(pass.p.foreign_sizes, event.xconfigure.width, event.xconfigure.height,

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr unsigned GRAB_RETRY_US = 10000;
+constexpr const char* FULLSCREEN_STATE = "_NET_WM_STATE_FULLSCREEN";
 constexpr int GRAB_TRIES = 200; // 2 s: a screen locker or an open menu holding the pointer refuses the switch
 
 bool viewable(const X11State& x, Window w) {
@@ -53,12 +54,12 @@ unsigned long first_value(const std::vector<unsigned long>& values) {
 }
 
 bool manager_offers(const X11State& x) {
-    if (x.open_flags & X11_FLAG_FRAMELESS) return false;
+    if (x.open_flags & SET_MODE_FRAMELESS) return false;
     unsigned long check = first_value(property_values(x, x.root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW));
     unsigned long itself =
         check ? first_value(property_values(x, check, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW)) : 0;
     return manager_offers_fullscreen(check, itself, property_values(x, x.root, "_NET_SUPPORTED", XA_ATOM),
-                                     XInternAtom(x.display, "_NET_WM_STATE_FULLSCREEN", False));
+                                     XInternAtom(x.display, FULLSCREEN_STATE, False));
 }
 
 // A manager may refuse to make a window larger than its hints allow: the display's size while full screen,
@@ -101,7 +102,7 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
     p.managed_fullscreen = true;
     if (const char* refused = x11_switch_display(x, p)) return refused;
     set_frame_max_size(x, XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen));
-    x11_ask_manager_state(x, true, "_NET_WM_STATE_FULLSCREEN", true);
+    x11_ask_manager_state(x, true, FULLSCREEN_STATE, true);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.fullscreen_height));
     p.y_offset = (x.fullscreen_height - x.height) / 2;
@@ -110,7 +111,7 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
 
 void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
     x11_leave_fullscreen(x, p);
-    x11_ask_manager_state(x, false, "_NET_WM_STATE_FULLSCREEN", true);
+    x11_ask_manager_state(x, false, FULLSCREEN_STATE, true);
     set_frame_max_size(x, x.width, x.height);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.height));

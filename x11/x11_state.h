@@ -32,10 +32,8 @@
 #include "x11/blit.h"
 #include "x11/event_rules.h"
 
-// Set-mode flags as this driver reads them, besides SET_MODE_FULLSCREEN.
-inline constexpr int X11_FLAG_OPENGL = 2;
-inline constexpr int X11_FLAG_NO_TOGGLE = 4;
-inline constexpr int X11_FLAG_FRAMELESS = 8;
+// Set-mode flags with a meaning of this driver's own, besides those of gfx/driver.h.
+inline constexpr int X11_FLAG_OPENGL = 2; // refused: another driver's request
 inline constexpr int X11_FLAG_ABOVE = 32;
 
 // What the application thread and the presenter share (see above).

@@ -91,7 +91,7 @@ void set_identity(const X11State& x, Window window) {
 void set_identities(const X11State& x) {
     for (Window w : {x.frame_window, x.fullscreen_window})
         if (w) set_identity(x, w);
-    if (x.open_flags & X11_FLAG_FRAMELESS) set_identity(x, x.drawing_window);
+    if (x.open_flags & SET_MODE_FRAMELESS) set_identity(x, x.drawing_window);
 }
 
 // Asks the window manager for no decorations through the first hint property it knows.
@@ -202,12 +202,12 @@ const char* create_windows(X11State& x, const char* title) {
 const char* set_manager_hints(X11State& x) {
     int display_width = XDisplayWidth(x.display, x.screen);
     int display_height = XDisplayHeight(x.display, x.screen);
-    bool fixed = x.open_flags & X11_FLAG_NO_TOGGLE;
+    bool fixed = x.open_flags & SET_MODE_NO_TOGGLE;
     set_size_hints(x, x.drawing_window, fixed ? x.width : display_width, fixed ? x.height : display_height);
     set_size_hints(x, x.fullscreen_window, fixed ? x.width : display_width,
                    fixed ? x.height : display_height);
     set_size_hints(x, x.frame_window, x.width, x.height);
-    if ((x.open_flags & X11_FLAG_FRAMELESS) && !set_frameless_hint(x))
+    if ((x.open_flags & SET_MODE_FRAMELESS) && !set_frameless_hint(x))
         return "Der Fenstermanager kennt keinen Hinweis für ein Fenster ohne Rahmen";
     x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
     x.protocols_atom = XInternAtom(x.display, "WM_PROTOCOLS", False);
@@ -253,7 +253,7 @@ bool wait_for_structure_event(Display* display, Window window, int type) {
 void map_windowed(const X11State& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
     XResizeWindow(x.display, x.frame_window, w, h);
-    if (x.open_flags & X11_FLAG_FRAMELESS) {
+    if (x.open_flags & SET_MODE_FRAMELESS) {
         XResizeWindow(x.display, x.drawing_window, w, h);
         XMapRaised(x.display, x.drawing_window);
         XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.width) / 2,
@@ -276,7 +276,7 @@ void map_windowed(const X11State& x, X11Presenter& p) {
     Window root = 0;
     int px = 0, py = 0;
     unsigned pw = 0, ph = 0, border = 0, depth = 0;
-    bool in_frame = !(x.open_flags & X11_FLAG_FRAMELESS);
+    bool in_frame = !(x.open_flags & SET_MODE_FRAMELESS);
     if (XGetGeometry(x.display, x.drawing_window, &root, &px, &py, &pw, &ph, &border, &depth) &&
         picture_off_origin(in_frame, px, py))
         XMoveWindow(x.display, x.drawing_window, 0, 0);
