@@ -18,8 +18,8 @@ namespace {
 constexpr int WIDTH = 800;
 constexpr int HEIGHT = 1200;
 
-void mark_all(ScreenContext& screen) {
-    auto& entries = screen.shared.in(SharedLock{}).dirty_lines.entries;
+void mark_all(ScreenContext& screen, const DriverHeld& held) {
+    auto& entries = screen.shared.in(held).dirty_lines.entries;
     std::memset(entries.data(), 1, entries.size());
 }
 
@@ -29,7 +29,7 @@ void BM_present_pass(benchmark::State& state) {
     for (auto _ : state) {
         // The driver lock keeps the presenter's own pass out, as a frame's lock would.
         DriverLock held(x.shared, x.display);
-        mark_all(screen);
+        mark_all(screen, held);
         x11_present(x, x.presenter, held);
         XSync(x.display, False);
     }

@@ -1,7 +1,7 @@
 // What the window tests share to watch X from outside: polling with a deadline, the kernel's list of shared
 // segments, grabs, windows found by name, pixels read back, a manager's ping, and xdotool; and the pattern
-// the driver tests draw. Compiled into each window test beside xvfb_server.cpp, the end-to-end tests among
-// them.
+// the driver tests draw. A library of its own (velmora_x_test_support) that the window, display-mode and
+// end-to-end tests link.
 #pragma once
 
 #include <X11/Xlib.h>
