@@ -31,16 +31,6 @@ inline constexpr int COORD_BOTH_RELATIVE = 3;       // first relative to the cur
 inline constexpr int COORD_GIVEN = 4;               // as given (6 and 7 too)
 inline constexpr int COORD_FIRST_AT_CURSOR_TOO = 5; // read as COORD_FIRST_AT_CURSOR
 
-// What a coordinate mode makes of the first point, and of the second.
-[[nodiscard]] constexpr bool coord_first_at_cursor(int flags) {
-    const int mode = flags & COORD_MODE_MASK;
-    return mode == COORD_FIRST_AT_CURSOR || mode == COORD_BOTH_RELATIVE || mode == COORD_FIRST_AT_CURSOR_TOO;
-}
-[[nodiscard]] constexpr bool coord_second_relative(int flags) {
-    const int mode = flags & COORD_MODE_MASK;
-    return mode == COORD_SECOND_RELATIVE || mode == COORD_BOTH_RELATIVE;
-}
-
 // A drawing target other than the screen. Drawing into images is not part of this system: primitives
 // given one draw nothing.
 struct DrawImage;
@@ -69,21 +59,33 @@ inline constexpr int64_t LINE_COORD_LIMIT = int64_t{1} << 58;
 
 // Applies the coordinate mode to a point pair and moves the graphics cursor to the second point.
 inline void gfx_resolve_points(DrawContext& dc, int flags, float& x1, float& y1, float& x2, float& y2) {
-    if (coord_first_at_cursor(flags)) {
-        x1 += dc.cursor_x;
-        y1 += dc.cursor_y;
-    }
-    if (coord_second_relative(flags)) {
+    switch (flags & COORD_MODE_MASK) {
+    case COORD_SECOND_RELATIVE:
         x2 += x1;
         y2 += y1;
+        break;
+    case COORD_FIRST_AT_CURSOR:
+    case COORD_FIRST_AT_CURSOR_TOO:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        break;
+    case COORD_BOTH_RELATIVE:
+        x1 += dc.cursor_x;
+        y1 += dc.cursor_y;
+        x2 += x1;
+        y2 += y1;
+        break;
+    default: break; // COORD_ABSOLUTE, COORD_GIVEN and the modes read as it
     }
     dc.cursor_x = x2;
     dc.cursor_y = y2;
 }
 
-// The same for operations with one point: the first point's reading; the cursor moves to the point.
+// The same for operations with one point: relative to the cursor where the first point of a pair would be;
+// the cursor moves to the point.
 inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
-    if (coord_first_at_cursor(flags)) {
+    const int mode = flags & COORD_MODE_MASK;
+    if (mode == COORD_FIRST_AT_CURSOR || mode == COORD_BOTH_RELATIVE || mode == COORD_FIRST_AT_CURSOR_TOO) {
         x += dc.cursor_x;
         y += dc.cursor_y;
     }
