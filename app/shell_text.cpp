@@ -54,14 +54,15 @@ TextCheck bad_byte(std::string_view text, std::size_t i, std::size_t base) {
     return refuse(base + i, "enthält das unzulässige Zeichen " + describe_byte(text[i]));
 }
 
-// Blanks, control bytes and bytes beyond ASCII are never part of any of the three.
-std::optional<TextCheck> foreign_byte(std::string_view text, std::size_t base) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto u = static_cast<unsigned char>(text[i]);
-        if (u <= 0x20 || u >= 0x7F) return bad_byte(text, i, base);
-    }
+// The first byte that no form of the text may hold at all (a blank, a control byte, a byte beyond ASCII, or
+// punctuation other than extra), so that a message names the earliest fault.
+std::optional<TextCheck> foreign_byte(std::string_view text, std::size_t base, std::string_view extra) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!is_name_byte(text[i]) && extra.find(text[i]) == std::string_view::npos) return bad_byte(text, i, base);
     return std::nullopt;
 }
+
+constexpr std::string_view OPTION = "beginnt mit '-', das ein Werkzeug als Option lesen würde";
 
 bool is_ipv4(std::string_view text) {
     int parts = 0;
@@ -101,7 +102,7 @@ TextCheck check_ipv6(std::string_view text, std::size_t base) {
 // A host without an IPv6 address: a name or an IPv4 address.
 TextCheck check_name_or_ipv4(std::string_view text, std::size_t base) {
     if (text.empty()) return refuse(base, "nennt keinen Host");
-    if (text[0] == '-') return refuse(base, "beginnt mit '-', das ein Werkzeug als Option lesen würde");
+    if (text[0] == '-') return refuse(base, std::string(OPTION));
     if (text[0] == '.') return refuse(base, "beginnt mit '.'");
     for (std::size_t i = 0; i < text.size(); ++i)
         if (!is_name_byte(text[i])) return bad_byte(text, i, base);
@@ -123,8 +124,7 @@ TextCheck check_name_or_ipv4(std::string_view text, std::size_t base) {
 }
 
 TextCheck check_host_at(std::string_view text, std::size_t base) {
-    if (!text.empty() && text[0] == '-')
-        return refuse(base, "beginnt mit '-', das ein Werkzeug als Option lesen würde");
+    if (!text.empty() && text[0] == '-') return refuse(base, std::string(OPTION));
     if (text.find(':') != std::string_view::npos) return check_ipv6(text, base);
     return check_name_or_ipv4(text, base);
 }
@@ -171,17 +171,19 @@ TextCheck check_authority(std::string_view authority, std::size_t base, bool por
 
 TextCheck check_host(std::string_view text) {
     const std::string_view word = without_trailing_blanks(text);
-    if (auto bad = foreign_byte(word, 0)) return *bad;
     if (word.empty()) return refuse(0, "nennt keinen Host");
+    if (word[0] == '-') return refuse(0, std::string(OPTION));
+    if (auto bad = foreign_byte(word, 0, ":%")) return *bad;
     return check_host_at(word, 0);
 }
 
 TextCheck check_http_target(std::string_view text) {
     const std::string_view word = without_trailing_blanks(text);
-    if (auto bad = foreign_byte(word, 0)) return *bad;
     std::size_t start = 0;
     for (std::string_view scheme : {"http://", "https://"})
         if (word.starts_with(scheme)) start = scheme.size();
+    if (word.size() > start && word[start] == '-') return refuse(start, std::string(OPTION));
+    if (auto bad = foreign_byte(word, 0, "~!$&()*+,;=:@/?%[]")) return *bad;
     const std::string_view rest = word.substr(start);
     const std::size_t slash = rest.find('/');
     const std::string_view authority = rest.substr(0, slash);
@@ -213,7 +215,10 @@ TextCheck check_http_target(std::string_view text) {
 
 TextCheck check_proxy(std::string_view text) {
     const std::string_view word = without_trailing_blanks(text);
-    if (auto bad = foreign_byte(word, 0)) return *bad;
+    if (!word.empty() && word[0] == '-') return refuse(0, std::string(OPTION));
+    const std::size_t scheme = word.find("://");
+    if (scheme != std::string_view::npos) return refuse(scheme, "nennt ein Schema; ein Proxy ist nur Host:Port");
+    if (auto bad = foreign_byte(word, 0, ":[]%")) return *bad;
     TextCheck c = check_authority(word, 0, true);
     if (c.ok) c.word = std::string(word);
     return c;
