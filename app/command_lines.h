@@ -23,7 +23,8 @@ using LineHandler = std::function<void(std::string_view line)>;
 using ToolArguments = std::vector<std::string>;
 
 // Runs the tool and feeds every line of its standard output to the handler. Reading goes on to the end, so
-// the tool never blocks on a full pipe. Empty arguments, or an empty tool name, run nothing. Safe to call from several threads.
+// the tool never blocks on a full pipe. Empty arguments, or an empty tool name, run nothing. Safe to call
+// from several threads.
 void read_command_lines(const ToolArguments& arguments, const LineHandler& handle);
 
 // Sees every argument vector exactly as the tool will get it, before it starts; empty: nobody watches.

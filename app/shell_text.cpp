@@ -23,7 +23,8 @@ bool is_name_byte(char c) {
 }
 // What a path or query may hold besides %XX: the URL's own characters, less quotes, brackets and braces.
 bool is_path_byte(char c) {
-    return is_letter(c) || is_digit(c) || std::string_view("-._~!$&()*+,;=:@/?").find(c) != std::string_view::npos;
+    return is_letter(c) || is_digit(c) ||
+           std::string_view("-._~!$&()*+,;=:@/?").find(c) != std::string_view::npos;
 }
 
 TextCheck refuse(std::size_t at, std::string why) {
@@ -50,7 +51,8 @@ TextCheck bad_byte(std::string_view text, std::size_t i, std::size_t base) {
     const auto u = static_cast<unsigned char>(text[i]);
     if (text[i] == ' ') return refuse(base + i, "enthält ein Leerzeichen");
     if (u < 0x20 || u == 0x7F) return refuse(base + i, "enthält das Steuerzeichen " + describe_byte(text[i]));
-    if (u >= 0x80) return refuse(base + i, "enthält das Byte " + describe_byte(text[i]) + " außerhalb von ASCII");
+    if (u >= 0x80)
+        return refuse(base + i, "enthält das Byte " + describe_byte(text[i]) + " außerhalb von ASCII");
     return refuse(base + i, "enthält das unzulässige Zeichen " + describe_byte(text[i]));
 }
 
@@ -58,7 +60,8 @@ TextCheck bad_byte(std::string_view text, std::size_t i, std::size_t base) {
 // punctuation other than extra), so that a message names the earliest fault.
 std::optional<TextCheck> foreign_byte(std::string_view text, std::size_t base, std::string_view extra) {
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (!is_name_byte(text[i]) && extra.find(text[i]) == std::string_view::npos) return bad_byte(text, i, base);
+        if (!is_name_byte(text[i]) && extra.find(text[i]) == std::string_view::npos)
+            return bad_byte(text, i, base);
     return std::nullopt;
 }
 
@@ -87,7 +90,8 @@ TextCheck check_ipv6(std::string_view text, std::size_t base) {
         if (!is_hex(address[i]) && address[i] != ':' && address[i] != '.') return bad_byte(text, i, base);
     const std::string copy(address);
     in6_addr parsed{};
-    if (inet_pton(AF_INET6, copy.c_str(), &parsed) != 1) return refuse(base, "ist keine gültige IPv6-Adresse");
+    if (inet_pton(AF_INET6, copy.c_str(), &parsed) != 1)
+        return refuse(base, "ist keine gültige IPv6-Adresse");
     if (percent != std::string_view::npos) {
         const std::string_view zone = text.substr(percent + 1);
         if (zone.empty() || zone.size() > MAX_ZONE)
@@ -117,7 +121,8 @@ TextCheck check_name_or_ipv4(std::string_view text, std::size_t base) {
     for (std::size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && name[i] != '.') continue;
         if (i == label) return refuse(base + i, "enthält einen leeren Namensteil ('..')");
-        if (i - label > MAX_LABEL) return refuse(base + label, "hat einen Namensteil mit mehr als 63 Zeichen");
+        if (i - label > MAX_LABEL)
+            return refuse(base + label, "hat einen Namensteil mit mehr als 63 Zeichen");
         label = i + 1;
     }
     return accept(text, HostForm::HOST_NAME);
@@ -217,7 +222,8 @@ TextCheck check_proxy(std::string_view text) {
     const std::string_view word = without_trailing_blanks(text);
     if (!word.empty() && word[0] == '-') return refuse(0, std::string(OPTION));
     const std::size_t scheme = word.find("://");
-    if (scheme != std::string_view::npos) return refuse(scheme, "nennt ein Schema; ein Proxy ist nur Host:Port");
+    if (scheme != std::string_view::npos)
+        return refuse(scheme, "nennt ein Schema; ein Proxy ist nur Host:Port");
     if (auto bad = foreign_byte(word, 0, ":[]%")) return *bad;
     TextCheck c = check_authority(word, 0, true);
     if (c.ok) c.word = std::string(word);

@@ -19,16 +19,16 @@ enum class HostForm : uint8_t {
 // them on either.
 struct TextCheck {
     bool ok = false;
-    std::string word;                  // accepted: the argument the tool gets
+    std::string word;                    // accepted: the argument the tool gets
     HostForm form = HostForm::HOST_NAME; // accepted: the form of the host (of a target's or proxy's host)
-    std::size_t at = 0;                // refused: position of the first byte at fault, from 0
-    std::string why;                   // refused: German, without the position
+    std::size_t at = 0;                  // refused: position of the first byte at fault, from 0
+    std::string why;                     // refused: German, without the position
 };
 
 // A server line: a host name, an IPv4 address or an IPv6 address.
 [[nodiscard]] TextCheck check_host(std::string_view text);
-// An HTTP target: host, optional ":port", optional "/path", optionally behind "http://" or "https://". An IPv6
-// host stands in brackets, or bare when neither port nor path follows.
+// An HTTP target: host, optional ":port", optional "/path", optionally behind "http://" or "https://". An
+// IPv6 host stands in brackets, or bare when neither port nor path follows.
 [[nodiscard]] TextCheck check_http_target(std::string_view text);
 // A proxy: host ":" port, an IPv6 host in brackets.
 [[nodiscard]] TextCheck check_proxy(std::string_view text);

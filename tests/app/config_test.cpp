@@ -112,11 +112,12 @@ TEST(Config, LineRules) {
     const auto keys = read_config(HEAD + "alpha\nPort=22/tcp\n port=22/tcp\n");
     ASSERT_EQ(keys->table.server_count, 1);
     EXPECT_EQ(keys->table.servers[0].expected_ports[1], "");
-    EXPECT_EQ(keys->messages,
-              "velmora: velmora.cfg, Zeile 4: Servername enthält das unzulässige Zeichen '=' (Stelle 5); Zeile "
-              "wird übersprungen.\n"
-              "velmora: velmora.cfg, Zeile 5: Servername enthält ein Leerzeichen (Stelle 1); Zeile wird "
-              "übersprungen.\n");
+    EXPECT_EQ(
+        keys->messages,
+        "velmora: velmora.cfg, Zeile 4: Servername enthält das unzulässige Zeichen '=' (Stelle 5); Zeile "
+        "wird übersprungen.\n"
+        "velmora: velmora.cfg, Zeile 5: Servername enthält ein Leerzeichen (Stelle 1); Zeile wird "
+        "übersprungen.\n");
 }
 
 TEST(Config, TrailingSpacesStayInTheNameAndAreNoWord) {
@@ -278,17 +279,16 @@ TEST(Config, OptionWordsAreRefusedAndNothingRuns) {
     const std::string text = "Terminal:xterm -e\nProxy:-h x\nalpha --script=evil \nport=22/tcp\n-iL\nbeta\n"
                              "http=web -x y\nhttp=good-name\n";
     const auto run = read_config(text);
-    EXPECT_EQ(
-        run->messages,
-        "velmora: velmora.cfg, Zeile 2: Proxy beginnt mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 7); es wird kein Proxy verwendet.\n"
-        "velmora: velmora.cfg, Zeile 3: Servername enthält ein Leerzeichen (Stelle 6); Zeile wird "
-        "übersprungen.\n"
-        "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
-        "velmora: velmora.cfg, Zeile 5: Servername beginnt mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 1); Zeile wird übersprungen.\n"
-        "velmora: velmora.cfg, Zeile 7: HTTP-Ziel enthält ein Leerzeichen (Stelle 9); Zeile wird "
-        "übersprungen.\n");
+    EXPECT_EQ(run->messages,
+              "velmora: velmora.cfg, Zeile 2: Proxy beginnt mit '-', das ein Werkzeug als Option "
+              "lesen würde (Stelle 7); es wird kein Proxy verwendet.\n"
+              "velmora: velmora.cfg, Zeile 3: Servername enthält ein Leerzeichen (Stelle 6); Zeile wird "
+              "übersprungen.\n"
+              "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+              "velmora: velmora.cfg, Zeile 5: Servername beginnt mit '-', das ein Werkzeug als Option "
+              "lesen würde (Stelle 1); Zeile wird übersprungen.\n"
+              "velmora: velmora.cfg, Zeile 7: HTTP-Ziel enthält ein Leerzeichen (Stelle 9); Zeile wird "
+              "übersprungen.\n");
     EXPECT_EQ(run->state.proxy, "");
     ASSERT_EQ(run->table.server_count, 1);
     EXPECT_EQ(run->table.servers[0].name, "beta");
@@ -367,12 +367,14 @@ TEST(Config, PatternsAndTildesAreRefusedAndNothingRuns) {
             "velmora: velmora.cfg, Zeile 7: Servername enthält das unzulässige Zeichen '~' (Stelle 1)" +
             refused +
             "velmora: velmora.cfg, Zeile 9: HTTP-Ziel enthält das unzulässige Zeichen '*' (Stelle 7)" +
-            refused + "velmora: velmora.cfg, Zeile 10: HTTP-Ziel enthält ein Leerzeichen (Stelle 7)" + refused);
+            refused + "velmora: velmora.cfg, Zeile 10: HTTP-Ziel enthält ein Leerzeichen (Stelle 7)" +
+            refused);
     EXPECT_EQ(state.proxy, "");
     ASSERT_EQ(table.server_count, 1);
     EXPECT_EQ(table.servers[0].name, "beta");
     EXPECT_EQ(table.servers[0].http_target, "");
-    EXPECT_EQ(log.commands(), (std::vector<std::vector<std::string>>{{"nslookup", "beta"}, {"nmap", "beta"}}));
+    EXPECT_EQ(log.commands(),
+              (std::vector<std::vector<std::string>>{{"nslookup", "beta"}, {"nmap", "beta"}}));
     EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
 }
 

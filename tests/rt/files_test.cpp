@@ -336,9 +336,11 @@ TEST_F(Files, CommandLineReachesTheShellUnchanged) {
 // Started without a shell, a program gets each argument as it is: nothing is split, expanded or run.
 TEST_F(Files, ProgramsGetEveryArgumentUnchanged) {
     const fs::path marker = dir / "ran";
-    const Lines words = {"a b",  "{x,y}",     "$(touch " + marker.string() + ")", "`id`",   "*",
-                         "-c",   "'q' \"r\"", "a;b|c&d",                          "~root", "",
-                         "  ",   "fe80::1%eth0", "#x"};
+    const Lines words = {"a b",       "{x,y}",   "$(touch " + marker.string() + ")",
+                         "`id`",      "*",       "-c",
+                         "'q' \"r\"", "a;b|c&d", "~root",
+                         "",          "  ",      "fe80::1%eth0",
+                         "#x"};
     Lines arguments = {"printf", "%s|\n"};
     arguments.insert(arguments.end(), words.begin(), words.end());
     Lines expected;
