@@ -40,7 +40,7 @@ void check_form(const TextCheck& c) {
 
 void check_host_text(std::string_view text) {
     const TextCheck c = check_host(text);
-    fuzz_check(c.ok != c.why.empty(), "a verdict without its reason, or a reason without a refusal");
+    fuzz_check(c.ok == c.why.empty(), "a verdict without its reason, or a reason without a refusal");
     if (!c.ok) {
         fuzz_check(c.at <= text.size(), "a refusal at no position of the text");
         fuzz_check(!host_argument(text), "a refused name still yields an argument");
@@ -66,7 +66,7 @@ void check_host_text(std::string_view text) {
 
 void check_target_text(std::string_view text) {
     const TextCheck c = check_http_target(text);
-    fuzz_check(c.ok != c.why.empty(), "a target verdict without its reason");
+    fuzz_check(c.ok == c.why.empty(), "a target verdict without its reason");
     if (!c.ok) return;
     fuzz_check(one_word(c.word), "an accepted target that is not one plain word");
     fuzz_check(c.word.find_first_of("\"'`\\{}<>|^") == std::string::npos, "a target with a quote or a brace");
@@ -80,7 +80,7 @@ void check_target_text(std::string_view text) {
 
 void check_proxy_text(std::string_view text) {
     const TextCheck c = check_proxy(text);
-    fuzz_check(c.ok != c.why.empty(), "a proxy verdict without its reason");
+    fuzz_check(c.ok == c.why.empty(), "a proxy verdict without its reason");
     if (!c.ok) return;
     fuzz_check(one_word(c.word), "an accepted proxy that is not one plain word");
     fuzz_check(c.word.find(':') != std::string::npos, "a proxy without its port");
