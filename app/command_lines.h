@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The line from position pos on; empty when the line is not longer than pos.
 [[nodiscard]] inline std::string rest_from(std::string_view line, std::size_t pos) {
@@ -18,11 +19,14 @@
 
 using LineHandler = std::function<void(std::string_view line)>;
 
-// Runs the command through the shell and feeds every line of its standard output to the handler.
-// Reading goes on to the end, so the tool never blocks on a full pipe.
-void read_command_lines(const std::string& command, const LineHandler& handle);
+// A tool and its arguments, one word each: arguments[0] is found on PATH and started without a shell.
+using ToolArguments = std::vector<std::string>;
 
-// Sees every command line exactly as it goes to the shell, before it runs; empty: nobody watches.
-// Lets the tests compare the line itself, blanks included, which the shell would hide from the tool.
-using CommandWatcher = std::function<void(std::string_view command)>;
+// Runs the tool and feeds every line of its standard output to the handler. Reading goes on to the end, so
+// the tool never blocks on a full pipe. Empty arguments, or an empty tool name, run nothing. Safe to call
+// from several threads.
+void read_command_lines(const ToolArguments& arguments, const LineHandler& handle);
+
+// Sees every argument vector exactly as the tool will get it, before it starts; empty: nobody watches.
+using CommandWatcher = std::function<void(const ToolArguments& arguments)>;
 void set_command_watcher(CommandWatcher watcher);

@@ -46,20 +46,11 @@ struct LineReports {
     }
 };
 
-// Empty when the text may go into a command line, else why it may not. The text starts at
-// column start + 1 of its line; the message names the column in the line.
-std::string hazard_reason(std::string_view text, std::size_t start) {
-    const std::size_t at = find_shell_hazard(text);
-    if (at == std::string_view::npos) {
-        const std::size_t dash = find_option_word(text);
-        if (dash == std::string_view::npos) return {};
-        return "beginnt ein Wort mit '-', das ein Werkzeug als Option lesen würde (Stelle " +
-               std::to_string(start + dash + 1) + ")";
-    }
-    const auto c = static_cast<unsigned char>(text[at]);
-    const char* kind = (c < 0x20 || c == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
-    return "enthält " + std::string(kind) + describe_hazard(text[at]) + " (Stelle " +
-           std::to_string(start + at + 1) + ")";
+// Empty when the check accepted the text, else why not. The text starts at column start + 1 of its line;
+// the message names the column in the line.
+std::string refusal(const TextCheck& check, std::size_t start) {
+    if (check.ok) return {};
+    return check.why + " (Stelle " + std::to_string(start + check.at + 1) + ")";
 }
 
 // The next line; one longer than MAX_CONFIG_LINE is reported and comes back empty, which every
@@ -105,7 +96,7 @@ void handle_http(Reader& r, long number, const std::string& line) {
         r.current->http_target.clear();
         return;
     }
-    const std::string why = hazard_reason(target, HTTP_KEY.size());
+    const std::string why = refusal(check_http_target(target), HTTP_KEY.size());
     if (!why.empty()) {
         r.report(number, "HTTP-Ziel " + why + "; Zeile wird übersprungen.");
         return;
@@ -120,7 +111,7 @@ void handle_server(Reader& r, long number, const std::string& line) {
         r.report(number, "mehr als " + std::to_string(MAX_SERVERS) + " Server; Zeile wird ignoriert.");
         return;
     }
-    const std::string why = hazard_reason(line, 0);
+    const std::string why = refusal(check_host(line), 0);
     if (!why.empty()) {
         r.report(number, "Servername " + why + "; Zeile wird übersprungen.");
         return;
@@ -184,7 +175,7 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
     line.clear();
     read_line(n, report, 2, line);
     std::string proxy = rest_from(line, PROXY_LABEL);
-    const std::string why = hazard_reason(proxy, PROXY_LABEL);
+    const std::string why = is_blank(proxy) ? std::string() : refusal(check_proxy(proxy), PROXY_LABEL);
     if (is_blank(proxy)) {
         proxy.clear(); // "-x" without a proxy would break every HTTP probe
     } else if (!why.empty()) {

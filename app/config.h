@@ -48,5 +48,5 @@ struct ConfigResult {
 void probe_servers_at_once(ServerTable& table, ServerNotice done);
 
 // Adds the line as the next server, not yet probed. The caller makes sure there is room and that the line
-// is safe to paste into a command.
+// is accepted by check_host.
 void add_unprobed_server(ServerTable& table, std::string_view line);

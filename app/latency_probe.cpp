@@ -20,7 +20,7 @@ bool is_digit(char c) {
 }
 
 // Shared by both probes: they differ only in the command and the history they fill.
-void run_latency_probe(ServerRecord& record, const std::string& command,
+void run_latency_probe(ServerRecord& record, const ToolArguments& command,
                        std::array<double, HISTORY_SLOTS>& history,
                        std::array<std::string, HISTORY_SLOTS>& times) {
     read_command_lines(command, [&](std::string_view line) {
@@ -35,21 +35,28 @@ void run_latency_probe(ServerRecord& record, const std::string& command,
 
 } // namespace
 
-std::string ping_command(const ServerRecord& record) {
-    return "ping " + record.name + " -c 1 -W 1";
+ToolArguments ping_arguments(const ServerRecord& record) {
+    const std::optional<std::string> host = host_argument(record.name);
+    if (!host) return {};
+    return {"ping", *host, "-c", "1", "-W", "1"};
 }
 
-std::string http_command(const ServerRecord& record, std::string_view proxy) {
-    std::string command = "httping -h " + record.http_target;
+ToolArguments http_arguments(const ServerRecord& record, std::string_view proxy) {
+    // A blank target would leave httping taking "-c" for its target and running forever.
+    if (is_blank(record.http_target)) return {};
+    const TextCheck target = check_http_target(record.http_target);
+    if (!target.ok) return {};
+    ToolArguments arguments = {"httping", "-h", target.word};
     // "-x" with nothing after it would take "-c" for the proxy, and httping would never stop.
     if (!is_blank(proxy)) {
-        command += " -x ";
-        command += proxy;
+        const TextCheck checked = check_proxy(proxy);
+        if (!checked.ok) return {};
+        arguments.insert(arguments.end(), {"-x", checked.word});
     }
     // The frame waits for the probe: httping's own timeout and interval keep a dropped request to 2 s and
     // an answered one from waiting a second after its reply.
-    command += " -c 1 -t 2 -i 0.01";
-    return command;
+    arguments.insert(arguments.end(), {"-c", "1", "-t", "2", "-i", "0.01"});
+    return arguments;
 }
 
 double parse_time_value(std::string_view line) {
@@ -82,12 +89,9 @@ void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::str
 }
 
 void probe_ping(ServerRecord& record) {
-    if (!is_shell_safe(record.name)) return;
-    run_latency_probe(record, ping_command(record), record.ping_history, record.ping_times);
+    run_latency_probe(record, ping_arguments(record), record.ping_history, record.ping_times);
 }
 
 void probe_http(ServerRecord& record, std::string_view proxy) {
-    // A blank target would leave httping taking "-c" for its target and running forever.
-    if (is_blank(record.http_target) || !is_shell_safe(record.http_target) || !is_shell_safe(proxy)) return;
-    run_latency_probe(record, http_command(record, proxy), record.http_history, record.http_times);
+    run_latency_probe(record, http_arguments(record, proxy), record.http_history, record.http_times);
 }

@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "app/command_lines.h"
 #include "app/server_table.h"
 
-[[nodiscard]] std::string ping_command(const ServerRecord& record);
-// The proxy goes in with " -x " only when it is not empty or blank.
-[[nodiscard]] std::string http_command(const ServerRecord& record, std::string_view proxy);
+// The tools' argument vectors; empty, so that nothing runs, when the name, the target or a proxy that is
+// not blank is refused by its check, or the target is blank. The proxy goes in with "-x" only when it is not
+// empty or blank.
+[[nodiscard]] ToolArguments ping_arguments(const ServerRecord& record);
+[[nodiscard]] ToolArguments http_arguments(const ServerRecord& record, std::string_view proxy);
 
 // The milliseconds of a line that holds "time=": the number right after it, blanks skipped,
 // all of its digits. 0 when no number follows. The line must contain "time=".
@@ -20,6 +23,6 @@ void push_sample(std::array<double, HISTORY_SLOTS>& history, std::array<std::str
                  double sample, std::string stamp);
 
 // Each runs its tool once, adds one sample per "time=" line and clears up on total loss ("100% packet loss",
-// or httping's "100.00% failed"). A text the shell could misread, or a blank HTTP target, runs nothing.
+// or httping's "100.00% failed"). A refused name, target or proxy, or a blank HTTP target, runs nothing.
 void probe_ping(ServerRecord& record);
 void probe_http(ServerRecord& record, std::string_view proxy);

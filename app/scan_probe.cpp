@@ -1,5 +1,7 @@
 #include "app/scan_probe.h"
 
+#include <arpa/inet.h>
+
 #include "app/command_lines.h"
 #include "app/shell_text.h"
 
@@ -20,12 +22,33 @@ bool contains(std::string_view line, std::string_view text) {
 
 } // namespace
 
-std::string lookup_command(const ServerRecord& record) {
-    return "nslookup " + record.name;
+ToolArguments lookup_arguments(const ServerRecord& record) {
+    const std::optional<std::string> host = host_argument(record.name);
+    if (!host) return {};
+    return {"nslookup", *host};
 }
 
-std::string scan_command(const ServerRecord& record) {
-    return "nmap " + record.name;
+ToolArguments scan_arguments(const ServerRecord& record, bool ipv6_only) {
+    const TextCheck host = check_host(record.name);
+    if (!host.ok) return {};
+    // nmap scans IPv4 unless told otherwise: a host it can reach only over IPv6 would read as down.
+    if (ipv6_only || host.form == HostForm::IPV6) return {"nmap", "-6", host.word};
+    return {"nmap", host.word};
+}
+
+void note_lookup_address(LookupAddresses& found, std::string_view line) {
+    // The same lines apply_lookup_line takes the address from; the name server's own line has a tab after
+    // "Address:", not a blank, and never counts.
+    const std::size_t mark = line.find(ADDRESS_MARK);
+    if (mark == std::string_view::npos) return;
+    std::string address(line.substr(mark + ADDRESS_MARK.size()));
+    while (!address.empty() && (address.back() == ' ' || address.back() == '\t')) address.pop_back();
+    unsigned char parsed[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, address.c_str(), parsed) == 1) {
+        ++found.ipv4;
+    } else if (inet_pton(AF_INET6, address.c_str(), parsed) == 1) {
+        ++found.ipv6;
+    }
 }
 
 void apply_lookup_line(ServerRecord& record, std::string_view line) {
@@ -53,11 +76,14 @@ void apply_scan_line(ServerRecord& record, uint8_t& scan_count, std::string_view
 }
 
 void probe_lookup_and_scan(ServerRecord& record) {
-    if (!is_shell_safe(record.name)) return;
-    read_command_lines(lookup_command(record),
-                       [&](std::string_view line) { apply_lookup_line(record, line); });
+    if (!host_argument(record.name)) return;
+    LookupAddresses found;
+    read_command_lines(lookup_arguments(record), [&](std::string_view line) {
+        apply_lookup_line(record, line);
+        note_lookup_address(found, line);
+    });
     uint8_t scan_count = 0;
-    read_command_lines(scan_command(record),
+    read_command_lines(scan_arguments(record, found.ipv6 > 0 && found.ipv4 == 0),
                        [&](std::string_view line) { apply_scan_line(record, scan_count, line); });
 }
 

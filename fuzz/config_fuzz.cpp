@@ -1,6 +1,6 @@
-// The configuration reader over arbitrary files: at most six servers, every text that reaches a
-// command line is plain words for the shell, port and HTTP lines land on the server before them, and
-// the file number is closed again. The tools serve recorded output; nothing is started.
+// The configuration reader over arbitrary files: at most six servers, every text that reaches a tool is
+// one argument of it and never an option, port and HTTP lines land on the server before them, and the
+// file number is closed again. The tools serve recorded output; nothing is started.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +10,7 @@
 
 #include "app/config.h"
 #include "app/latency_probe.h"
+#include "app/scan_probe.h"
 #include "app/shell_text.h"
 #include "fuzz/fuzz_support.h"
 #include "rt/files.h"
@@ -41,25 +42,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzz_check(read == (table.server_count > 0), "the result does not say whether a server was added");
     fuzz_check(table.server_count <= MAX_SERVERS, "more servers than the table holds");
     fuzz_check(rt_free_file() == 1, "the file number stayed open");
-    fuzz_check(is_shell_safe(state.proxy), "a proxy the shell could misread");
+    fuzz_check(state.proxy.empty() || check_proxy(state.proxy).ok, "a proxy its check refuses");
     for (int i = 0; i < table.server_count; ++i) {
         const ServerRecord& r = table.servers[i];
-        fuzz_check(is_shell_safe(r.name), "a server name the shell could misread");
+        fuzz_check(check_host(r.name).ok, "a server name its check refuses");
         fuzz_check(r.name.find_first_not_of(' ') != std::string::npos, "a blank server name");
         fuzz_check(r.name.find('#') == std::string::npos, "a comment became a server");
         fuzz_check(!r.name.starts_with("port=") && !r.name.starts_with("http="),
                    "a key line became a server");
-        fuzz_check(is_shell_safe(r.http_target), "an HTTP target the shell could misread");
+        fuzz_check(r.http_target.empty() || check_http_target(r.http_target).ok,
+                   "an HTTP target its check refuses");
         fuzz_check(r.interval == DEFAULT_INTERVAL && r.last_probe == i, "a server was added half");
         fuzz_check(r.expected_ports[0].empty(), "entry 0 of the expected ports was written");
         // The recorded scan of an open FTP port landed on every server.
         fuzz_check(r.ip == "127.0.0.1" && r.up == 1, "the probe did not run for a server");
     }
-    // The latency probes run later, from the panel; their command lines must be as plain.
+    // The latency probes run later, from the panel. Every word from the file is one argument, in its place
+    // between the fixed words.
     for (int i = 0; i < table.server_count; ++i) {
-        fuzz_check(plain_words(ping_command(table.servers[i])), "a ping command holds shell syntax");
-        fuzz_check(plain_words(http_command(table.servers[i], state.proxy)),
-                   "an HTTP command holds shell syntax");
+        const ServerRecord& r = table.servers[i];
+        const ToolArguments ping = ping_arguments(r);
+        fuzz_check(ping.size() == 6 && ping[0] == "ping" && one_word(ping[1]) && ping[2] == "-c",
+                   "a ping command that is not ping, one host, and its options");
+        const ToolArguments lookup = lookup_arguments(r);
+        fuzz_check(lookup.size() == 2 && lookup[1] == ping[1], "a lookup of another host");
+        const ToolArguments scan = scan_arguments(r, false);
+        fuzz_check(scan.back() == ping[1] && (scan.size() == 2 || scan[1] == "-6"), "a scan of another host");
+        const ToolArguments http = http_arguments(r, state.proxy);
+        if (r.http_target.empty()) {
+            fuzz_check(http.empty(), "an HTTP probe without a target");
+            continue;
+        }
+        fuzz_check(http.size() >= 9 && http[1] == "-h" && one_word(http[2]),
+                   "an HTTP target that is no word");
+        if (!state.proxy.empty())
+            fuzz_check(http.size() == 11 && http[3] == "-x" && one_word(http[4]), "a proxy that is no word");
     }
     const std::vector<std::string> commands = take_commands();
     fuzz_check(commands.size() == 2u * table.server_count, "the probes ran for a server that was not added");

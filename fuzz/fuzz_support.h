@@ -14,17 +14,17 @@ inline void fuzz_check(bool ok, const char* what) {
     if (!ok) fuzz_fail(what);
 }
 
-// From now on rt_open_pipe starts nothing: a command whose first word is "nslookup", "nmap", "ping"
-// or "httping" reads the bytes served for that tool, any other command reads nothing. A command that
-// is not plain_words ends the run.
+// From now on rt_open_pipe and rt_open_program start nothing: a command whose first word is "nslookup",
+// "nmap", "ping" or "httping" reads the bytes served for that tool, any other command reads nothing.
 void serve_tools();
 void serve_output(std::string_view tool, std::string_view bytes);
-// The command lines opened since the last call, oldest first.
+// The commands opened since the last call, oldest first; a program's arguments joined by blanks.
 [[nodiscard]] std::vector<std::string> take_commands();
 
-// True when sh reads the command as nothing but words between blanks: no operator, quote, expansion,
-// comment or control byte. Written apart from the program's own check so that each can catch the other.
-[[nodiscard]] bool plain_words(std::string_view command);
+// True when a text from the configuration can be nothing but one argument of a tool: not empty, not an
+// option word (a leading '-'), no blank, control byte or byte beyond ASCII. Written apart from the
+// program's own checks so that each can catch the other.
+[[nodiscard]] bool one_word(std::string_view word);
 
 // The lines rt_line_input hands out for these bytes: split at LF, a CR before the LF and a CR that
 // ends the input removed, no empty line after a final LF.

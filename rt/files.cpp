@@ -257,26 +257,44 @@ std::vector<char*> tool_environment() {
 
 } // namespace
 
-int rt_open_pipe(std::string_view command, int number) {
-    std::string cmd(command);
+namespace {
+
+// Takes the number for a command's output, or serves it from a replaced opener (which is handed text). Null
+// when the number is taken now; else the result code, the number left free.
+std::unique_ptr<PipeReader> take_number_for_command(int number, const std::string& text, int& code) {
     auto reader = std::make_unique<PipeReader>();
-    {
-        const std::lock_guard hold(table_lock);
-        if (!number_usable_for_open(number)) return rt_result(RT_NOT_ALLOWED);
-        // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
-        if (rt_stop_requested()) return rt_result(RT_CANNOT_OPEN);
-        if (pipe_opener.open) {
-            std::FILE* f = pipe_opener.open(cmd.c_str());
-            if (!f) return rt_result(RT_CANNOT_OPEN);
-            file_table[number] = FileEntry{Device::served, f, nullptr, 0};
-            return rt_result(RT_OK);
-        }
-        // The number is taken here; the command starts without the lock, so that threads start theirs side
-        // by side.
-        file_table[number].device = Device::pipe;
-        reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
-        reader->limit = pipe_byte_limit;
+    const std::lock_guard hold(table_lock);
+    code = RT_OK;
+    if (!number_usable_for_open(number)) {
+        code = RT_NOT_ALLOWED;
+        return nullptr;
     }
+    // Once a stop is requested no tool starts: the frame's remaining probes find nothing to read.
+    if (rt_stop_requested()) {
+        code = RT_CANNOT_OPEN;
+        return nullptr;
+    }
+    if (pipe_opener.open) {
+        std::FILE* f = pipe_opener.open(text.c_str());
+        if (!f) {
+            code = RT_CANNOT_OPEN;
+            return nullptr;
+        }
+        file_table[number] = FileEntry{Device::served, f, nullptr, 0};
+        return nullptr;
+    }
+    // The number is taken here; the command starts without the lock, so that threads start theirs side by
+    // side.
+    file_table[number].device = Device::pipe;
+    reader->deadline = Clock::now() + std::chrono::milliseconds(pipe_time_limit_ms);
+    reader->limit = pipe_byte_limit;
+    return reader;
+}
+
+// Starts program with its standard output on a pipe read under the taken number; search: the program is
+// looked for on PATH. Gives the number back when it cannot start. Returns the result code.
+int start_reading(int number, std::unique_ptr<PipeReader> reader, const char* program, char* const argv[],
+                  bool search) {
     auto give_back = [number] {
         const std::lock_guard hold(table_lock);
         file_table[number] = FileEntry{};
@@ -298,20 +316,48 @@ int rt_open_pipe(std::string_view command, int number) {
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    char sh[] = "sh", dash_c[] = "-c";
-    char* argv[] = {sh, dash_c, cmd.data(), nullptr};
     std::vector<char*> env = tool_environment();
-    int failed = ::posix_spawn(&reader->pid, "/bin/sh", &actions, &attributes, argv, env.data());
+    int failed = search ? ::posix_spawnp(&reader->pid, program, &actions, &attributes, argv, env.data())
+                        : ::posix_spawn(&reader->pid, program, &actions, &attributes, argv, env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(ends[1]);
     if (failed) {
         ::close(ends[0]);
+        // The shell said so when it could not find a tool; without it, we do.
+        if (search && failed == ENOENT)
+            std::fprintf(stderr, "velmora: Programm %s nicht gefunden (Suchpfad PATH).\n", program);
         return give_back();
     }
     const std::lock_guard hold(table_lock);
     file_table[number].pipe = std::move(reader);
     return rt_result(RT_OK);
+}
+
+} // namespace
+
+int rt_open_pipe(std::string_view command, int number) {
+    std::string cmd(command);
+    int code = RT_OK;
+    std::unique_ptr<PipeReader> reader = take_number_for_command(number, cmd, code);
+    if (!reader) return rt_result(code);
+    char sh[] = "sh", dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, cmd.data(), nullptr};
+    return start_reading(number, std::move(reader), "/bin/sh", argv, false);
+}
+
+int rt_open_program(std::span<const std::string> arguments, int number) {
+    if (arguments.empty() || arguments[0].empty()) return rt_result(RT_NOT_ALLOWED);
+    std::string words;
+    for (const std::string& a : arguments) words += (words.empty() ? "" : " ") + a;
+    int code = RT_OK;
+    std::unique_ptr<PipeReader> reader = take_number_for_command(number, words, code);
+    if (!reader) return rt_result(code);
+    std::vector<std::string> copies(arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return start_reading(number, std::move(reader), copies[0].c_str(), argv.data(), true);
 }
 
 bool rt_eof(int number) {

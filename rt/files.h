@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,11 @@ void rt_set_pipe_limits(int milliseconds, std::size_t bytes);
 // Returns the result code; RT_CANNOT_OPEN once a stop is requested (rt/runtime.h), which also ends the
 // commands that run.
 int rt_open_pipe(std::string_view command, int number);
+// The same for a program started without a shell: arguments[0] is looked for on PATH and gets the arguments
+// as they are, one word each, so that nothing in them is ever read as syntax. Same environment, process
+// group, limits and stop as rt_open_pipe. A program not found: RT_CANNOT_OPEN, and a German line on stderr.
+// A replaced PipeOpener is handed the arguments joined by single blanks.
+int rt_open_program(std::span<const std::string> arguments, int number);
 // True when no more input can come; an invalid or free number is always at its end.
 [[nodiscard]] bool rt_eof(int number);
 // Replaces text with the next line, terminator (LF, CR LF, or a CR at the end of input) removed.

@@ -94,7 +94,6 @@ TEST(Config, LineRules) {
     };
     const Case cases[] = {
         {"alpha\nbe#ta\nhttp=web#1\n", {"alpha"}},
-        {"alpha\nPort=22/tcp\n port=22/tcp\n", {"alpha", "Port=22/tcp", " port=22/tcp"}},
         {"alpha  \n", {"alpha  "}},
         {"\n\nalpha\n\n   \nbeta\n", {"alpha", "beta"}},
         {"alpha\nhttp=one\nhttp=two\n", {"alpha"}},
@@ -109,15 +108,26 @@ TEST(Config, LineRules) {
     const auto run = read_config(HEAD + "alpha\nhttp=one\nhttp=two \n");
     EXPECT_EQ(run->table.servers[0].http_target, "two ");
     EXPECT_EQ(run->table.servers[0].expected_ports[1], "");
+    // Not port lines: each is a server line, and no host is called so.
+    const auto keys = read_config(HEAD + "alpha\nPort=22/tcp\n port=22/tcp\n");
+    ASSERT_EQ(keys->table.server_count, 1);
+    EXPECT_EQ(keys->table.servers[0].expected_ports[1], "");
+    EXPECT_EQ(
+        keys->messages,
+        "velmora: velmora.cfg, Zeile 4: Servername enthält das unzulässige Zeichen '=' (Stelle 5); Zeile "
+        "wird übersprungen.\n"
+        "velmora: velmora.cfg, Zeile 5: Servername enthält ein Leerzeichen (Stelle 1); Zeile wird "
+        "übersprungen.\n");
 }
 
-TEST(Config, TrailingSpacesReachTheTools) {
+TEST(Config, TrailingSpacesStayInTheNameAndAreNoWord) {
     CommandLog log;
     const auto run = read_config(HEAD + "127.0.0.1 \n");
     ASSERT_EQ(run->table.server_count, 1);
     EXPECT_EQ(run->table.servers[0].name, "127.0.0.1 ");
-    // The shell splits the line into words, so the fakes see only the host; the command lines keep the blank.
-    EXPECT_EQ(log.commands(), (std::vector<std::string>{"nslookup 127.0.0.1 ", "nmap 127.0.0.1 "}));
+    // The shell never passed them on as a word; the tools still get the host alone.
+    EXPECT_EQ(log.commands(),
+              (std::vector<std::vector<std::string>>{{"nslookup", "127.0.0.1"}, {"nmap", "127.0.0.1"}}));
     EXPECT_EQ(run->calls, (std::vector<std::string>{"nslookup [127.0.0.1]", "nmap [127.0.0.1]"}));
 }
 
@@ -215,9 +225,9 @@ TEST(Config, EveryMetacharacterIsRefusedAndNothingRuns) {
         const std::string text = "Terminal:xterm -e\nProxy:cache" + bad + "80\nalpha" + bad +
                                  "touch pwned\n" + "port=22/tcp\nbeta\nhttp=web" + bad + "x\n";
         const auto run = read_config(text);
-        const std::string shown = describe_hazard(bad[0]);
+        const std::string shown = describe_byte(bad[0]);
         const char* kind =
-            (bad[0] < 0x20 || bad[0] == 0x7F) ? "das Steuerzeichen " : "das Shell-Sonderzeichen ";
+            (bad[0] < 0x20 || bad[0] == 0x7F) ? "das Steuerzeichen " : "das unzulässige Zeichen ";
         EXPECT_EQ(run->messages,
                   "velmora: velmora.cfg, Zeile 2: Proxy enthält " + std::string(kind) + shown +
                       " (Stelle 12); es wird kein Proxy verwendet.\n"
@@ -247,13 +257,13 @@ TEST(Config, ProxyWithACommentSignIsRefused) {
         const char* messages;
     } const cases[] = {
         {"Proxy:cache:80 #x", "",
-         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält ein Leerzeichen (Stelle 15); es wird kein "
          "Proxy verwendet.\n"},
         {"Proxy:#", "",
-         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 7); es wird kein "
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das unzulässige Zeichen '#' (Stelle 7); es wird kein "
          "Proxy verwendet.\n"},
         {"Proxy:cache:80/#x", "",
-         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das unzulässige Zeichen '/' (Stelle 15); es wird kein "
          "Proxy verwendet.\n"},
     };
     for (const Case& c : cases) {
@@ -269,17 +279,16 @@ TEST(Config, OptionWordsAreRefusedAndNothingRuns) {
     const std::string text = "Terminal:xterm -e\nProxy:-h x\nalpha --script=evil \nport=22/tcp\n-iL\nbeta\n"
                              "http=web -x y\nhttp=good-name\n";
     const auto run = read_config(text);
-    EXPECT_EQ(
-        run->messages,
-        "velmora: velmora.cfg, Zeile 2: Proxy beginnt ein Wort mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 7); es wird kein Proxy verwendet.\n"
-        "velmora: velmora.cfg, Zeile 3: Servername beginnt ein Wort mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 7); Zeile wird übersprungen.\n"
-        "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
-        "velmora: velmora.cfg, Zeile 5: Servername beginnt ein Wort mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 1); Zeile wird übersprungen.\n"
-        "velmora: velmora.cfg, Zeile 7: HTTP-Ziel beginnt ein Wort mit '-', das ein Werkzeug als Option "
-        "lesen würde (Stelle 10); Zeile wird übersprungen.\n");
+    EXPECT_EQ(run->messages,
+              "velmora: velmora.cfg, Zeile 2: Proxy beginnt mit '-', das ein Werkzeug als Option "
+              "lesen würde (Stelle 7); es wird kein Proxy verwendet.\n"
+              "velmora: velmora.cfg, Zeile 3: Servername enthält ein Leerzeichen (Stelle 6); Zeile wird "
+              "übersprungen.\n"
+              "velmora: velmora.cfg, Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"
+              "velmora: velmora.cfg, Zeile 5: Servername beginnt mit '-', das ein Werkzeug als Option "
+              "lesen würde (Stelle 1); Zeile wird übersprungen.\n"
+              "velmora: velmora.cfg, Zeile 7: HTTP-Ziel enthält ein Leerzeichen (Stelle 9); Zeile wird "
+              "übersprungen.\n");
     EXPECT_EQ(run->state.proxy, "");
     ASSERT_EQ(run->table.server_count, 1);
     EXPECT_EQ(run->table.servers[0].name, "beta");
@@ -301,10 +310,10 @@ TEST(Config, BlankTargetsAndProxiesCountAsNone) {
         {"Proxy:      ", "", ""},
         {"Proxy:cache:80 ", "cache:80 ", ""},
         {"Proxy:cache:80 #note", "",
-         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 16); es wird kein "
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält ein Leerzeichen (Stelle 15); es wird kein "
          "Proxy verwendet.\n"},
         {"Proxy:#", "",
-         "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '#' (Stelle 7); es wird kein "
+         "velmora: velmora.cfg, Zeile 2: Proxy enthält das unzulässige Zeichen '#' (Stelle 7); es wird kein "
          "Proxy verwendet.\n"},
     };
     for (const Case& c : cases) {
@@ -321,9 +330,10 @@ TEST(Config, BlankTargetsAndProxiesCountAsNone) {
         FakeTools fakes;
         CommandLog log;
         for (int i = 0; i < run->table.server_count; ++i) probe_http(run->table.servers[i], run->state.proxy);
-        const std::string proxy = *c.proxy ? std::string(" -x ") + c.proxy : "";
-        EXPECT_EQ(log.commands(), std::vector<std::string>{"httping -h beta" + proxy + " -c 1 -t 2 -i 0.01"})
-            << c.proxy_line;
+        std::vector<std::string> httping = {"httping", "-h", "beta"};
+        if (*c.proxy) httping.insert(httping.end(), {"-x", "cache:80"}); // its trailing blank is no word
+        httping.insert(httping.end(), {"-c", "1", "-t", "2", "-i", "0.01"});
+        EXPECT_EQ(log.commands(), std::vector<std::vector<std::string>>{httping}) << c.proxy_line;
     }
 }
 
@@ -344,25 +354,27 @@ TEST(Config, PatternsAndTildesAreRefusedAndNothingRuns) {
     const std::string refused = "; Zeile wird übersprungen.\n";
     EXPECT_EQ(
         messages,
-        "velmora: velmora.cfg, Zeile 2: Proxy enthält das Shell-Sonderzeichen '~' (Stelle 7); es wird kein "
+        "velmora: velmora.cfg, Zeile 2: Proxy enthält das unzulässige Zeichen '~' (Stelle 7); es wird kein "
         "Proxy verwendet.\n"
-        "velmora: velmora.cfg, Zeile 3: Servername enthält das Shell-Sonderzeichen '*' (Stelle 1)" +
+        "velmora: velmora.cfg, Zeile 3: Servername enthält das unzulässige Zeichen '*' (Stelle 1)" +
             refused +
-            "velmora: velmora.cfg, Zeile 4: Servername enthält das Shell-Sonderzeichen '[' (Stelle 1)" +
+            "velmora: velmora.cfg, Zeile 4: Servername enthält das unzulässige Zeichen '[' (Stelle 1)" +
             refused +
-            "velmora: velmora.cfg, Zeile 5: Servername enthält das Shell-Sonderzeichen '?' (Stelle 4)" +
+            "velmora: velmora.cfg, Zeile 5: Servername enthält das unzulässige Zeichen '?' (Stelle 4)" +
             refused +
-            "velmora: velmora.cfg, Zeile 6: Servername enthält das Shell-Sonderzeichen '~' (Stelle 1)" +
+            "velmora: velmora.cfg, Zeile 6: Servername enthält das unzulässige Zeichen '~' (Stelle 1)" +
             refused +
-            "velmora: velmora.cfg, Zeile 7: Servername enthält das Shell-Sonderzeichen '~' (Stelle 1)" +
+            "velmora: velmora.cfg, Zeile 7: Servername enthält das unzulässige Zeichen '~' (Stelle 1)" +
             refused +
-            "velmora: velmora.cfg, Zeile 9: HTTP-Ziel enthält das Shell-Sonderzeichen '*' (Stelle 7)" +
+            "velmora: velmora.cfg, Zeile 9: HTTP-Ziel enthält das unzulässige Zeichen '*' (Stelle 7)" +
+            refused + "velmora: velmora.cfg, Zeile 10: HTTP-Ziel enthält ein Leerzeichen (Stelle 7)" +
             refused);
     EXPECT_EQ(state.proxy, "");
     ASSERT_EQ(table.server_count, 1);
     EXPECT_EQ(table.servers[0].name, "beta");
-    EXPECT_EQ(table.servers[0].http_target, "a b~"); // a '~' inside a word is not expanded
-    EXPECT_EQ(log.commands(), (std::vector<std::string>{"nslookup beta", "nmap beta"}));
+    EXPECT_EQ(table.servers[0].http_target, "");
+    EXPECT_EQ(log.commands(),
+              (std::vector<std::vector<std::string>>{{"nslookup", "beta"}, {"nmap", "beta"}}));
     EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [beta]", "nmap [beta]"}));
 }
 
@@ -461,10 +473,11 @@ TEST(Config, BinaryGarbage) {
         const auto run = read_config(bytes.data(), bytes.size(), fakes);
         EXPECT_LE(run->table.server_count, MAX_SERVERS);
         for (int i = 0; i < run->table.server_count; ++i) {
-            EXPECT_TRUE(is_shell_safe(run->table.servers[i].name));
-            EXPECT_TRUE(is_shell_safe(run->table.servers[i].http_target));
+            EXPECT_TRUE(check_host(run->table.servers[i].name).ok);
+            const std::string& target = run->table.servers[i].http_target;
+            EXPECT_TRUE(target.empty() || check_http_target(target).ok);
         }
-        EXPECT_TRUE(is_shell_safe(run->state.proxy));
+        EXPECT_TRUE(run->state.proxy.empty() || check_proxy(run->state.proxy).ok);
         EXPECT_EQ(run->calls.size(), 2u * run->table.server_count);
     }
 }

@@ -18,20 +18,96 @@ bool is_time_of_day(const std::string& text) {
     return text.compare(0, 2, "24") < 0 && text[3] < '6' && text[6] < '6';
 }
 
-TEST(LatencyProbe, CommandLines) {
+using Words = std::vector<std::string>;
+
+// The words the shell made of today's command lines, now handed over as they are: one argument each.
+TEST(LatencyProbe, ArgumentVectorsAreTheWordsOfTheCommandLines) {
+    struct Case {
+        const char* name;
+        const char* target;
+        const char* proxy;
+        Words ping; // "ping " + name + " -c 1 -W 1"
+        Words http; // "httping -h " + target [+ " -x " + proxy] + " -c 1 -t 2 -i 0.01"
+    };
+    const Words tail = {"-c", "1", "-t", "2", "-i", "0.01"};
+    auto http = [&](Words head) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    const Case cases[] = {
+        {"10.0.0.1",
+         "web:8080",
+         "",
+         {"ping", "10.0.0.1", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "web:8080"})},
+        {"localhost",
+         "web1:8080/status",
+         "cache:80",
+         {"ping", "localhost", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "web1:8080/status", "-x", "cache:80"})},
+        {"web-1.example.com",
+         "https://web-1.example.com/",
+         "127.0.0.1:3128",
+         {"ping", "web-1.example.com", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "https://web-1.example.com/", "-x", "127.0.0.1:3128"})},
+        {"::1",
+         "[::1]:8080/status",
+         "[::1]:3128",
+         {"ping", "::1", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "[::1]:8080/status", "-x", "[::1]:3128"})},
+        {"fe80::1%eth0",
+         "http://[fe80::1%eth0]/",
+         "",
+         {"ping", "fe80::1%eth0", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "http://[fe80::1%eth0]/"})},
+        // Blanks after a text were never a word; a blank proxy is none: "-x" would take "-c" for the proxy.
+        {"alpha   ",
+         "alpha ",
+         "cache:80 ",
+         {"ping", "alpha", "-c", "1", "-W", "1"},
+         http({"httping", "-h", "alpha", "-x", "cache:80"})},
+        {"alpha", "alpha", "   ", {"ping", "alpha", "-c", "1", "-W", "1"}, http({"httping", "-h", "alpha"})},
+        // Refused: nothing runs.
+        {"web1 reboot", "web1 reboot", "", {}, {}},
+        {"{--script=/tmp/x/evil.nse,127.0.0.1}", "{-x,evil.example:8080}127.0.0.1", "", {}, {}},
+        {"-iL", "-x", "", {}, {}},
+        {"alpha", "alpha", "-h x", {"ping", "alpha", "-c", "1", "-W", "1"}, {}},
+        {"alpha", "", "cache:80", {"ping", "alpha", "-c", "1", "-W", "1"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerRecord record;
+        record.name = c.name;
+        record.http_target = c.target;
+        EXPECT_EQ(ping_arguments(record), c.ping);
+        EXPECT_EQ(http_arguments(record, c.proxy), c.http);
+    }
+}
+
+// The tools get exactly those words, and a refused text starts none of them.
+TEST(LatencyProbe, ToolsGetTheWordsAndRefusedTextsRunNothing) {
+    FakeTools fakes;
+    fakes.replay("ping", fixture("ping_127.txt"));
+    fakes.replay("httping", fixture("httping_127.txt"));
+    for (const char* name : {"web1 reboot", "a{b,c}", "-oN/tmp/x", "alpha;id"}) {
+        ServerRecord record;
+        record.name = name;
+        record.http_target = name;
+        probe_ping(record);
+        probe_http(record, "");
+        EXPECT_EQ(record.ping_history[100], 0) << name;
+    }
+    EXPECT_TRUE(fakes.calls().empty());
     ServerRecord record;
-    record.name = "10.0.0.1";
-    record.http_target = "web:8080";
-    EXPECT_EQ(ping_command(record), "ping 10.0.0.1 -c 1 -W 1");
-    EXPECT_EQ(http_command(record, ""), "httping -h web:8080 -c 1 -t 2 -i 0.01");
-    EXPECT_EQ(http_command(record, "cache:80"), "httping -h web:8080 -x cache:80 -c 1 -t 2 -i 0.01");
-    record.name = "alpha  ";
-    record.http_target = "alpha ";
-    EXPECT_EQ(ping_command(record), "ping alpha   -c 1 -W 1");
-    EXPECT_EQ(http_command(record, "cache "), "httping -h alpha  -x cache  -c 1 -t 2 -i 0.01");
-    // A blank proxy is none: "-x" would take "-c" for the proxy.
-    for (const char* blank : {" ", "   "})
-        EXPECT_EQ(http_command(record, blank), "httping -h alpha  -c 1 -t 2 -i 0.01");
+    record.name = "fe80::1%eth0";
+    record.http_target = "http://[::1]:8080/a?b=1&c=2";
+    probe_ping(record);
+    probe_http(record, "cache:80");
+    EXPECT_EQ(fakes.calls(),
+              (std::vector<std::string>{"ping [fe80::1%eth0] [-c] [1] [-W] [1]",
+                                        "httping [-h] [http://[::1]:8080/a?b=1&c=2] [-x] [cache:80] [-c] [1] "
+                                        "[-t] [2] [-i] [0.01]"}));
+    EXPECT_GT(record.ping_history[100], 0);
 }
 
 // A blank target would leave httping taking "-c" for its target and running forever: nothing runs.

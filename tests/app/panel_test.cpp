@@ -716,6 +716,13 @@ TEST_F(PanelTest, SessionButtonsRunTheTerminal) {
         // A name the shell would expand inside the quotes runs nothing.
         {"21/tcp    open   ftp", "a$(touch x)", {}},
         {"22/tcp    open   ssh", "a`id`", {}},
+        // A second word would run on the server as root; an option word would be ssh's.
+        {"22/tcp    open   ssh", "web1 reboot", {}},
+        {"22/tcp    open   ssh", "-oProxyCommand=id", {}},
+        {"21/tcp    open   ftp", "{a,b}", {}},
+        // Trailing blanks never reached the session as words; a zone is part of the address.
+        {"22/tcp    open   ssh", "alpha  ", {"term [-e] [ssh -X root@alpha]"}},
+        {"22/tcp    open   ssh", "fe80::1%eth0", {"term [-e] [ssh -X root@fe80::1%eth0]"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port_line + std::string(" ") + c.name);

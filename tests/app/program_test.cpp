@@ -784,10 +784,9 @@ TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {
         {"good", GOOD + "# note\nbeta\nhttp=beta\n", 0, "2 Server, alle Zeilen angenommen.\n", ""},
         {"refused lines", "Terminal:x\nProxy:-x\nalpha;id\nport=22/tcp\nbeta\n", 1,
          "1 Server, 3 Zeilen nicht angenommen.\n",
-         "Zeile 2: Proxy beginnt ein Wort mit '-', das ein Werkzeug als Option lesen würde (Stelle 7); es "
-         "wird "
+         "Zeile 2: Proxy beginnt mit '-', das ein Werkzeug als Option lesen würde (Stelle 7); es wird "
          "kein Proxy verwendet.\n"
-         "Zeile 3: Servername enthält das Shell-Sonderzeichen ';' (Stelle 6); Zeile wird übersprungen.\n"
+         "Zeile 3: Servername enthält das unzulässige Zeichen ';' (Stelle 6); Zeile wird übersprungen.\n"
          "Zeile 4: \"port=\"-Zeile ohne gültigen Server davor; wird ignoriert.\n"},
         {"no server", "Terminal:x\nProxy:\n# leer\n", 1, "kein Server, alle Zeilen angenommen.\n", ""},
     };

@@ -182,6 +182,51 @@ TEST(RealTools, RecordFillsFromLoopback) {
     EXPECT_EQ(record.http_history[100], http_printed);
 }
 
+// nmap refuses an IPv6 address without "-6" ("you have to use the -6 option") and scans nothing: the server
+// "::1" is scanned over IPv6 and its open port is found. The lookup asks the loopback responder only.
+TEST(RealTools, IPv6AddressIsScannedOverIPv6) {
+    const char* original_path = std::getenv("PATH");
+    const std::string search = original_path ? original_path : "/usr/bin:/bin";
+    const auto nslookup = find_program("nslookup", search);
+    const auto nmap = find_program("nmap", search);
+    if (!nslookup || !nmap) GTEST_SKIP() << "nslookup or nmap missing";
+    const int dns_fd = bind_loopback(SOCK_DGRAM, 0);
+    ASSERT_GE(dns_fd, 0);
+    int web_fd = -1;
+    uint16_t web_port = 0;
+    for (uint16_t port : {8089, 8080, 8000, 8008, 8888, 9000, 8081, 3000, 5000}) {
+        web_fd = socket(AF_INET6, SOCK_STREAM, 0);
+        if (web_fd < 0) GTEST_SKIP() << "no IPv6 here";
+        const int on = 1;
+        setsockopt(web_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in6 addr{};
+        addr.sin6_family = AF_INET6;
+        addr.sin6_port = htons(port);
+        addr.sin6_addr = in6addr_loopback;
+        if (bind(web_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(web_fd, 16) == 0) {
+            web_port = port;
+            break;
+        }
+        close(web_fd);
+        web_fd = -1;
+    }
+    if (web_fd < 0) GTEST_SKIP() << "no free well-known port on ::1";
+    LoopbackServer dns(dns_fd, answer_dns);
+    LoopbackServer web(web_fd, answer_http);
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() + "/bin");
+    write_script(dir.path() + "/bin/nslookup",
+                 "exec " + *nslookup + " -port=" + std::to_string(local_port(dns_fd)) + " \"$@\" 127.0.0.1");
+    ScopedEnv path("PATH", dir.path() + "/bin:" + search);
+
+    ServerRecord record;
+    record.name = "::1";
+    probe_lookup_and_scan(record);
+    EXPECT_EQ(record.up, 1);
+    EXPECT_TRUE(has_expected_port(record, std::to_string(web_port) + "/tcp"))
+        << record.nmap_lines[1] << " | " << record.nmap_lines[2];
+}
+
 // A target that takes the connection and never answers: httping gives up after its own two seconds and
 // reports "100.00% failed", which marks the host down. With its default timeout every frame that probed
 // such a target stood still for half a minute, and the host stayed up.

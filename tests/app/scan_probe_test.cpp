@@ -28,11 +28,95 @@ TEST(ScanProbe, RunsLookupThenScanWithTheNameAsTheOnlyArgument) {
     EXPECT_EQ(record.up, 1);
 }
 
-TEST(ScanProbe, CommandLinesKeepTheNameExactlyTrailingSpacesIncluded) {
-    ServerRecord record;
-    record.name = "alpha  ";
-    EXPECT_EQ(lookup_command(record), "nslookup alpha  ");
-    EXPECT_EQ(scan_command(record), "nmap alpha  ");
+using Words = std::vector<std::string>;
+
+// "nslookup " + name and "nmap " + name, word for word; an IPv6 host is scanned with "-6".
+TEST(ScanProbe, ArgumentVectorsAreTheWordsOfTheCommandLines) {
+    struct Case {
+        const char* name;
+        bool ipv6_only; // what the lookup found
+        Words lookup, scan;
+    };
+    const Case cases[] = {
+        {"localhost", false, {"nslookup", "localhost"}, {"nmap", "localhost"}},
+        {"web-1.example.com", false, {"nslookup", "web-1.example.com"}, {"nmap", "web-1.example.com"}},
+        {"10.0.0.1", false, {"nslookup", "10.0.0.1"}, {"nmap", "10.0.0.1"}},
+        {"alpha  ", false, {"nslookup", "alpha"}, {"nmap", "alpha"}},
+        {"v6only.example", true, {"nslookup", "v6only.example"}, {"nmap", "-6", "v6only.example"}},
+        {"::1", false, {"nslookup", "::1"}, {"nmap", "-6", "::1"}},
+        {"fe80::1%eth0", false, {"nslookup", "fe80::1%eth0"}, {"nmap", "-6", "fe80::1%eth0"}},
+        {"web1 reboot", false, {}, {}},
+        {"{--script=/tmp/x/evil.nse,127.0.0.1}", false, {}, {}},
+        {"-iL", true, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerRecord record;
+        record.name = c.name;
+        EXPECT_EQ(lookup_arguments(record), c.lookup);
+        EXPECT_EQ(scan_arguments(record, c.ipv6_only), c.scan);
+    }
+}
+
+// Real nslookup output: the name server's own "Address:" line (a tab after the colon) never counts, whichever
+// family it is; only answers do.
+TEST(ScanProbe, ScanIsOverIpv6WhenTheLookupFoundIpv6AddressesOnly) {
+    struct Case {
+        const char* host;
+        const char* lookup;
+        const char* scan_call;
+        const char* ip;
+    };
+    const Case cases[] = {
+        {"v6only.velmora.test", "nslookup_ipv6_only.txt", "nmap [-6] [v6only.velmora.test]", "2001:db8::8"},
+        {"dual.velmora.test", "nslookup_dual.txt", "nmap [dual.velmora.test]", "::1"},
+        {"v4only.velmora.test", "nslookup_ipv4_via_ipv6_server.txt", "nmap [v4only.velmora.test]",
+         "127.0.0.9"},
+        {"localhost", "nslookup_localhost.txt", "nmap [localhost]", "127.0.0.1"},
+        {"nohost.invalid", "nslookup_nxdomain.txt", "nmap [nohost.invalid]", ""},
+        {"gone.example", "nslookup_unreachable.txt", "nmap [gone.example]", ""},
+        // An address line needs no lookup answer to be scanned over IPv6.
+        {"::1", "nslookup_nxdomain.txt", "nmap [-6] [::1]", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        FakeTools fakes;
+        const ServerRecord record = probe_with(fakes, c.host, c.lookup, "nmap_one_port.txt");
+        EXPECT_EQ(fakes.calls(),
+                  (std::vector<std::string>{"nslookup [" + std::string(c.host) + "]", c.scan_call}));
+        EXPECT_EQ(record.ip, c.ip);
+        EXPECT_EQ(record.nmap_lines[1], "8089/tcp open  unknown"); // the rest of the scan is as ever
+        EXPECT_EQ(record.up, 1);
+    }
+}
+
+TEST(ScanProbe, LookupAddressesAreCountedByFamily) {
+    struct Case {
+        const char* line;
+        int ipv4, ipv6;
+    };
+    const Case cases[] = {
+        {"Address: 127.0.0.1", 1, 0},      {"Address: 2001:db8::7", 0, 1}, {"Address: ::1  ", 0, 1},
+        {"Address:\t127.0.0.53#53", 0, 0}, {"Address:\t::1#5353", 0, 0},   {"Address: ", 0, 0},
+        {"Address: not-an-address", 0, 0}, {"Name:\tlocalhost", 0, 0},
+    };
+    for (const Case& c : cases) {
+        LookupAddresses found;
+        note_lookup_address(found, c.line);
+        EXPECT_EQ(found.ipv4, c.ipv4) << c.line;
+        EXPECT_EQ(found.ipv6, c.ipv6) << c.line;
+    }
+}
+
+// A refused name runs neither tool.
+TEST(ScanProbe, RefusedNamesRunNothing) {
+    FakeTools fakes;
+    for (const char* name : {"web1 reboot", "{--script=/tmp/x/evil.nse,127.0.0.1}", "-iL", "a;b", ""}) {
+        const ServerRecord record = probe_with(fakes, name, "nslookup_localhost.txt", "nmap_one_port.txt");
+        EXPECT_EQ(record.ip, "") << name;
+        EXPECT_EQ(record.up, 0) << name;
+    }
+    EXPECT_TRUE(fakes.calls().empty());
 }
 
 TEST(ScanProbe, CanonicalNameAndLastAddressWin) {

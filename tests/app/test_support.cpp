@@ -15,7 +15,8 @@
 namespace fs = std::filesystem;
 
 CommandLog::CommandLog() {
-    set_command_watcher([this](std::string_view command) { commands_.emplace_back(command); });
+    set_command_watcher(
+        [this](const std::vector<std::string>& arguments) { commands_.push_back(arguments); });
 }
 
 CommandLog::~CommandLog() {

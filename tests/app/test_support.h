@@ -93,17 +93,17 @@ class FakeTools {
 [[nodiscard]] std::vector<std::string> calls_for_host(const std::vector<std::string>& calls,
                                                       std::string_view host);
 
-// Every command line handed to the shell while the object lives, exactly as built.
+// Every argument vector a tool is started with while the object lives, exactly as built.
 class CommandLog {
   public:
     CommandLog();
     ~CommandLog();
     CommandLog(const CommandLog&) = delete;
     CommandLog& operator=(const CommandLog&) = delete;
-    [[nodiscard]] const std::vector<std::string>& commands() const { return commands_; }
+    [[nodiscard]] const std::vector<std::vector<std::string>>& commands() const { return commands_; }
 
   private:
-    std::vector<std::string> commands_;
+    std::vector<std::vector<std::string>> commands_;
 };
 
 // Path of a recorded tool output in tests/app/fixtures.

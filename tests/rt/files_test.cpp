@@ -76,6 +76,8 @@ int count_open_fds() {
 
 using Lines = std::vector<std::string>;
 
+bool group_gone(pid_t group);
+
 TEST_F(Files, LineTerminatorsAndChunks) {
     struct Case {
         const char* what;
@@ -331,6 +333,75 @@ TEST_F(Files, CommandLineReachesTheShellUnchanged) {
     EXPECT_EQ(pipe_lines("echo $((6*7)); echo b >&2 2>/dev/null"), Lines{"42"});
 }
 
+// Started without a shell, a program gets each argument as it is: nothing is split, expanded or run.
+TEST_F(Files, ProgramsGetEveryArgumentUnchanged) {
+    const fs::path marker = dir / "ran";
+    const Lines words = {"a b",       "{x,y}",   "$(touch " + marker.string() + ")",
+                         "`id`",      "*",       "-c",
+                         "'q' \"r\"", "a;b|c&d", "~root",
+                         "",          "  ",      "fe80::1%eth0",
+                         "#x"};
+    Lines arguments = {"printf", "%s|\n"};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    Lines expected;
+    for (const std::string& w : words) expected.push_back(w + "|");
+    const int n = rt_free_file();
+    ASSERT_EQ(rt_open_program(arguments, n), RT_OK);
+    EXPECT_EQ(read_all(n), expected);
+    EXPECT_EQ(rt_close(n), RT_OK);
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST_F(Files, ProgramsAreFoundOnThePathOrNotAtAll) {
+    const fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    write_file("bin/velmora-tool", "#!/bin/sh\necho \"tool $#: $1\"\n");
+    fs::permissions(bin / "velmora-tool", fs::perms::owner_all);
+    const char* old = std::getenv("PATH");
+    const std::string saved = old ? old : "";
+    ::setenv("PATH", (bin.string() + ":/usr/bin:/bin").c_str(), 1);
+    int n = rt_free_file();
+    EXPECT_EQ(rt_open_program(Lines{"velmora-tool", "one word"}, n), RT_OK);
+    EXPECT_EQ(read_all(n), Lines{"tool 1: one word"});
+    EXPECT_EQ(rt_close(n), RT_OK);
+    // A missing program opens nothing, says so in German, and leaves the number free.
+    n = rt_free_file();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(rt_open_program(Lines{"velmora-no-such-tool-xyz", "x"}, n), RT_CANNOT_OPEN);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "velmora: Programm velmora-no-such-tool-xyz nicht gefunden (Suchpfad PATH).\n");
+    EXPECT_TRUE(rt_eof(n));
+    EXPECT_EQ(rt_free_file(), n);
+    EXPECT_EQ(rt_open_program(Lines{}, n), RT_NOT_ALLOWED);
+    EXPECT_EQ(rt_open_program(Lines{"", "x"}, n), RT_NOT_ALLOWED);
+    EXPECT_EQ(rt_open_program(Lines{"true"}, 0), RT_NOT_ALLOWED);
+    ::setenv("PATH", saved.c_str(), 1);
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+// The same setting as a shell pipe: the C locale, a process group of its own, the limits.
+TEST_F(Files, ProgramsRunLikeShellPipes) {
+    int n = rt_free_file();
+    ASSERT_EQ(rt_open_program(Lines{"sh", "-c", "echo \"$LC_ALL\"; cut -d' ' -f5 /proc/$$/stat; echo $$"}, n),
+              RT_OK);
+    const Lines got = read_all(n);
+    EXPECT_EQ(rt_close(n), RT_OK);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], "C");
+    EXPECT_EQ(got[1], got[2]); // the group is its own
+    rt_set_pipe_limits(300, 1 << 20);
+    n = rt_free_file();
+    ASSERT_EQ(rt_open_program(Lines{"sh", "-c", "echo $$; exec sleep 60"}, n), RT_OK);
+    std::string pid;
+    rt_line_input(n, pid);
+    EXPECT_TRUE(rt_eof(n)); // cut off at the deadline, long before the minute
+    EXPECT_EQ(rt_close(n), RT_OK);
+    rt_set_pipe_limits(0, 0);
+    EXPECT_TRUE(group_gone(static_cast<pid_t>(std::stol(pid))));
+}
+
 TEST_F(Files, CloseWaitsForTheCommand) {
     fs::path marker = dir / "done";
     int n = rt_free_file();
@@ -575,6 +646,13 @@ TEST(PipeOpener, ReplacedOpenerServesLinesAndStartsNothing) {
         EXPECT_EQ(rt_free_file(), 1);
     }
     EXPECT_EQ(ServedPipes::commands, (Lines{"nmap 127.0.0.1", "ping a;b $(x) -c 1", "fail now"}));
+    // A program's arguments reach a replaced opener joined by single blanks.
+    int p = rt_free_file();
+    EXPECT_EQ(rt_open_program(Lines{"nmap", "-6", "::1"}, p), RT_OK);
+    EXPECT_EQ(rt_close(p), RT_OK);
+    ++opened;
+    EXPECT_EQ(ServedPipes::commands.back(), "nmap -6 ::1");
+    ServedPipes::commands.pop_back();
     EXPECT_EQ(ServedPipes::closes, opened);
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -5,13 +5,19 @@
 # $VELMORA_FAKE_<TOOL>, else nothing. While $VELMORA_FAKE_DIR/hold.<tool> or
 # $VELMORA_FAKE_DIR/hold.<tool>.<first argument> exists it answers nothing yet (at most 20 s), so a test
 # decides how long a run stalls; its process id is then in $VELMORA_FAKE_DIR/pids, so a test sees whether
-# it is still there. Runs with PATH holding only the fakes, so it names its helpers by absolute path.
+# it is still there. With $VELMORA_FAKE_ARGV set, each run also writes its name and its arguments, one a
+# line, to a file of its own in that folder. Runs with PATH holding only the fakes, so it names its helpers
+# by absolute path.
 tool=${0##*/}
 if [ -n "$VELMORA_FAKE_LOG" ]; then
     line=$tool
     for arg in "$@"; do line="$line [$arg]"; done
     # One write, so that tools running at once never mix their lines.
     printf '%s\n' "$line" >>"$VELMORA_FAKE_LOG"
+fi
+if [ -n "$VELMORA_FAKE_ARGV" ]; then
+    # One file per run, its name and then each argument on a line of its own.
+    printf '%s\n' "$tool" "$@" >"$VELMORA_FAKE_ARGV/$tool.$$"
 fi
 case $tool in
 nslookup) out=$VELMORA_FAKE_NSLOOKUP ;;
