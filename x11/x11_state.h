@@ -142,8 +142,7 @@ X11State& x11_state();
 void x11_init_threads();
 
 // Why a window cannot be had, where more than one step finds it (German, for the user).
-inline constexpr const char* NO_FITTING_VISUAL =
-    "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+inline constexpr const char* NO_FITTING_VISUAL = "Die Anzeige bietet keine passende Farbdarstellung";
 inline constexpr const char* FULLSCREEN_WITHOUT_SHM =
     "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
 
