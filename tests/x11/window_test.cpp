@@ -540,37 +540,7 @@ bool alt_tab_taken(Display* display) {
     return taken;
 }
 
-struct Manager {
-    pid_t pid = -1;
-    Manager(const char* path, Display* observer) {
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO), dup2(null, STDERR_FILENO);
-            execl(path, path, "--sm-disable", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Ready once it manages a window: the check property comes before the manager takes the maps.
-        Window root = DefaultRootWindow(observer);
-        Window probe = XCreateSimpleWindow(observer, root, 0, 0, 10, 10, 0, 0, 0);
-        XMapWindow(observer, probe);
-        running = eventually([&] {
-            Window root_return = 0, parent = 0, *children = nullptr;
-            unsigned count = 0;
-            XQueryTree(observer, probe, &root_return, &parent, &children, &count);
-            if (children) XFree(children);
-            return parent != root;
-        });
-        XDestroyWindow(observer, probe);
-        XSync(observer, False);
-    }
-    ~Manager() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    bool running = false;
-};
+using Manager = WindowManagerProcess;
 
 TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBackWithAndWithoutAManager) {
     for (bool managed : {false, true}) {
