@@ -138,10 +138,14 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
     return nullptr;
 }
 
+// The manager hears first that the frame is no longer full screen, and only then that the display changes:
+// the other way round it would first stretch the full-screen frame to the restored display, and that size,
+// coming after the wait below, would look forced on the window and switch it back to full screen.
 void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
-    x11_leave_fullscreen(x, p);
     x11_ask_manager_state(x, false, FULLSCREEN_STATE, true);
     set_frame_max_size(x, x.width, x.height);
+    XSync(x.display, False);
+    x11_leave_fullscreen(x, p);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.height));
     p.y_offset = 0;

@@ -187,11 +187,18 @@ class DriverOnXorg : public OnXorg {
                                          : "another window";
     }
     // A key typed now reaches the program after every event before it: once it is read, the window's
-    // events so far are handled.
+    // events so far are handled. A key that comes while the window has no focus is dropped, so it is typed
+    // again until one arrives.
     bool key_read() {
-        xdotool("key z");
-        std::string key;
-        return eventually([&] { return (key = input_read_key()) == "z"; });
+        return eventually([&] {
+            xdotool("key z");
+            std::string key;
+            bool read =
+                eventually([&] { return (key = input_read_key()) == "z"; }, std::chrono::milliseconds(300));
+            while (!input_read_key().empty()) {
+            }
+            return read;
+        });
     }
     // The focus a manager gives a new window, or the test's: the picture, or the pointer root with the
     // pointer over the picture. The program has it once a key reaches it.
@@ -211,15 +218,48 @@ class DriverOnXorg : public OnXorg {
         xdotool("mousemove --window " + std::to_string(window) + " 100 50");
         ASSERT_TRUE(key_read()) << "no key reaches the program";
     }
-    // A new picture in the framebuffer without marking a line: nothing sends it until the presenter marks
-    // them all, which a switch does once it is over. With the window's events all handled beforehand, the
-    // picture in the window tells that a switch asked for since has ended, the focus given back included.
+    // A new picture in the framebuffer without marking a line, once the presenter has sent every line marked
+    // before: nothing sends it until the presenter marks them all, which a switch does once it is over. With
+    // the window's events all handled beforehand, the picture in the window tells that a switch asked for
+    // since has ended, the focus given back included.
     void draw_unmarked(uint32_t salt) {
-        gfx_lock();
-        auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
-        for (int i = 0; i < screen->width * screen->height; ++i)
-            pixels[i] = 0xFF000000u | ((static_cast<uint32_t>(i) * 7 + salt) & 0xFFFFFF);
-        gfx_unlock(NO_LINES);
+        ASSERT_TRUE(eventually([&] {
+            gfx_lock();
+            bool clean = false;
+            {
+                SharedLock held;
+                const std::vector<uint8_t>& dirty = screen->shared.in(held).dirty_lines.entries;
+                clean = std::all_of(dirty.begin(), dirty.end(), [](uint8_t d) { return d == 0; });
+            }
+            if (clean) {
+                auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+                for (int i = 0; i < screen->width * screen->height; ++i)
+                    pixels[i] = 0xFF000000u | ((static_cast<uint32_t>(i) * 7 + salt) & 0xFFFFFF);
+            }
+            gfx_unlock(NO_LINES);
+            return clean;
+        })) << "lines stay marked";
+    }
+    // Out of full screen: the display as it was, nothing grabbed, the picture in its frame of the mode's
+    // size; a manager that shows the frame full screen once more after that would switch again.
+    bool back_in_window(int width, int height) {
+        return eventually([&] {
+            XWindowAttributes frame{};
+            return mode_of(observer) == initial && grabs_held(observer) == NONE_GRABBED && windowed() &&
+                   XGetWindowAttributes(observer, x11_frame_window(), &frame) && frame.width == width &&
+                   frame.height == height && compare_picture().empty();
+        });
+    }
+    // The picture on the whole display: in the override-redirect window, or in the frame its manager made
+    // full screen.
+    bool shown_full_screen(bool managed, int height) {
+        if (!managed) return full_screen(height);
+        Window root = DefaultRootWindow(observer), child = 0;
+        int left = -1, top = -1;
+        XWindowAttributes frame{};
+        return XTranslateCoordinates(observer, window, root, 0, 0, &left, &top, &child) && left == 0 &&
+               top == 0 && XGetWindowAttributes(observer, x11_frame_window(), &frame) &&
+               frame.map_state == IsViewable && frame.width == screen->width && frame.height == height;
     }
     // Where the switch puts the pointer before it grabs it: the middle of the full-screen picture.
     bool pointer_warped(int fullscreen_height) {
@@ -359,11 +399,11 @@ TEST_F(DriverOnXorg, TheFocusIsAsBeforeAfterFullScreenAndAfterARefusedTry) {
         bool managed, pointer_root;
         int width, height, presses;
     } const cases[] = {
-        {"pointer root, in and out", false, true, 800, 200, 2},
-        {"the picture's, in and out", false, false, 800, 200, 2},
+        {"pointer root, in and out", false, true, 800, 200, 4},
+        {"the picture's, in and out", false, false, 800, 200, 4},
         {"pointer root, refused", false, true, 1000, 300, 1},
         {"the picture's, refused", false, false, 1000, 300, 1},
-        {"openbox's, in and out", true, false, 800, 200, 2},
+        {"openbox's, in and out", true, false, 800, 200, 4},
         {"openbox's, refused", true, false, 1000, 300, 1},
     };
     std::optional<WindowManagerProcess> manager;
@@ -383,15 +423,27 @@ TEST_F(DriverOnXorg, TheFocusIsAsBeforeAfterFullScreenAndAfterARefusedTry) {
             xdotool("key alt+Return");
             ASSERT_TRUE(eventually([&] { return compare_picture().empty(); }))
                 << what << ", Alt+Enter " << press + 1 << ": " << seen();
-            if (press + 1 < c.presses) {
-                EXPECT_TRUE(same_size(mode_of(observer), c.width, c.height)) << what << ": " << seen();
+            if (press + 1 == c.presses) break;
+            // As a user sees it before pressing the keys again: in full screen or back, and the keys arrive.
+            if (press % 2 == 0) {
+                ASSERT_TRUE(eventually([&] {
+                    return same_size(mode_of(observer), c.width, c.height) &&
+                           shown_full_screen(c.managed, c.height);
+                })) << what
+                    << ", Alt+Enter " << press + 1 << ": " << seen();
                 EXPECT_EQ(grabs_held(observer), BOTH_GRABBED) << what;
+            } else {
+                ASSERT_TRUE(back_in_window(c.width, c.height))
+                    << what << ", Alt+Enter " << press + 1 << ": " << seen();
             }
+            ASSERT_TRUE(key_read()) << what << ", Alt+Enter " << press + 1 << ": no key reaches the program";
         }
-        EXPECT_EQ(mode_of(observer), initial) << what;
-        EXPECT_EQ(grabs_held(observer), NONE_GRABBED) << what;
-        EXPECT_EQ(name_of_focus(focus_now()), name_of_focus(before)) << what;
-        EXPECT_EQ(focus_now(), before) << what;
+        // A manager's own events may send the picture before the switch is over: the way back is awaited.
+        ASSERT_TRUE(back_in_window(c.width, c.height)) << what << ": " << seen();
+        // Without a manager the focus is given back before the picture is sent; a manager's focus may come
+        // a moment later.
+        EXPECT_TRUE(eventually([&] { return focus_now() == before; }, std::chrono::seconds(2)))
+            << what << ": focus " << name_of_focus(focus_now()) << ", not " << name_of_focus(before);
         gfx_close_mode();
         screen = nullptr;
     }
