@@ -489,6 +489,8 @@ TEST_F(DriverOnXorg, ARefusedTryNeverSwitchesTheDisplay) {
                                      << initial << ", the first " << changed.front();
         // The grab is waited for two seconds: more than a dozen samples fell into the try.
         EXPECT_GE(samples, 12) << what;
+        std::printf("%s: %d samples of the mode during the refused try, %zu changed\n", what, samples,
+                    changed.size());
         EXPECT_EQ(focus_now(), before) << what << ": focus " << name_of_focus(focus_now());
         XCloseDisplay(holder);
         gfx_close_mode();
@@ -702,6 +704,7 @@ TEST_F(ProgramTryOnXorg, AStopDuringARefusedTryEndsWithinASecond) {
         return XGetWindowAttributes(observer, parent_of(observer, picture), &full) &&
                full.override_redirect && full.map_state == IsViewable;
     })) << "no try seen";
+    const auto signalled = std::chrono::steady_clock::now();
     ASSERT_EQ(kill(velmora, SIGTERM), 0);
     int status = -1;
     EXPECT_TRUE(eventually(
@@ -713,6 +716,10 @@ TEST_F(ProgramTryOnXorg, AStopDuringARefusedTryEndsWithinASecond) {
         STOP_LIMIT))
         << "still running " << STOP_LIMIT.count() << " s after the signal";
     if (waitpid(velmora, &status, WNOHANG) == 0) waitpid(velmora, &status, 0);
+    std::printf("stop during a refused try: ended %lld ms after the signal\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - signalled)
+                                           .count()));
     velmora = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << errors();
     EXPECT_TRUE(changed.empty()) << changed.size() << " samples not " << initial << ", the first "
