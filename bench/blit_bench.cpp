@@ -96,6 +96,11 @@ void BM_blit_32_to_24(benchmark::State& state) {
 }
 BENCHMARK(BM_blit_32_to_24);
 
+void BM_blit_32_to_30(benchmark::State& state) {
+    run_blitter(state, 30, 4);
+}
+BENCHMARK(BM_blit_32_to_30);
+
 void print_per_pixel(const RatioReporter& r, const char* what, const char* name) {
     if (!r.times.count(name)) return;
     std::printf("%-48s %6.2f ns/pixel\n", what, r.times.at(name) / PIXELS);
@@ -110,6 +115,9 @@ int main(int argc, char** argv) {
                 "at most 1.1");
     print_per_pixel(reporter, "32->16 blit, 800x1200", "BM_blit_32_to_16");
     print_per_pixel(reporter, "32->24 blit, 800x1200", "BM_blit_32_to_24");
+    print_per_pixel(reporter, "32->10-10-10 blit, 800x1200", "BM_blit_32_to_30");
+    print_ratio(reporter, "32->10-10-10 blit / 32->24 blit", "BM_blit_32_to_30", "BM_blit_32_to_24",
+                "for comparison");
     benchmark::Shutdown();
     return 0;
 }

@@ -2,7 +2,9 @@
 // the frame that walks the dirty lines.
 #include "x11/blit.h"
 
+#include <array>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -64,6 +66,19 @@ uint16_t argb_to_555(uint32_t p) {
 }
 uint16_t argb_to_555_red_low(uint32_t p) {
     return static_cast<uint16_t>(((p << 7) & 0x7C00) | ((p >> 6) & 0x3E0) | ((p >> 19) & 0x1F));
+}
+// An 8-bit channel widened to 10 bits by the exact scale, 255 to 1023, rounded to the nearest.
+constexpr std::array<uint32_t, 256> TEN_BITS = [] {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t v = 0; v < 256; ++v) table[v] = (v * 1023 + 127) / 255;
+    return table;
+}();
+// 10-10-10 with red at the top; the two top bits stay 0.
+uint32_t argb_to_2101010(uint32_t p) {
+    return (TEN_BITS[(p >> 16) & 0xFF] << 20) | (TEN_BITS[(p >> 8) & 0xFF] << 10) | TEN_BITS[p & 0xFF];
+}
+uint32_t argb_to_2101010_red_low(uint32_t p) {
+    return (TEN_BITS[p & 0xFF] << 20) | (TEN_BITS[(p >> 8) & 0xFF] << 10) | TEN_BITS[(p >> 16) & 0xFF];
 }
 // Per-pixel rules from a 16-bit 5-6-5 pixel.
 uint16_t swap_565(uint16_t p) {
@@ -131,6 +146,16 @@ void blit_32_to_32(const BlitSource& src, uint8_t* dst, int32_t dst_pitch) {
 void blit_32_to_32_red_low(const BlitSource& src, uint8_t* dst, int32_t dst_pitch) {
     each_dirty_line(src, dst, dst_pitch, [](const uint8_t* s, uint8_t* d, int32_t w) {
         line_to_32(s, d, w, Source32{}, argb_to_red_low32);
+    });
+}
+void blit_32_to_30(const BlitSource& src, uint8_t* dst, int32_t dst_pitch) {
+    each_dirty_line(src, dst, dst_pitch, [](const uint8_t* s, uint8_t* d, int32_t w) {
+        line_to_32(s, d, w, Source32{}, argb_to_2101010);
+    });
+}
+void blit_32_to_30_red_low(const BlitSource& src, uint8_t* dst, int32_t dst_pitch) {
+    each_dirty_line(src, dst, dst_pitch, [](const uint8_t* s, uint8_t* d, int32_t w) {
+        line_to_32(s, d, w, Source32{}, argb_to_2101010_red_low);
     });
 }
 void blit_32_to_24(const BlitSource& src, uint8_t* dst, int32_t dst_pitch) {
@@ -240,6 +265,7 @@ constexpr auto palette_line_16 = line_to_16<SourcePalette, uint16_t (*)(uint32_t
 
 constexpr BlitterRow blitter_table[] = {
     {SourceFormat::Bits32, 32, blit_32_to_32, blit_32_to_32_red_low},
+    {SourceFormat::Bits32, 30, blit_32_to_30, blit_32_to_30_red_low},
     {SourceFormat::Bits32, 24, blit_32_to_24, blit_32_to_24_red_low},
     {SourceFormat::Bits32, 16, blit_32_to_16, blit_32_to_16_red_low},
     {SourceFormat::Bits32, 15, blit_32_to_15, blit_32_to_15_red_low},
@@ -250,6 +276,8 @@ constexpr BlitterRow blitter_table[] = {
     {SourceFormat::Palette, 8, blit_palette_to_8, blit_palette_to_8},
     {SourceFormat::Palette, 32, blit_palette<palette_line_32, same32>,
      blit_palette<palette_line_32, argb_to_red_low32>},
+    {SourceFormat::Palette, 30, blit_palette<palette_line_32, argb_to_2101010>,
+     blit_palette<palette_line_32, argb_to_2101010_red_low>},
     {SourceFormat::Palette, 24, blit_palette<palette_line_24, same32>,
      blit_palette<palette_line_24, argb_to_red_low32>},
     {SourceFormat::Palette, 16, blit_palette<palette_line_16, argb_to_565>,
@@ -280,8 +308,51 @@ Blitter blit_select(int framebuffer_depth, int visual_bits, bool red_low) {
     return nullptr;
 }
 
-bool red_low_from_mask(int visual_bits, unsigned long red_mask) {
-    if (visual_bits == 24 || visual_bits == 32) return red_mask == 0xFF || red_mask == 0x1F;
-    if (visual_bits == 15 || visual_bits == 16) return red_mask == 0x1F;
-    return false;
+namespace {
+
+constexpr int PSEUDO_COLOR = 3, TRUE_COLOR = 4;
+
+// The layouts a member converts into exactly: bits per pixel, depth, and the masks with red on top; red at
+// the bottom is the same with red and blue exchanged.
+struct KnownLayout {
+    int bits_per_pixel, depth;
+    unsigned long red, green, blue;
+    int visual_bits;
+};
+constexpr KnownLayout known_layouts[] = {
+    {32, 24, 0xFF0000, 0xFF00, 0xFF, 32}, {32, 32, 0xFF0000, 0xFF00, 0xFF, 32},
+    {24, 24, 0xFF0000, 0xFF00, 0xFF, 24}, {16, 16, 0xF800, 0x7E0, 0x1F, 16},
+    {16, 15, 0x7C00, 0x3E0, 0x1F, 15},    {32, 30, 0x3FF00000, 0xFFC00, 0x3FF, 30},
+};
+
+const char* class_name(int visual_class) {
+    static constexpr const char* names[] = {"StaticGray",  "GrayScale", "StaticColor",
+                                            "PseudoColor", "TrueColor", "DirectColor"};
+    return visual_class >= 0 && visual_class < 6 ? names[visual_class] : "unbekannte Klasse";
+}
+
+} // namespace
+
+BlitFormat blit_format_of(const VisualLayout& layout) {
+    if (layout.visual_class == PSEUDO_COLOR && layout.depth == 8 && layout.bits_per_pixel == 8)
+        return {8, false};
+    if (layout.visual_class != TRUE_COLOR) return {};
+    for (const KnownLayout& known : known_layouts) {
+        if (layout.bits_per_pixel != known.bits_per_pixel || layout.depth != known.depth ||
+            layout.green_mask != known.green)
+            continue;
+        if (layout.red_mask == known.red && layout.blue_mask == known.blue) return {known.visual_bits, false};
+        if (layout.red_mask == known.blue && layout.blue_mask == known.red) return {known.visual_bits, true};
+    }
+    return {};
+}
+
+std::string describe_visual_layout(const VisualLayout& layout) {
+    char text[160];
+    int n = std::snprintf(text, sizeof text, "%s, Tiefe %d, %d Bit je Pixel", class_name(layout.visual_class),
+                          layout.depth, layout.bits_per_pixel);
+    if (layout.red_mask || layout.green_mask || layout.blue_mask)
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", Rot 0x%lX, Grün 0x%lX, Blau 0x%lX",
+                      layout.red_mask, layout.green_mask, layout.blue_mask);
+    return text;
 }

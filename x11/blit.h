@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // 16-bit 5-6-5 pixel p becomes low[p & 0xFF] | high[p >> 8] in the visual's 8-bit channel order.
 struct Rgb16Lookup {
@@ -26,8 +27,25 @@ struct BlitSource {
 using Blitter = void (*)(const BlitSource& src, uint8_t* dst, int32_t dst_pitch);
 
 // framebuffer_depth: the ScreenContext depth (32, 16, or 8 and below for palettes); visual_bits: 8, 15,
-// 16, 24 or 32. nullptr when the combination has no blitter.
+// 16, 24, 32, or 30 for 10 bits a channel in 32-bit pixels. nullptr when the combination has no blitter.
 [[nodiscard]] Blitter blit_select(int framebuffer_depth, int visual_bits, bool red_low);
 
-// Red in the low bits of the visual: red mask 0xFF or 0x1F at 24/32 bits, 0x1F at 15/16 bits.
-[[nodiscard]] bool red_low_from_mask(int visual_bits, unsigned long red_mask);
+// The window visual's pixel format as the server describes it.
+struct VisualLayout {
+    int visual_class = 0; // the protocol's number: 3 PseudoColor, 4 TrueColor, 5 DirectColor
+    int depth = 0;
+    int bits_per_pixel = 0; // of the depth's image format
+    unsigned long red_mask = 0, green_mask = 0, blue_mask = 0;
+};
+
+// Which members serve a layout: blit_select's visual_bits and red order. visual_bits 0 when no member
+// converts exactly into it: only TrueColor with 8, 10, or 5-6-5 / 5-5-5 bits a channel in the usual
+// places, red on top or at the bottom, and 8-bit PseudoColor for palettes.
+struct BlitFormat {
+    int visual_bits = 0;
+    bool red_low = false;
+};
+[[nodiscard]] BlitFormat blit_format_of(const VisualLayout& layout);
+
+// The layout in words, for the message that refuses it (German).
+[[nodiscard]] std::string describe_visual_layout(const VisualLayout& layout);

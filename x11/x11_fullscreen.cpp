@@ -24,12 +24,41 @@ bool viewable(const X11State& x, Window w) {
     return XGetWindowAttributes(x.display, w, &attributes) && attributes.map_state == IsViewable;
 }
 
-// The window that had the keys before a switch gets them back. Without a window manager nobody else would
-// set the focus, and with one the picture is what the user was working with. The focus reverts to the
-// pointer root, never to None, should the window go away later.
-void give_focus_back(const X11State& x) {
-    if (viewable(x, x.drawing_window))
-        XSetInputFocus(x.display, x.drawing_window, RevertToPointerRoot, CurrentTime);
+// The focus as the switch found it, before it took the keys for the picture; a failed setup that is tried
+// again keeps what the first try found.
+void remember_focus(const X11State& x, X11Presenter& p) {
+    if (p.focus_saved) return;
+    XGetInputFocus(x.display, &p.focus_before, &p.focus_revert_before);
+    p.focus_saved = true;
+}
+
+// Back in the window, the focus is as it was before the switch: without a window manager nobody else would
+// give it back. The pointer root stays the pointer root, so the keys follow the pointer to any window again;
+// a window of ours gets its focus back once it shows. Another client's window is not named again, as it may
+// be gone by now (an error that would end the program): the focus follows the pointer instead.
+void give_focus_back(const X11State& x, X11Presenter& p) {
+    if (!p.focus_saved) return;
+    p.focus_saved = false;
+    Window before = p.focus_before;
+    if (before == None) {
+        XSetInputFocus(x.display, None, RevertToNone, CurrentTime);
+    } else if (before == x.drawing_window || before == x.frame_window) {
+        if (viewable(x, before)) XSetInputFocus(x.display, before, p.focus_revert_before, CurrentTime);
+    } else {
+        XSetInputFocus(x.display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    }
+}
+
+// Sets the display's size and rotation, and the rate when one is named, through a configuration read just
+// now: the display may have been changed by its user since open.
+Status set_display_mode(const X11State& x, int size, Rotation rotation, short rate) {
+    XRRScreenConfiguration* config = x11_randr_configuration(x.display);
+    if (!config) return RRSetConfigFailed;
+    Status status =
+        rate > 0 ? XRRSetScreenConfigAndRate(x.display, config, x.root, size, rotation, rate, CurrentTime)
+                 : XRRSetScreenConfig(x.display, config, x.root, size, rotation, CurrentTime);
+    XRRFreeScreenConfigInfo(config);
+    return status;
 }
 
 // The values of a 32-bit property; none when it is missing or the window is gone.
@@ -109,10 +138,14 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
     return nullptr;
 }
 
+// The manager hears first that the frame is no longer full screen, and only then that the display changes:
+// the other way round it would first stretch the full-screen frame to the restored display, and that size,
+// coming after the wait below, would look forced on the window and switch it back to full screen.
 void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
-    x11_leave_fullscreen(x, p);
     x11_ask_manager_state(x, false, FULLSCREEN_STATE, true);
     set_frame_max_size(x, x.width, x.height);
+    XSync(x.display, False);
+    x11_leave_fullscreen(x, p);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
                       static_cast<unsigned>(x.height));
     p.y_offset = 0;
@@ -157,7 +190,7 @@ void x11_read_modes(X11State& x, int requested_rate) {
 }
 
 bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
-    for (int i = 0; i < tries; ++i) {
+    for (int i = 0; i < tries && !x11_presenter_stopping(); ++i) {
         if (XGrabPointer(x.display, x.drawing_window, True, 0, GrabModeAsync, GrabModeAsync, x.drawing_window,
                          None, CurrentTime) == GrabSuccess)
             return true;
@@ -169,19 +202,8 @@ bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
 const char* x11_switch_display(const X11State& x, X11Presenter& p) {
     if (!x.has_randr) return "Für den Vollbildmodus fehlt die Erweiterung RandR";
     if (x.chosen_size < 0) return "Die Anzeige bietet keine Bildschirmgröße, in die das Bild passt";
-    Status status;
-    if (x.chosen_rate > 0) {
-        status = XRRSetScreenConfigAndRate(x.display, x.screen_config, x.root, x.chosen_size,
-                                           x.initial_rotation, x.chosen_rate, CurrentTime);
-    } else {
-        status = XRRSetScreenConfig(x.display, x.screen_config, x.root, x.chosen_size, x.initial_rotation,
-                                    CurrentTime);
-    }
-    if (status != RRSetConfigSuccess) return "Die Anzeige lehnt den Wechsel der Bildschirmgröße ab";
-    p.size_in_force = x.chosen_size;
-    p.display_switched = true;
-    x11_restore_on_fatal_error(SavedDisplayMode{x.initial_size, x.initial_rotation, x.initial_rate});
-    if (x.chosen_rate > 0) p.rate = x.chosen_rate;
+    remember_focus(x, p); // a mode opened in full screen comes here first
+    // What can be refused comes first, the mode switch last: a refused try leaves the display untouched.
     XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, x.width / 2, x.fullscreen_height / 2);
     XSync(x.display, False);
     if (!x11_grab_pointer(x, GRAB_RETRY_US, GRAB_TRIES)) return "Ein anderes Programm hält den Mauszeiger";
@@ -192,6 +214,22 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
     if (XGrabKeyboard(x.display, x.root, False, GrabModeAsync, GrabModeAsync, CurrentTime) != GrabSuccess)
         return "Ein anderes Programm hält die Tastatur";
     p.keyboard_grabbed = true;
+    // The mode to come back to is the one in force now, whatever its user chose since open.
+    XRRScreenConfiguration* now = x11_randr_configuration(x.display);
+    if (!now) return "Die Anzeige lehnt den Wechsel der Bildschirmgröße ab";
+    Rotation rotation = 0;
+    const int size = XRRConfigCurrentConfiguration(now, &rotation);
+    const short rate = XRRConfigCurrentRate(now);
+    XRRFreeScreenConfigInfo(now);
+    if (set_display_mode(x, x.chosen_size, rotation, x.chosen_rate) != RRSetConfigSuccess)
+        return "Die Anzeige lehnt den Wechsel der Bildschirmgröße ab";
+    p.restore_size = size;
+    p.restore_rotation = rotation;
+    p.restore_rate = rate;
+    p.size_in_force = x.chosen_size;
+    p.display_switched = true;
+    x11_restore_on_fatal_error(SavedDisplayMode{size, rotation, rate});
+    if (x.chosen_rate > 0) p.rate = x.chosen_rate;
     return nullptr;
 }
 
@@ -199,17 +237,13 @@ void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
     // Even a switch to the size the display already had may have changed its rate: a switch that names no
     // rate gets the server's first one for the size.
     if (!x.has_randr || x.chosen_size < 0 || !p.display_switched) return;
-    // The initial rate by name whenever the server reported one: without it the server takes the first rate
-    // it lists for the size, which need not be the one the display ran at.
+    // The rate by name whenever the server reported one: without it the server takes the first rate it
+    // lists for the size, which need not be the one the display ran at.
     Status status = RRSetConfigFailed;
-    if (x.initial_rate > 0)
-        status = XRRSetScreenConfigAndRate(x.display, x.screen_config, x.root, x.initial_size,
-                                           x.initial_rotation, x.initial_rate, CurrentTime);
-    if (status != RRSetConfigSuccess)
-        XRRSetScreenConfig(x.display, x.screen_config, x.root, x.initial_size, x.initial_rotation,
-                           CurrentTime);
-    p.size_in_force = x.initial_size;
-    p.rate = x.initial_rate;
+    if (p.restore_rate > 0) status = set_display_mode(x, p.restore_size, p.restore_rotation, p.restore_rate);
+    if (status != RRSetConfigSuccess) set_display_mode(x, p.restore_size, p.restore_rotation, 0);
+    p.size_in_force = p.restore_size;
+    p.rate = p.restore_rate;
     p.display_switched = false;
     x11_restore_on_fatal_error(std::nullopt);
 }
@@ -222,6 +256,7 @@ void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {
 }
 
 void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
+    if (!(p.flags & SET_MODE_FULLSCREEN)) remember_focus(x, p);
     if (p.managed_fullscreen) {
         leave_managed_fullscreen(x, p);
     } else if (!(p.flags & SET_MODE_FULLSCREEN) && manager_offers(x)) {
@@ -232,11 +267,11 @@ void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
         if (x11_window_setup(x, p)) {
             x11_window_teardown(x, p);
             p.flags ^= SET_MODE_FULLSCREEN;
-            (void)x11_window_setup(x, p);
+            // A stop during the try needs no window: the presenter ends next.
+            if (!x11_presenter_stopping()) (void)x11_window_setup(x, p);
         }
     }
-    // Full screen took the focus itself; back in the window, the keys would otherwise go nowhere.
-    if (!(p.flags & SET_MODE_FULLSCREEN) && p.had_focus) give_focus_back(x);
+    if (!(p.flags & SET_MODE_FULLSCREEN)) give_focus_back(x, p);
     XSync(x.display, False);
 }
 

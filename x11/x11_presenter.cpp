@@ -15,6 +15,7 @@ constexpr useconds_t PASS_PAUSE_US = 30000;
 // The thread and its start-up handshake.
 struct X11Sync {
     std::atomic<bool> running = false;
+    std::atomic<bool> stopping = false; // from a stop to the next start
     std::thread thread;
     std::mutex startup_mutex;
     std::condition_variable startup_cond;
@@ -48,7 +49,6 @@ void presenter_main() {
             DriverLock pass(x.shared, x.display);
             x11_present(x, p, pass);
             switch_wanted = x11_handle_events(x, p, pass);
-            p.had_focus = pass->pointer.has_focus;
         }
         if (switch_wanted) {
             // The switch waits for the window manager to map and unmap: outside the lock, so that no frame
@@ -70,12 +70,18 @@ void presenter_main() {
 const char* x11_start_presenter() {
     std::unique_lock<std::mutex> hold(presenter_thread.startup_mutex);
     presenter_thread.startup_done = false;
+    presenter_thread.stopping = false;
     presenter_thread.thread = std::thread(presenter_main);
     presenter_thread.startup_cond.wait(hold, [] { return presenter_thread.startup_done; });
     return presenter_thread.setup_failure;
 }
 
 void x11_stop_presenter() {
+    presenter_thread.stopping = true;
     presenter_thread.running = false;
     if (presenter_thread.thread.joinable()) presenter_thread.thread.join();
+}
+
+bool x11_presenter_stopping() {
+    return presenter_thread.stopping;
 }

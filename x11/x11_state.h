@@ -92,8 +92,15 @@ struct X11Presenter {
     bool pointer_grabbed = false, keyboard_grabbed = false;
     bool display_switched = false;   // full screen changed the display's size or rate; restore puts both back
     bool managed_fullscreen = false; // full screen is the window manager's state of the frame window
-    bool had_focus = false;          // the window held the focus before a switch; it gets it back
-    ForeignSizes foreign_sizes;      // sizes a window manager forced, each tried once
+    // The focus before full screen took it, given back on the way out (x11_fullscreen.cpp).
+    bool focus_saved = false;
+    Window focus_before = 0;
+    int focus_revert_before = 0;
+    // The display's mode when full screen was entered: leaving puts it back.
+    int restore_size = -1;
+    Rotation restore_rotation = 0;
+    short restore_rate = 0;
+    ForeignSizes foreign_sizes; // sizes a window manager forced, each tried once
 };
 
 // The fields fixed while the window is open (see above).
@@ -142,8 +149,7 @@ X11State& x11_state();
 void x11_init_threads();
 
 // Why a window cannot be had, where more than one step finds it (German, for the user).
-inline constexpr const char* NO_FITTING_VISUAL =
-    "Die Anzeige bietet keine passende Farbdarstellung (TrueColor mit 15 bis 32 Bit)";
+inline constexpr const char* NO_FITTING_VISUAL = "Die Anzeige bietet keine passende Farbdarstellung";
 inline constexpr const char* FULLSCREEN_WITHOUT_SHM =
     "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
 
@@ -166,6 +172,8 @@ void x11_window_teardown(const X11State& x, X11Presenter& p);
 // could not be; stop ends the thread and waits for it.
 [[nodiscard]] const char* x11_start_presenter();
 void x11_stop_presenter();
+// True from a stop until the next start: waits in the presenter give up.
+[[nodiscard]] bool x11_presenter_stopping();
 
 // The client-side image and its presentation (x11_framebuffer.cpp). Images: the picture in shared memory
 // when shm allows and the server takes it, else in plain memory; false without memory for it.
@@ -191,13 +199,13 @@ void x11_read_modes(X11State& x, int requested_rate);
 // result to the application thread.
 void x11_toggle_fullscreen(const X11State& x, X11Presenter& p);
 void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held);
-// Switches the display to the chosen size and grabs pointer and keyboard; nullptr, or why full screen is
+// Grabs pointer and keyboard, then switches the display to the chosen size; nullptr, or why full screen is
 // refused.
 [[nodiscard]] const char* x11_switch_display(const X11State& x, X11Presenter& p);
-// Back to the initial size, the grabs released, and the focus back on the picture when it had it.
+// Back to the mode full screen was entered from, the grabs released.
 void x11_leave_fullscreen(const X11State& x, X11Presenter& p);
 // Confines the pointer to the drawing window, retrying every retry_us; a grab another client holds is
 // waited for only so long.
 [[nodiscard]] bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries);
-// Puts the display back into the size it had at open (presenter, or close after the join).
+// Puts the display back into the mode full screen was entered from (presenter, or close after the join).
 void x11_restore_display_mode(const X11State& x, X11Presenter& p);

@@ -29,6 +29,8 @@ constexpr auto STRUCTURE_WAIT = std::chrono::seconds(5);
 
 const char* open_failure = nullptr; // why the last open failed
 
+static_assert(PseudoColor == 3 && TrueColor == 4 && DirectColor == 5); // VisualLayout's class numbers
+
 int pixmap_bits(Display* display, int depth) {
     int count = 0;
     XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
@@ -36,7 +38,7 @@ int pixmap_bits(Display* display, int depth) {
     for (int i = 0; i < count; ++i)
         if (formats[i].depth == depth) bits = formats[i].bits_per_pixel;
     if (formats) XFree(formats);
-    return bits == 16 ? depth : bits;
+    return bits;
 }
 
 void set_size_hints(X11State& x, Window window, int max_width, int max_height) {
@@ -163,10 +165,22 @@ const char* connect_display(X11State& x) {
     x.root = XDefaultRootWindow(x.display);
     x.visual = XDefaultVisual(x.display, x.screen);
     x.depth = XDefaultDepth(x.display, x.screen);
-    x.visual_bits = pixmap_bits(x.display, x.depth);
-    x.red_low = red_low_from_mask(x.visual_bits, x.visual->red_mask);
+    const VisualLayout layout{.visual_class = x.visual->c_class,
+                              .depth = x.depth,
+                              .bits_per_pixel = pixmap_bits(x.display, x.depth),
+                              .red_mask = x.visual->red_mask,
+                              .green_mask = x.visual->green_mask,
+                              .blue_mask = x.visual->blue_mask};
+    const BlitFormat format = blit_format_of(layout);
+    x.visual_bits = format.visual_bits;
+    x.red_low = format.red_low;
     // Checked here, in the opener's thread, so that the user hears why rather than that something failed.
-    if (!blit_select(x.framebuffer_depth, x.visual_bits, x.red_low)) return NO_FITTING_VISUAL;
+    if (!blit_select(x.framebuffer_depth, x.visual_bits, x.red_low)) {
+        static std::string text;
+        text = std::string(NO_FITTING_VISUAL) + ": " + describe_visual_layout(layout) +
+               " (velmora zeigt TrueColor mit 5, 6, 8 oder 10 Bit je Farbe)";
+        return text.c_str();
+    }
     return nullptr;
 }
 

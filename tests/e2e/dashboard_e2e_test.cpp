@@ -707,6 +707,72 @@ class WithoutAManager : public Dashboard {
     void SetUp() override { open_session(Manager::none); }
 };
 
+// Displays of other pixel layouts, without a manager.
+class OnAnotherLayout : public Dashboard {
+  protected:
+    void SetUp() override {}
+};
+
+// At 10 bits a channel the dashboard's colours arrive exactly scaled from 255 to 1023: the background as
+// 0x78 in every channel, not yellow, and the button faces blue, not magenta.
+TEST_F(OnAnotherLayout, TenBitsAChannelShowTheDashboardsColours) {
+    open_session(Manager::none, "1024x768x30");
+    if (HasFatalFailure()) return;
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    auto ten = [](uint32_t v) { return (v * 1023 + 127) / 255; };
+    auto scaled = [&](uint32_t c) {
+        return ten(c >> 16 & 0xFF) << 20 | ten(c >> 8 & 0xFF) << 10 | ten(c & 0xFF);
+    };
+    auto at = [&](int x, int y) {
+        XImage* image = XGetImage(display, picture, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!image) return 0xFFFFFFFFu;
+        const uint32_t value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0x3FFFFFFF;
+        XDestroyImage(image);
+        return value;
+    };
+    EXPECT_EQ(scaled(BACKGROUND), 0x0781E078u);
+    std::string difference;
+    EXPECT_TRUE(eventually(
+        [&] {
+            difference.clear();
+            char line[96];
+            for (const Probe& p : PICTURE) {
+                if (at(p.x, p.y) == scaled(p.colour)) continue;
+                std::snprintf(line, sizeof line, "(%d, %d): %08X, not %08X; ", p.x, p.y, at(p.x, p.y),
+                              scaled(p.colour));
+                difference += line;
+            }
+            return difference.empty();
+        },
+        SESSION_LIMIT))
+        << difference;
+}
+
+// An 8-bit PseudoColor display has no conversion that keeps the colours: the program names the layout it
+// met, in German, and ends with status 1.
+TEST_F(OnAnotherLayout, APseudoColorDisplayIsRefusedWithItsLayoutNamed) {
+    open_session(Manager::none, "1024x768x8");
+    if (HasFatalFailure()) return;
+    tools.replay("nslookup", fixture("nslookup_localhost.txt"));
+    tools.replay("nmap", fixture("nmap_ftp_ssh.txt"));
+    config_dir.write("velmora.cfg", "Terminal:true\nProxy:\n127.0.0.1\n");
+    const std::string errors = config_dir.path() + "/errors.txt";
+    int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(err, 0);
+    velmora = spawn({VELMORA_BIN}, config_dir.path(), err);
+    close(err);
+    int status = wait_for_exit();
+    ASSERT_TRUE(WIFEXITED(status)) << "still running";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(
+        read_file(errors),
+        "velmora: X11: Die Anzeige bietet keine passende Farbdarstellung: PseudoColor, Tiefe 8, 8 Bit je "
+        "Pixel (velmora zeigt TrueColor mit 5, 6, 8 oder 10 Bit je Farbe).\n");
+}
+
 // The reload button of an unreachable host runs a port scan that stalls the frame; a close request that
 // arrives meanwhile, followed by more keys than the key queue holds, still ends the program.
 TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {

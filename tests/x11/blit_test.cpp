@@ -1,6 +1,7 @@
 // Every blitter on small buffers: exact bytes of every converted line, untouched bytes everywhere else.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,9 @@ const Case cases[] = {
     {32, 16, true, {S32[0], S32[1], S32[2]}, {0xCB20, 0xFFFE, 0x18E3}, 2, 0xFFFF},
     {32, 15, false, {S32[0], S32[1], S32[2]}, {0x0199, 0x7BFF, 0x0C63}, 2, 0xFFFF},
     {32, 15, true, {S32[0], S32[1], S32[2]}, {0x6580, 0x7FFE, 0x0C63}, 2, 0xFFFF},
+    // 10 bits a channel: 0x1E becomes 0x78, 0xCC 0x332, 0x66 0x199, 0xF5 0x3D7, 0xFF 0x3FF.
+    {32, 30, false, {S32[0], S32[1], S32[2]}, {0x00066732, 0x3D7FFFFF, 0x0781E078}, 4, 0xFFFFFFFF},
+    {32, 30, true, {S32[0], S32[1], S32[2]}, {0x33266400, 0x3FFFFFD7, 0x0781E078}, 4, 0xFFFFFFFF},
     // Depth 24 is kept in 32-bit pixels.
     {24, 32, false, {S32[0], S32[1], S32[2]}, {0xFF0066CC, 0xFFF5FFFF, 0xFF1E1E1E}, 4, 0xFFFFFFFF},
     // 16-bit framebuffer: red, green with blue's low bit, half red with full blue.
@@ -93,6 +97,8 @@ const Case cases[] = {
     {4, 8, false, {S8[0], S8[1], S8[2]}, {1, 2, 3}, 1, 0xFF},
     {8, 32, false, {S8[0], S8[1], S8[2]}, {0x0066CC, 0xF5FFFF, 0x1E1E1E}, 4, 0x00FFFFFF},
     {8, 32, true, {S8[0], S8[1], S8[2]}, {0xCC6600, 0xFFFFF5, 0x1E1E1E}, 4, 0x00FFFFFF},
+    {8, 30, false, {S8[0], S8[1], S8[2]}, {0x00066732, 0x3D7FFFFF, 0x0781E078}, 4, 0xFFFFFFFF},
+    {8, 30, true, {S8[0], S8[1], S8[2]}, {0x33266400, 0x3FFFFFD7, 0x0781E078}, 4, 0xFFFFFFFF},
     {8, 24, false, {S8[0], S8[1], S8[2]}, {0x0066CC, 0xF5FFFF, 0x1E1E1E}, 3, 0xFFFFFF},
     {8, 24, true, {S8[0], S8[1], S8[2]}, {0xCC6600, 0xFFFFF5, 0x1E1E1E}, 3, 0xFFFFFF},
     {1, 16, false, {S8[0], S8[1], S8[2]}, {0x0339, 0xF7FF, 0x18E3}, 2, 0xFFFF},
@@ -302,20 +308,81 @@ TEST(Rgb16Lookup, BothOrdersWidenEveryPixel) {
     }
 }
 
-TEST(RedLowFromMask, Rows) {
+// Every channel value on its own, against the exact scale: 0 stays 0, 255 becomes 1023, the rest rounded.
+TEST(Blit, TenBitsScaleEveryChannelExactly) {
+    std::vector<uint32_t> src(256);
+    for (uint32_t v = 0; v < 256; ++v)
+        src[v] = 0xFF000000u | (v << 16) | (((v + 85) & 0xFF) << 8) | (255 - v);
+    const uint8_t dirty[1] = {1};
+    const BlitSource source{.pixels = reinterpret_cast<const uint8_t*>(src.data()),
+                            .pitch = 4 * 256,
+                            .width = 256,
+                            .height = 1,
+                            .dirty = dirty};
+    auto scaled = [](uint32_t v) { return static_cast<uint32_t>(std::lround(v * 1023.0 / 255.0)); };
+    for (bool red_low : {false, true}) {
+        std::vector<uint32_t> dst(256);
+        blit_select(32, 30, red_low)(source, reinterpret_cast<uint8_t*>(dst.data()), 4 * 256);
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint32_t r = (src[i] >> 16) & 0xFF, g = (src[i] >> 8) & 0xFF, b = src[i] & 0xFF;
+            const uint32_t hi = red_low ? b : r, lo = red_low ? r : b;
+            ASSERT_EQ(dst[i], (scaled(hi) << 20) | (scaled(g) << 10) | scaled(lo))
+                << (red_low ? "red low" : "red high") << std::hex << " pixel 0x" << src[i];
+        }
+    }
+}
+
+// The layouts a server may offer, each with the members that convert into it, or none.
+TEST(BlitFormatOf, TheMasksDecide) {
+    constexpr int PSEUDO = 3, TRUE = 4, DIRECT = 5;
     struct Row {
-        int bits;
-        unsigned long mask;
+        const char* what;
+        VisualLayout layout;
+        int visual_bits;
         bool red_low;
-    } rows[] = {
-        {32, 0xFF0000, false}, {32, 0xFF, true},    {32, 0x1F, true},    {24, 0xFF0000, false},
-        {24, 0xFF, true},      {24, 0x1F, true},    {16, 0xF800, false}, {16, 0x1F, true},
-        {16, 0xFF, false},     {15, 0x7C00, false}, {15, 0x1F, true},    {8, 0x1F, false},
-        {8, 0xFF, false},      {32, 0, false},      {12, 0x1F, false},
+    } const rows[] = {
+        {"x8r8g8b8", {TRUE, 24, 32, 0xFF0000, 0xFF00, 0xFF}, 32, false},
+        {"x8b8g8r8", {TRUE, 24, 32, 0xFF, 0xFF00, 0xFF0000}, 32, true},
+        {"a8r8g8b8", {TRUE, 32, 32, 0xFF0000, 0xFF00, 0xFF}, 32, false},
+        {"packed r8g8b8", {TRUE, 24, 24, 0xFF0000, 0xFF00, 0xFF}, 24, false},
+        {"packed b8g8r8", {TRUE, 24, 24, 0xFF, 0xFF00, 0xFF0000}, 24, true},
+        {"r5g6b5", {TRUE, 16, 16, 0xF800, 0x7E0, 0x1F}, 16, false},
+        {"b5g6r5", {TRUE, 16, 16, 0x1F, 0x7E0, 0xF800}, 16, true},
+        {"x1r5g5b5", {TRUE, 15, 16, 0x7C00, 0x3E0, 0x1F}, 15, false},
+        {"x1b5g5r5", {TRUE, 15, 16, 0x1F, 0x3E0, 0x7C00}, 15, true},
+        {"x2r10g10b10", {TRUE, 30, 32, 0x3FF00000, 0xFFC00, 0x3FF}, 30, false},
+        {"x2b10g10r10", {TRUE, 30, 32, 0x3FF, 0xFFC00, 0x3FF00000}, 30, true},
+        {"PseudoColor 8", {PSEUDO, 8, 8, 0, 0, 0}, 8, false},
+        // Refused: channels elsewhere, of other widths, another class, or a format that does not fit.
+        {"r10g10b10 read as 8 bits", {TRUE, 24, 32, 0x3FF00000, 0xFFC00, 0x3FF}, 0, false},
+        {"g8r8b8", {TRUE, 24, 32, 0xFF00, 0xFF0000, 0xFF}, 0, false},
+        {"r8g8b8 shifted", {TRUE, 24, 32, 0xFF000000, 0xFF0000, 0xFF00}, 0, false},
+        {"red low, blue only at 5 bits", {TRUE, 24, 32, 0x1F, 0xFF00, 0xFF0000}, 0, false},
+        {"r5g6b5 at 32 bits a pixel", {TRUE, 16, 32, 0xF800, 0x7E0, 0x1F}, 0, false},
+        {"r5g5b5 claimed as depth 16", {TRUE, 16, 16, 0x7C00, 0x3E0, 0x1F}, 0, false},
+        {"r10g10b10 packed at 30 bits", {TRUE, 30, 30, 0x3FF00000, 0xFFC00, 0x3FF}, 0, false},
+        {"r4g4b4", {TRUE, 12, 16, 0xF00, 0xF0, 0xF}, 0, false},
+        {"r3g3b2", {TRUE, 8, 8, 0xE0, 0x1C, 0x3}, 0, false},
+        {"DirectColor x8r8g8b8", {DIRECT, 24, 32, 0xFF0000, 0xFF00, 0xFF}, 0, false},
+        {"PseudoColor 4", {PSEUDO, 4, 8, 0, 0, 0}, 0, false},
+        {"StaticGray 8", {0, 8, 8, 0, 0, 0}, 0, false},
     };
-    for (const Row& r : rows)
-        EXPECT_EQ(red_low_from_mask(r.bits, r.mask), r.red_low)
-            << r.bits << " bits, mask " << std::hex << r.mask;
+    for (const Row& row : rows) {
+        const BlitFormat format = blit_format_of(row.layout);
+        EXPECT_EQ(format.visual_bits, row.visual_bits) << row.what;
+        EXPECT_EQ(format.red_low, row.red_low) << row.what;
+        // The dashboard's 32-bit framebuffer has a member exactly for the accepted TrueColor layouts.
+        EXPECT_EQ(blit_select(32, format.visual_bits, format.red_low) != nullptr,
+                  row.visual_bits != 0 && row.visual_bits != 8)
+            << row.what;
+    }
+}
+
+TEST(DescribeVisualLayout, NamesClassDepthBitsAndMasks) {
+    EXPECT_EQ(describe_visual_layout({4, 30, 30, 0x3FF00000, 0xFFC00, 0x3FF}),
+              "TrueColor, Tiefe 30, 30 Bit je Pixel, Rot 0x3FF00000, Grün 0xFFC00, Blau 0x3FF");
+    EXPECT_EQ(describe_visual_layout({3, 8, 8, 0, 0, 0}), "PseudoColor, Tiefe 8, 8 Bit je Pixel");
+    EXPECT_EQ(describe_visual_layout({9, 24, 32, 0, 0, 0}), "unbekannte Klasse, Tiefe 24, 32 Bit je Pixel");
 }
 
 } // namespace

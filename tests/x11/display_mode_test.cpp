@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "gfx/input.h"
 #include "gfx/screen.h"
@@ -172,9 +173,112 @@ class DriverOnXorg : public OnXorg {
         return text.str();
     }
 
+    Window focus_now() {
+        Window focused = 0;
+        int revert = 0;
+        XGetInputFocus(observer, &focused, &revert);
+        return focused;
+    }
+    std::string name_of_focus(Window w) {
+        return w == PointerRoot          ? "the pointer root"
+               : w == None               ? "None"
+               : w == window             ? "the picture"
+               : w == x11_frame_window() ? "the frame"
+                                         : "another window";
+    }
+    // A key typed now reaches the program after every event before it: once it is read, the window's
+    // events so far are handled. A key that comes while the window has no focus is dropped, so it is typed
+    // again until one arrives.
+    bool key_read() {
+        return eventually([&] {
+            xdotool("key z");
+            std::string key;
+            bool read =
+                eventually([&] { return (key = input_read_key()) == "z"; }, std::chrono::milliseconds(300));
+            while (!input_read_key().empty()) {
+            }
+            return read;
+        });
+    }
+    // The focus a manager gives a new window, or the test's: the picture, or the pointer root with the
+    // pointer over the picture. The program has it once a key reaches it.
+    void give_focus(bool managed, bool pointer_root) {
+        if (managed) {
+            ASSERT_TRUE(eventually([&] {
+                Window w = focus_now();
+                return w == window || w == x11_frame_window();
+            })) << "the manager gave the window no focus: "
+                << name_of_focus(focus_now());
+        } else if (pointer_root) {
+            XSetInputFocus(observer, PointerRoot, RevertToPointerRoot, CurrentTime);
+            XSync(observer, False);
+        } else {
+            focus();
+        }
+        xdotool("mousemove --window " + std::to_string(window) + " 100 50");
+        ASSERT_TRUE(key_read()) << "no key reaches the program";
+    }
+    // A new picture in the framebuffer without marking a line, once the presenter has sent every line marked
+    // before: nothing sends it until the presenter marks them all, which a switch does once it is over. With
+    // the window's events all handled beforehand, the picture in the window tells that a switch asked for
+    // since has ended, the focus given back included.
+    void draw_unmarked(uint32_t salt) {
+        ASSERT_TRUE(eventually([&] {
+            gfx_lock();
+            bool clean = false;
+            {
+                SharedLock held;
+                const std::vector<uint8_t>& dirty = screen->shared.in(held).dirty_lines.entries;
+                clean = std::all_of(dirty.begin(), dirty.end(), [](uint8_t d) { return d == 0; });
+            }
+            if (clean) {
+                auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+                for (int i = 0; i < screen->width * screen->height; ++i)
+                    pixels[i] = 0xFF000000u | ((static_cast<uint32_t>(i) * 7 + salt) & 0xFFFFFF);
+            }
+            gfx_unlock(NO_LINES);
+            return clean;
+        })) << "lines stay marked";
+    }
+    // Out of full screen: the display as it was, nothing grabbed, the picture in its frame of the mode's
+    // size; a manager that shows the frame full screen once more after that would switch again.
+    bool back_in_window(int width, int height) {
+        return eventually([&] {
+            XWindowAttributes frame{};
+            return mode_of(observer) == initial && grabs_held(observer) == NONE_GRABBED && windowed() &&
+                   XGetWindowAttributes(observer, x11_frame_window(), &frame) && frame.width == width &&
+                   frame.height == height && compare_picture().empty();
+        });
+    }
+    // The picture on the whole display: in the override-redirect window, or in the frame its manager made
+    // full screen.
+    bool shown_full_screen(bool managed, int height) {
+        if (!managed) return full_screen(height);
+        Window root = DefaultRootWindow(observer), child = 0;
+        int left = -1, top = -1;
+        XWindowAttributes frame{};
+        return XTranslateCoordinates(observer, window, root, 0, 0, &left, &top, &child) && left == 0 &&
+               top == 0 && XGetWindowAttributes(observer, x11_frame_window(), &frame) &&
+               frame.map_state == IsViewable && frame.width == screen->width && frame.height == height;
+    }
+    // Where the switch puts the pointer before it grabs it: the middle of the full-screen picture.
+    bool pointer_warped(int fullscreen_height) {
+        Window root = 0, child = 0;
+        int root_x = 0, root_y = 0, x = 0, y = 0;
+        unsigned mask = 0;
+        return XQueryPointer(observer, window, &root, &child, &root_x, &root_y, &x, &y, &mask) &&
+               x == screen->width / 2 && y == fullscreen_height / 2;
+    }
+
     ScreenContext* screen = nullptr;
     Window window = 0;
 };
+
+// Where the window tests run: no window manager, or openbox.
+constexpr bool DESKTOPS[] = {false, true};
+const char* desktop_name(bool managed) {
+    return managed ? "openbox" : "no window manager";
+}
 
 TEST_F(DriverOnXorg, AltEnterSwitchesTheDisplayAndBackAgainAndAgain) {
     open(800, 200, 0, 0);
@@ -278,6 +382,158 @@ TEST_F(DriverOnXorg, LeavingFullScreenKeepsTheRateTheDisplayRanAt) {
                 xdotool("key alt+Return");
                 DisplayMode mode;
                 EXPECT_TRUE(eventually([&] { return windowed() && (mode = mode_of(observer)) == c.before; }))
+                    << what << ": " << mode;
+                gfx_close_mode();
+                screen = nullptr;
+            }
+        }
+    }
+}
+
+// Full screen in and out, or a try refused at once (no display size fits 640x480), leaves the focus where it
+// was: the pointer root stays the pointer root (the keys follow the pointer to any window again), a window
+// keeps its focus, whether nobody or openbox manages the windows.
+TEST_F(DriverOnXorg, TheFocusIsAsBeforeAfterFullScreenAndAfterARefusedTry) {
+    struct Case {
+        const char* what;
+        bool managed, pointer_root;
+        int width, height, presses;
+    } const cases[] = {
+        {"pointer root, in and out", false, true, 800, 200, 4},
+        {"the picture's, in and out", false, false, 800, 200, 4},
+        {"pointer root, refused", false, true, 1000, 300, 1},
+        {"the picture's, refused", false, false, 1000, 300, 1},
+        {"openbox's, in and out", true, false, 800, 200, 4},
+        {"openbox's, refused", true, false, 1000, 300, 1},
+    };
+    std::optional<WindowManagerProcess> manager;
+    for (const Case& c : cases) {
+        const std::string what = std::string(desktop_name(c.managed)) + ", focus " + c.what;
+        if (c.managed && !manager) {
+            manager.emplace("/usr/bin/openbox", observer);
+            ASSERT_TRUE(manager->running) << "openbox did not start";
+        }
+        open(c.width, c.height, 0, 0);
+        draw_pattern(*screen, 0x21);
+        give_focus(c.managed, c.pointer_root);
+        if (HasFatalFailure()) return;
+        const Window before = focus_now();
+        for (int press = 0; press < c.presses; ++press) {
+            draw_unmarked(0x100u * static_cast<uint32_t>(press + 1));
+            xdotool("key alt+Return");
+            ASSERT_TRUE(eventually([&] { return compare_picture().empty(); }))
+                << what << ", Alt+Enter " << press + 1 << ": " << seen();
+            if (press + 1 == c.presses) break;
+            // As a user sees it before pressing the keys again: in full screen or back, and the keys arrive.
+            if (press % 2 == 0) {
+                ASSERT_TRUE(eventually([&] {
+                    return same_size(mode_of(observer), c.width, c.height) &&
+                           shown_full_screen(c.managed, c.height);
+                })) << what
+                    << ", Alt+Enter " << press + 1 << ": " << seen();
+                EXPECT_EQ(grabs_held(observer), BOTH_GRABBED) << what;
+            } else {
+                ASSERT_TRUE(back_in_window(c.width, c.height))
+                    << what << ", Alt+Enter " << press + 1 << ": " << seen();
+            }
+            ASSERT_TRUE(key_read()) << what << ", Alt+Enter " << press + 1 << ": no key reaches the program";
+        }
+        // A manager's own events may send the picture before the switch is over: the way back is awaited.
+        ASSERT_TRUE(back_in_window(c.width, c.height)) << what << ": " << seen();
+        // Without a manager the focus is given back before the picture is sent; a manager's focus may come
+        // a moment later.
+        EXPECT_TRUE(eventually([&] { return focus_now() == before; }, std::chrono::seconds(2)))
+            << what << ": focus " << name_of_focus(focus_now()) << ", not " << name_of_focus(before);
+        gfx_close_mode();
+        screen = nullptr;
+    }
+}
+
+// Another client holds the pointer (a menu, a screen locker): Alt+Enter is refused after the grab's wait,
+// and the display's mode, sampled every 0.1 s meanwhile, never changes; the focus stays where it was.
+TEST_F(DriverOnXorg, ARefusedTryNeverSwitchesTheDisplay) {
+    std::optional<WindowManagerProcess> manager;
+    for (bool managed : DESKTOPS) {
+        const char* what = desktop_name(managed);
+        if (managed) {
+            manager.emplace("/usr/bin/openbox", observer);
+            ASSERT_TRUE(manager->running) << "openbox did not start";
+        }
+        open(800, 200, 0, 0);
+        draw_pattern(*screen, 0x2A);
+        give_focus(managed, false);
+        if (HasFatalFailure()) return;
+        const Window before = focus_now();
+        Display* holder = XOpenDisplay(display_name(server).c_str());
+        ASSERT_NE(holder, nullptr);
+        ASSERT_EQ(XGrabPointer(holder, DefaultRootWindow(holder), False, 0, GrabModeAsync, GrabModeAsync,
+                               None, None, CurrentTime),
+                  GrabSuccess);
+        XSync(holder, False);
+        draw_unmarked(0x77);
+        xdotool("key alt+Return");
+        std::vector<DisplayMode> changed;
+        int samples = 0;
+        bool tried = false, over = false;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!over && std::chrono::steady_clock::now() < end) {
+            DisplayMode mode = mode_of(observer);
+            ++samples;
+            if (!(mode == initial)) changed.push_back(mode);
+            tried |= pointer_warped(200);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            over = tried && windowed() && compare_picture().empty();
+        }
+        ASSERT_TRUE(over) << what << ": the try never ended: " << seen();
+        EXPECT_TRUE(changed.empty()) << what << ": " << changed.size() << " of " << samples << " samples not "
+                                     << initial << ", the first " << changed.front();
+        // The grab is waited for two seconds: more than a dozen samples fell into the try.
+        EXPECT_GE(samples, 12) << what;
+        std::printf("%s: %d samples of the mode during the refused try, %zu changed\n", what, samples,
+                    changed.size());
+        EXPECT_EQ(focus_now(), before) << what << ": focus " << name_of_focus(focus_now());
+        XCloseDisplay(holder);
+        gfx_close_mode();
+        screen = nullptr;
+    }
+}
+
+// The user changes the display with xrandr after the program started: leaving full screen, by Alt+Enter or
+// by closing, puts back the user's choice, not the mode the program found at its start.
+TEST_F(DriverOnXorg, LeavingFullScreenRestoresTheUsersChangeSinceTheStart) {
+    struct Case {
+        const char* xrandr;
+        DisplayMode chosen;
+    } const cases[] = {
+        {"-s 800x600 -r 60", {800, 600, 60}},
+        {"-s 1280x1024 -r 60", {1280, 1024, 60}},
+    };
+    for (const Case& c : cases) {
+        for (bool by_closing : {false, true}) {
+            const std::string what =
+                std::string("xrandr ") + c.xrandr + (by_closing ? ", then closing" : ", then Alt+Enter");
+            ASSERT_TRUE(set_display(observer, initial)) << what;
+            open(800, 200, 0, 0);
+            draw_pattern(*screen, 0x3C);
+            focus();
+            ASSERT_EQ(std::system(("/usr/bin/xrandr " + std::string(c.xrandr) + " >/dev/null 2>&1").c_str()),
+                      0)
+                << what;
+            ASSERT_EQ(mode_of(observer), c.chosen) << what;
+            xdotool("key alt+Return");
+            ASSERT_TRUE(eventually([&] {
+                return same_size(mode_of(observer), 800, 200) && full_screen(200) &&
+                       compare_picture().empty();
+            })) << what
+                << ": " << seen();
+            if (by_closing) {
+                gfx_close_mode();
+                screen = nullptr;
+                EXPECT_EQ(mode_of(observer), c.chosen) << what;
+            } else {
+                xdotool("key alt+Return");
+                DisplayMode mode;
+                EXPECT_TRUE(eventually([&] { return windowed() && (mode = mode_of(observer)) == c.chosen; }))
                     << what << ": " << mode;
                 gfx_close_mode();
                 screen = nullptr;
@@ -414,6 +670,63 @@ INSTANTIATE_TEST_SUITE_P(Signals, ProgramOnXorg, ::testing::Values(SIGTERM, SIGI
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(sigabbrev_np(info.param));
                          });
+
+using ProgramTryOnXorg = ProgramOnXorg;
+
+// A stop while a full-screen try waits for a pointer grab another client holds ends the program within a
+// second, and the display's mode never changed.
+TEST_F(ProgramTryOnXorg, AStopDuringARefusedTryEndsWithinASecond) {
+    Window frame = 0, picture = 0;
+    ASSERT_TRUE(eventually(
+        [&] {
+            frame = find_named(observer, DefaultRootWindow(observer), "Zeige 3 Server");
+            picture = frame ? only_child_of(observer, frame) : 0;
+            return picture && viewable(observer, frame) && viewable(observer, picture);
+        },
+        std::chrono::seconds(20)))
+        << "no window titled Zeige 3 Server\n"
+        << errors();
+    Display* holder = XOpenDisplay(display_name(server).c_str());
+    ASSERT_NE(holder, nullptr);
+    ASSERT_EQ(XGrabPointer(holder, DefaultRootWindow(holder), False, 0, GrabModeAsync, GrabModeAsync, None,
+                           None, CurrentTime),
+              GrabSuccess);
+    XSync(holder, False);
+    XSetInputFocus(observer, picture, RevertToPointerRoot, CurrentTime);
+    XSync(observer, False);
+    xdotool("key alt+Return");
+    // The try is under way once the picture is in the override-redirect window; the grab is then waited for.
+    std::vector<DisplayMode> changed;
+    ASSERT_TRUE(eventually([&] {
+        DisplayMode mode = mode_of(observer);
+        if (!(mode == initial)) changed.push_back(mode);
+        XWindowAttributes full{};
+        return XGetWindowAttributes(observer, parent_of(observer, picture), &full) &&
+               full.override_redirect && full.map_state == IsViewable;
+    })) << "no try seen";
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(velmora, SIGTERM), 0);
+    int status = -1;
+    EXPECT_TRUE(eventually(
+        [&] {
+            DisplayMode mode = mode_of(observer);
+            if (!(mode == initial)) changed.push_back(mode);
+            return waitpid(velmora, &status, WNOHANG) == velmora;
+        },
+        STOP_LIMIT))
+        << "still running " << STOP_LIMIT.count() << " s after the signal";
+    if (waitpid(velmora, &status, WNOHANG) == 0) waitpid(velmora, &status, 0);
+    std::printf("stop during a refused try: ended %lld ms after the signal\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - signalled)
+                                           .count()));
+    velmora = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << errors();
+    EXPECT_TRUE(changed.empty()) << changed.size() << " samples not " << initial << ", the first "
+                                 << changed.front();
+    EXPECT_EQ(mode_of(observer), initial);
+    XCloseDisplay(holder);
+}
 
 using ProgramErrorOnXorg = ProgramOnXorg;
 

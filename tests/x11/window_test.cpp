@@ -540,37 +540,7 @@ bool alt_tab_taken(Display* display) {
     return taken;
 }
 
-struct Manager {
-    pid_t pid = -1;
-    Manager(const char* path, Display* observer) {
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO), dup2(null, STDERR_FILENO);
-            execl(path, path, "--sm-disable", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Ready once it manages a window: the check property comes before the manager takes the maps.
-        Window root = DefaultRootWindow(observer);
-        Window probe = XCreateSimpleWindow(observer, root, 0, 0, 10, 10, 0, 0, 0);
-        XMapWindow(observer, probe);
-        running = eventually([&] {
-            Window root_return = 0, parent = 0, *children = nullptr;
-            unsigned count = 0;
-            XQueryTree(observer, probe, &root_return, &parent, &children, &count);
-            if (children) XFree(children);
-            return parent != root;
-        });
-        XDestroyWindow(observer, probe);
-        XSync(observer, False);
-    }
-    ~Manager() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    bool running = false;
-};
+using Manager = WindowManagerProcess;
 
 TEST_F(FullScreenTest, AltEnterSwitchesToFullScreenAndBackWithAndWithoutAManager) {
     for (bool managed : {false, true}) {
@@ -707,7 +677,8 @@ TEST_F(FullScreenTest, AnOpenThatFailsNamesItsCause) {
         const char* geometry;
         const char* cause;
     };
-    for (Case c : {Case{"1024x768x8", "keine passende Farbdarstellung"}}) {
+    for (Case c :
+         {Case{"1024x768x8", "keine passende Farbdarstellung: PseudoColor, Tiefe 8, 8 Bit je Pixel"}}) {
         use_server(c.geometry);
         // A server whose last client leaves starts over and refuses connections meanwhile: the driver's
         // tries (two rates, with and without full screen) must not be its only clients.
@@ -726,6 +697,45 @@ TEST_F(FullScreenTest, AnOpenThatFailsNamesItsCause) {
         "Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder dieser Benutzer darf ihn nicht "
         "nutzen)");
     EXPECT_EQ(gfx_screen(), nullptr);
+}
+
+// Ten bits a channel (TrueColor at depth 30, red on top): every colour of the dashboard arrives with each
+// channel scaled exactly from 255 to 1023, the background 0x1E1E1E as 0x78 in every channel.
+TEST_F(FullScreenTest, TenBitsAChannelShowTheDashboardsColoursExactly) {
+    use_server("1024x768x30");
+    open(80, 60);
+    ASSERT_EQ(DefaultDepth(observer, DefaultScreen(observer)), 30);
+    const uint32_t colours[] = {0x1E1E1E, 0x0066CC, 0xF5FFFF, 0x888B8B, 0xE06C75, 0xFFFFFF, 0x000000};
+    constexpr int N = sizeof colours / sizeof colours[0];
+    gfx_lock();
+    auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+    for (int y = 0; y < screen->height; ++y)
+        for (int x = 0; x < screen->width; ++x) pixels[y * screen->width + x] = 0xFF000000u | colours[x % N];
+    gfx_unlock(ALL_LINES);
+    auto ten = [](uint32_t v) { return (v * 1023 + 127) / 255; };
+    auto want = [&](uint32_t c) {
+        return ten(c >> 16 & 0xFF) << 20 | ten(c >> 8 & 0xFF) << 10 | ten(c & 0xFF);
+    };
+    ASSERT_EQ(want(0x1E1E1E), 0x0781E078u);
+    std::string difference;
+    EXPECT_TRUE(eventually([&] {
+        XImage* image = XGetImage(observer, window, 0, 0, static_cast<unsigned>(screen->width),
+                                  static_cast<unsigned>(screen->height), AllPlanes, ZPixmap);
+        if (!image) return false;
+        difference.clear();
+        for (int y = 0; y < screen->height && difference.empty(); ++y)
+            for (int x = 0; x < screen->width && difference.empty(); ++x) {
+                const uint32_t got = static_cast<uint32_t>(XGetPixel(image, x, y)) & 0x3FFFFFFF;
+                if (got != want(colours[x % N])) {
+                    char text[96];
+                    std::snprintf(text, sizeof text, "(%d, %d): 0x%08X for 0x%06X, not 0x%08X", x, y, got,
+                                  colours[x % N], want(colours[x % N]));
+                    difference = text;
+                }
+            }
+        XDestroyImage(image);
+        return difference.empty();
+    })) << difference;
 }
 
 // Frames go on while the presenter switches: moving the window inside a frame uses the frame's lock, outside

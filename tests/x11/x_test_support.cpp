@@ -5,11 +5,15 @@
 
 #include "x_test_support.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -148,4 +152,33 @@ void draw_pattern(ScreenContext& screen, uint32_t salt) {
             pixels[y * screen.width + x] =
                 0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
     gfx_unlock(ALL_LINES);
+}
+
+WindowManagerProcess::WindowManagerProcess(const char* path, Display* observer) {
+    pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO), dup2(null, STDERR_FILENO);
+        execl(path, path, "--sm-disable", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Ready once it manages a window: the check property comes before the manager takes the maps.
+    Window root = DefaultRootWindow(observer);
+    Window probe = XCreateSimpleWindow(observer, root, 0, 0, 10, 10, 0, 0, 0);
+    XMapWindow(observer, probe);
+    running = eventually([&] {
+        Window root_return = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(observer, probe, &root_return, &parent, &children, &count);
+        if (children) XFree(children);
+        return parent != root;
+    });
+    XDestroyWindow(observer, probe);
+    XSync(observer, False);
+}
+
+WindowManagerProcess::~WindowManagerProcess() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
 }

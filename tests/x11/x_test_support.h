@@ -63,6 +63,17 @@ bool ping_answered(Display* observer, Window frame, long stamp, std::chrono::mil
 // fails the test when it fails.
 void xdotool(const std::string& arguments);
 
+// A window manager started on DISPLAY (openbox and the like, given "--sm-disable"), running once it has
+// reparented a window of the observer's; ended with the object.
+struct WindowManagerProcess {
+    WindowManagerProcess(const char* path, Display* observer);
+    ~WindowManagerProcess();
+    WindowManagerProcess(const WindowManagerProcess&) = delete;
+    WindowManagerProcess& operator=(const WindowManagerProcess&) = delete;
+    pid_t pid = -1;
+    bool running = false;
+};
+
 // Fills the whole framebuffer under the screen lock with a pattern that differs per salt, and marks it all
 // for presenting.
 void draw_pattern(ScreenContext& screen, uint32_t salt);
