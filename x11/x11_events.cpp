@@ -116,7 +116,8 @@ void handle(Pass& pass, XEvent& event) {
     case KeyRelease: on_key_release(pass, event.xkey); break;
     case ButtonPress:
         report(pass,
-               on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time)));
+               on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time),
+                               event.xbutton.x, event.xbutton.y - pass.p.y_offset));
         break;
     case ButtonRelease: report(pass, on_button_release(pointer, event.xbutton.button)); break;
     case MotionNotify:
