@@ -35,4 +35,5 @@ void draw_frame(ServerTable& table, DashboardState& state, ServerWorkers* worker
 // Runs frames until a frame takes the window-close request or finds a stop requested, or until the clock
 // passes stop_at after a frame (the snapshot's end). Returns the number of frames run.
 uint64_t main_loop(ServerTable& table, DashboardState& state,
-                   double stop_at = std::numeric_limits<double>::infinity(), ServerWorkers* workers = nullptr);
+                   double stop_at = std::numeric_limits<double>::infinity(),
+                   ServerWorkers* workers = nullptr);

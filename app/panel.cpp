@@ -272,7 +272,8 @@ void identity(const ServerRecord& record, float t) {
 }
 
 // Port lines, with a session button where FTP or SSH answered; then the expected ports the scan did not
-// report, in the rows below; past row 9 they run into the next panel. Before the first scan has ended no port is known to be missing.
+// report, in the rows below; past row 9 they run into the next panel. Before the first scan has ended no port
+// is known to be missing.
 void port_rows(const ServerRecord& record, DashboardState& state, float t) {
     uint8_t row = 0;
     for (int i = 1; i <= PORT_ROWS; ++i) {

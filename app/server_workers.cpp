@@ -19,7 +19,8 @@ bool ping_answers(ServerRecord& record) {
     int first = HISTORY_SLOTS;
     while (first > 1 && !echo.ping_times[first - 1].empty()) --first;
     for (int k = first; k <= HISTORY_LENGTH; ++k)
-        push_sample(record.ping_history, record.ping_times, echo.ping_history[k], std::move(echo.ping_times[k]));
+        push_sample(record.ping_history, record.ping_times, echo.ping_history[k],
+                    std::move(echo.ping_times[k]));
     return first <= HISTORY_LENGTH;
 }
 
@@ -164,7 +165,8 @@ void take_results(ServerWorkers& workers, ServerTable& table) {
             w.seen_version = w.version;
             w.probes_seen = w.probes_done;
         }
-        if (was_awaiting && !record.awaiting_scan && workers.first_scan_done) workers.first_scan_done(record.name);
+        if (was_awaiting && !record.awaiting_scan && workers.first_scan_done)
+            workers.first_scan_done(record.name);
     }
 }
 
@@ -173,7 +175,8 @@ void wait_until_idle(ServerWorkers& workers) {
         ServerWorker& w = workers.servers[i];
         std::unique_lock hold(w.lock);
         w.wake.wait(hold, [&] {
-            return w.quit || !w.threaded || rt_stop_requested() || (!w.running && !w.scan_asked && !w.probe_asked);
+            return w.quit || !w.threaded || rt_stop_requested() ||
+                   (!w.running && !w.scan_asked && !w.probe_asked);
         });
     }
 }

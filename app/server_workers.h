@@ -29,9 +29,9 @@ struct ServerWorker {
     bool probe_asked = false; // a latency step
     bool running = false;
     bool quit = false;
-    ServerRecord published;   // the results of the last job that ended, whole
-    uint64_t version = 0;     // jobs ended
-    uint64_t probes_done = 0; // latency steps ended
+    ServerRecord published;                     // the results of the last job that ended, whole
+    uint64_t version = 0;                       // jobs ended
+    uint64_t probes_done = 0;                   // latency steps ended
     std::atomic<uint64_t> published_version{0}; // version, read by the frame without the lock
 
     // The frame's own.

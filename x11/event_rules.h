@@ -16,8 +16,8 @@ struct PointerState {
     bool focus_by_pointer = false; // kept across modes, with has_focus
     bool inside = false;
     int x = 0, y = 0;
-    int buttons = 0;            // 1 left, 2 right, 4 middle
-    int pressed_since_read = 0; // buttons pressed since the last pointer read, released or not
+    int buttons = 0;              // 1 left, 2 right, 4 middle
+    int pressed_since_read = 0;   // buttons pressed since the last pointer read, released or not
     int press_x = 0, press_y = 0; // where the first left press since the last read was made
     int wheel = 0;
     int hwheel = 0; // kept across modes
@@ -45,7 +45,8 @@ inline constexpr uint32_t DOUBLE_CLICK_MS = 249;
 
 // Each returns the window event to report; type 0 means none.
 // (x, y): where the press was made, relative to the picture.
-[[nodiscard]] WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time, int x = 0, int y = 0);
+[[nodiscard]] WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time, int x = 0,
+                                          int y = 0);
 [[nodiscard]] WindowEvent on_button_release(PointerState& p, unsigned button);
 // The buttons a pointer read reports: those down now (held_now), and every one pressed since the last
 // read even if it was released since, so that a press and release between two reads still count as one

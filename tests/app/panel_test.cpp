@@ -782,12 +782,12 @@ TEST_F(PanelTest, ProbeSchedule) {
     const std::string http = "httping [-h] [127.0.0.1:8089] [-c] [1] [-t] [2] [-i] [0.01]";
     const std::string lookup = "nslookup [alpha]", scan = "nmap [alpha]";
     const Case cases[] = {
-        {999.0, 1, false, {}, 996},            // 999 - 3 is not after 996
-        {999.5, 1, false, {ping}, 1002},       // read after: 999.5 + 2.5 = 1002
-        {1000.0, 1, false, {ping}, 1002},      // 1002.5 to even: 1002
-        {1001.0, 1, false, {ping}, 1004},      // 1003.5 to even: 1004
-        {1000.9, 1, true, {ping, http}, 1006}, // 1000.9 + 5 = 1005.9
-        {999.0, 0, true, {}, 996},             // down, not due either
+        {999.0, 1, false, {}, 996},                    // 999 - 3 is not after 996
+        {999.5, 1, false, {ping}, 1002},               // read after: 999.5 + 2.5 = 1002
+        {1000.0, 1, false, {ping}, 1002},              // 1002.5 to even: 1002
+        {1001.0, 1, false, {ping}, 1004},              // 1003.5 to even: 1004
+        {1000.9, 1, true, {ping, http}, 1006},         // 1000.9 + 5 = 1005.9
+        {999.0, 0, true, {}, 996},                     // down, not due either
         {1000.0, 0, true, {ping, lookup, scan}, 1008}, // down: its ping answers, so it is scanned again
         {1.0e9, 0, false, {ping, lookup, scan}, 1000000008},
         {1000.0, 0, true, {ping}, 1002, false, true}, // down, and its ping is lost: the ping alone

@@ -385,8 +385,8 @@ TEST(ProgramStop, ASignalEndsTheRunWithinASecondWhateverToolRuns) {
             std::vector<std::string> own;
             for (const std::string& call : calls)
                 if (call.find(host) != std::string::npos) own.push_back(call);
-            const auto stalled_run = std::find_if(own.begin(), own.end(),
-                                                  [&](const std::string& call) { return call.starts_with(held); });
+            const auto stalled_run = std::find_if(
+                own.begin(), own.end(), [&](const std::string& call) { return call.starts_with(held); });
             if (stalled_run != own.end()) EXPECT_EQ(stalled_run + 1, own.end()) << host << ": " << own.back();
         }
         if (c.snapshot) {

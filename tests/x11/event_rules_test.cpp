@@ -112,10 +112,13 @@ TEST(EventRules, AReadPlacesAClickWhereTheLeftButtonWentDown) {
     const Case cases[] = {
         {"no press: the live place", {{'|', 7, 8}}, {{7, 8, 0}}},
         {"press, move, release", {{'p', 50, 210}, {'r', 0, 0}, {'|', 345, 89}}, {{50, 210, 1}}},
-        {"held: the press once, then live", {{'p', 5, 6}, {'|', 9, 9}, {'|', 12, 13}}, {{5, 6, 1}, {12, 13, 1}}},
+        {"held: the press once, then live",
+         {{'p', 5, 6}, {'|', 9, 9}, {'|', 12, 13}},
+         {{5, 6, 1}, {12, 13, 1}}},
         {"the first press counts", {{'p', 1, 2}, {'r', 0, 0}, {'p', 3, 4}, {'|', 9, 9}}, {{1, 2, 1}}},
         {"a right press is not placed", {{'P', 1, 2}, {'|', 9, 9}}, {{9, 9, 2}}},
-        {"the next read starts afresh", {{'p', 1, 2}, {'r', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
+        {"the next read starts afresh",
+         {{'p', 1, 2}, {'r', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
          {{1, 2, 1}, {20, 21, 0}}},
     };
     for (const Case& c : cases) {
@@ -132,8 +135,8 @@ TEST(EventRules, AReadPlacesAClickWhereTheLeftButtonWentDown) {
         }
         ASSERT_EQ(reads.size(), c.reads.size()) << c.what;
         for (std::size_t i = 0; i < reads.size(); ++i) {
-            EXPECT_EQ(reads[i], c.reads[i]) << c.what << ", read " << i << ": " << reads[i].x << "," << reads[i].y
-                                            << " buttons " << reads[i].buttons;
+            EXPECT_EQ(reads[i], c.reads[i]) << c.what << ", read " << i << ": " << reads[i].x << ","
+                                            << reads[i].y << " buttons " << reads[i].buttons;
         }
     }
 }
