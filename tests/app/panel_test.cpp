@@ -221,6 +221,30 @@ TEST_F(PanelTest, LayoutBeforeTheFirstSample) {
     EXPECT_TRUE(tools.calls().empty());
 }
 
+// Before its first lookup and scan have ended nothing is known of the server: its name and its buttons, no
+// notice though it is not up, no missing port, and no probe however long ago the last one was.
+TEST_F(PanelTest, BeforeTheFirstScanOnlyTheNameAndTheButtons) {
+    ServerRecord& r = add("alpha");
+    r.up = 0;
+    r.awaiting_scan = true;
+    r.last_probe = 0;
+    r.expected_ports[1] = "22/tcp";
+    frame();
+    EXPECT_TRUE(region_is(0, 1, 100, 19, FACE, {{20, 3, "Neuladen", LIGHT}}));
+    EXPECT_TRUE(region_is(120, 1, 230, 19, FACE, {{128, 3, "Ping alle 3s", LIGHT}}));
+    EXPECT_TRUE(
+        region_is(0, 20, 399, 64, BACKGROUND,
+                  {{10, 20, "Name:  alpha", LIGHT}, {10, 35, "Alias: ", LIGHT}, {10, 50, "IP:    ", LIGHT}}));
+    EXPECT_TRUE(region_is(0, 66, 399, 196, BACKGROUND, {{10, 67, "NMAP:", LIGHT}}));
+    EXPECT_TRUE(tools.calls().empty());
+    // Once it has ended, the same record shows what its scan found: here, nothing.
+    r.awaiting_scan = false;
+    r.last_probe = 5000;
+    frame();
+    EXPECT_TRUE(region_is(60, 67, 399, 95, BACKGROUND,
+                          {{70, 67, "22/tcp fehlt", WARNING}, {70, 67, "Host nicht erreichbar", WARNING}}));
+}
+
 // Six panels stacked: each at T = 200 i with its own name and interval, the line at T - 3 closing the panel
 // above, and the rows between them left to the background.
 TEST_F(PanelTest, SixPanels) {

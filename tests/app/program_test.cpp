@@ -185,16 +185,6 @@ TEST(Program, NoDisplaySaysWhatIsMissingBeforeAnyProbe) {
     EXPECT_EQ(run_velmora(s.dir.path(), {}).err, r.err);
 }
 
-TEST(Program, DisplayThatCannotBeOpenedSaysSo) {
-    ProgramDir s(servers(1));
-    // No X server listens on this display number: the window cannot be opened.
-    ScopedEnv display("DISPLAY", ":64999");
-    const ProgramRun r = run_velmora(s.dir.path(), {});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "velmora: X11: Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder dieser "
-                     "Benutzer darf ihn nicht nutzen).\n");
-}
-
 TEST(Program, ConfigurationProblemsEndWithStatusOne) {
     struct Case {
         const char* name;
@@ -317,6 +307,34 @@ pid_t start_velmora(const std::string& dir, std::vector<std::string> args, const
     return pid;
 }
 
+// The display is tried before any tool runs: a start-up scan that would take seconds does not delay the
+// message, and never starts.
+TEST(Program, DisplayThatCannotBeOpenedSaysSoBeforeAnyTool) {
+    ProgramDir s(servers(1));
+    s.fakes.hold("nslookup");
+    s.fakes.hold("nmap");
+    // No X server listens on this display number: the window cannot be opened.
+    ScopedEnv display("DISPLAY", ":64999");
+    const std::string err = s.dir.path() + "/err";
+    const pid_t pid = start_velmora(s.dir.path(), {}, err);
+    ASSERT_GT(pid, 0);
+    int wstatus = 0;
+    const bool ended =
+        within(std::chrono::seconds(1), [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+    EXPECT_TRUE(ended) << "no end within a second";
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 1);
+    EXPECT_EQ(read_file(err),
+              "velmora: X11: Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder "
+              "dieser Benutzer darf ihn nicht nutzen).\n");
+    EXPECT_TRUE(s.fakes.calls().empty());
+    s.fakes.release("nslookup");
+    s.fakes.release("nmap");
+}
+
 // What the program promises for a stop, from the first signal to its end.
 constexpr auto STOP_LIMIT = std::chrono::seconds(1);
 
@@ -387,7 +405,9 @@ TEST(ProgramStop, ASignalEndsTheRunWithinASecondWhateverToolRuns) {
                 if (call.find(host) != std::string::npos) own.push_back(call);
             const auto stalled_run = std::find_if(
                 own.begin(), own.end(), [&](const std::string& call) { return call.starts_with(held); });
-            if (stalled_run != own.end()) EXPECT_EQ(stalled_run + 1, own.end()) << host << ": " << own.back();
+            if (stalled_run != own.end()) {
+                EXPECT_EQ(stalled_run + 1, own.end()) << host << ": " << own.back();
+            }
         }
         if (c.snapshot) {
             EXPECT_FALSE(std::filesystem::exists(s.dir.path() + "/shot.png"));
