@@ -40,9 +40,16 @@ int take_buttons(PointerState& p, int held_now) {
 
 PointerRead take_pointer(PointerState& p, int held_now, int x_now, int y_now) {
     const bool left_pressed = (p.pressed_since_read & 1) != 0;
-    const PointerRead read{left_pressed ? p.press_x : x_now, left_pressed ? p.press_y : y_now,
-                           take_buttons(p, held_now)};
-    return read;
+    const bool left_held = (held_now & 1) != 0;
+    if (left_pressed || !left_held) {
+        p.press_unseen = false;
+    } else if (!p.left_held_at_read) {
+        p.press_unseen = true;
+    }
+    p.left_held_at_read = left_held;
+    const int buttons = take_buttons(p, held_now);
+    return {left_pressed ? p.press_x : x_now, left_pressed ? p.press_y : y_now,
+            p.press_unseen ? buttons & ~1 : buttons};
 }
 
 WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width, int height,

@@ -1094,12 +1094,24 @@ TEST_F(WithoutAManager, WhileAToolIsHeldTheWindowAnswersAndAClickActsWhereItWasP
     // Pressed on the interval button, released over "Neuladen": the interval steps, nothing is scanned. The
     // reload button would take a click again a second after the last one.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    // The label unlit, with the pointer between the two buttons; after the move it is unlit again.
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 110, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 205) == BUTTON_FACE; }, SESSION_LIMIT));
     label = region(display, picture, 120, 201, 110, 18);
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 205) == HOVER_FACE; }, SESSION_LIMIT));
     const auto [reload_x, reload_y] = on_root(display, picture, 50, 210);
-    ASSERT_EQ(std::system(("/usr/bin/xdotool mousedown 1 mousemove " + std::to_string(reload_x) + " " +
-                           std::to_string(reload_y) + " mouseup 1")
-                              .c_str()),
-              0);
+    // The press and the move reach the server in one flush, so that the frame's next look finds the button
+    // down and the pointer already on the other button.
+    const std::string press_and_move =
+        "/usr/bin/python3 -c 'from Xlib import X, display\nfrom Xlib.ext import xtest\nimport time\n"
+        "d = display.Display()\nxtest.fake_input(d, X.ButtonPress, 1)\n"
+        "xtest.fake_input(d, X.MotionNotify, x=" +
+        std::to_string(reload_x) + ", y=" + std::to_string(reload_y) +
+        ")\nd.sync()\ntime.sleep(0.1)\nxtest.fake_input(d, X.ButtonRelease, 1)\nd.sync()\n'";
+    ASSERT_EQ(std::system(press_and_move.c_str()), 0);
     EXPECT_TRUE(
         eventually([&] { return region(display, picture, 120, 201, 110, 18) != label; }, SESSION_LIMIT))
         << "the pressed button did not act";

@@ -101,7 +101,9 @@ TEST(EventRules, APressBetweenTwoReadsIsReadOnceHoweverShort) {
 // the live place otherwise: a press, a move and a release between two reads acts on what was pressed.
 TEST(EventRules, AReadPlacesAClickWhereTheLeftButtonWentDown) {
     struct Event {
-        char kind; // p press left at (x, y), P press right at (x, y), r release left, | read at (x, y)
+        // p press left at (x, y), P press right at (x, y), r release left, | read at (x, y), d the server has
+        // the left button down, its press not seen yet
+        char kind;
         int x, y;
     };
     struct Case {
@@ -120,17 +122,28 @@ TEST(EventRules, AReadPlacesAClickWhereTheLeftButtonWentDown) {
         {"the next read starts afresh",
          {{'p', 1, 2}, {'r', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
          {{1, 2, 1}, {20, 21, 0}}},
+        {"down before its press is seen: not yet",
+         {{'d', 0, 0}, {'|', 9, 9}, {'p', 1, 2}, {'|', 20, 21}},
+         {{9, 9, 0}, {1, 2, 1}}},
+        {"down, its press seen two reads later",
+         {{'d', 0, 0}, {'|', 9, 9}, {'|', 10, 10}, {'p', 1, 2}, {'|', 20, 21}, {'|', 22, 23}},
+         {{9, 9, 0}, {10, 10, 0}, {1, 2, 1}, {22, 23, 1}}},
+        {"down without a press of ours: no click",
+         {{'d', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
+         {{9, 9, 0}, {20, 21, 0}}},
     };
     for (const Case& c : cases) {
         PointerState p;
         std::vector<PointerRead> reads;
         uint32_t time = 1000;
+        int held = 0;
         for (const Event& e : c.events) {
             switch (e.kind) {
             case 'p': (void)on_button_press(p, 1, time += 300, e.x, e.y); break;
             case 'P': (void)on_button_press(p, 3, time += 300, e.x, e.y); break;
             case 'r': (void)on_button_release(p, 1); break;
-            case '|': reads.push_back(take_pointer(p, p.buttons, e.x, e.y)); break;
+            case 'd': held |= 1; break;
+            case '|': reads.push_back(take_pointer(p, p.buttons | held, e.x, e.y)); break;
             }
         }
         ASSERT_EQ(reads.size(), c.reads.size()) << c.what;
