@@ -716,6 +716,8 @@ class WithoutAManager : public Dashboard {
 // arrives meanwhile, followed by more keys than the key queue holds, still ends the program.
 TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     tools.replay_for_host("nmap", "127.0.0.1", fixture("nmap_host_down.txt"));
+    // Its echo is lost too: a ping that answered would have it scanned again.
+    tools.replay_for_host("ping", "127.0.0.1", fixture("ping_loss.txt"));
     start("Terminal:true\nProxy:\n127.0.0.1\n");
     Window frame = wait_for_window("Zeige 1 Server");
     ASSERT_NE(frame, 0u);
