@@ -1,6 +1,7 @@
 #include "app/server_workers.h"
 
 #include <cmath>
+#include <pthread.h>
 #include <system_error>
 
 #include "app/latency_probe.h"
@@ -60,6 +61,8 @@ bool take_job(ServerWorker& w, bool& scan) {
 }
 
 void work(ServerWorker& w) {
+    // Named, so that a look at the process tells the workers from the frame and the presenter.
+    pthread_setname_np(pthread_self(), WORKER_THREAD_NAME);
     std::unique_lock hold(w.lock);
     for (;;) {
         w.wake.wait(hold, [&] { return w.quit || w.scan_asked || w.probe_asked; });

@@ -14,6 +14,9 @@
 
 #include "app/server_table.h"
 
+// The name each worker thread carries.
+inline constexpr const char* WORKER_THREAD_NAME = "velmora-probe";
+
 // One server's latency step on its record: while the host is up its ping and then, with a target, its HTTP
 // probe; while it is down only the ping, and a ping that answers runs the lookup and the scan again, whose
 // scan then decides whether the host is up. last_probe becomes the rounded clock after the step.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -124,6 +125,7 @@ TEST_F(Workers, AHeldToolStopsNoFrameAndNoOtherServer) {
     double last_reload = 0;
     // While alpha's ping is held: beta's interval button is held down, which steps it every quarter of a
     // second, and alpha's "Neuladen" is clicked three times, a second apart.
+    const auto held_since = std::chrono::steady_clock::now();
     const bool all_seen = frames_until([&] {
         ++frames;
         const double now = rt_timer();
@@ -139,6 +141,10 @@ TEST_F(Workers, AHeldToolStopsNoFrameAndNoOtherServer) {
     });
     press(-1, -1, -1);
     const std::vector<pid_t> still = tools.running();
+    const double held_for =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - held_since).count();
+    std::printf("while alpha's ping was held: %llu frames in %.1f s, beta %d samples\n",
+                static_cast<unsigned long long>(frames), held_for, samples(table.servers[1]) - beta_before);
     EXPECT_TRUE(all_seen) << frames << " frames, beta's samples " << beta_before << " -> "
                           << samples(table.servers[1]) << ", beta's interval "
                           << int(table.servers[1].interval);
