@@ -142,6 +142,12 @@ void start_server_workers(ServerWorkers& workers, const ServerTable& table, std:
     }
 }
 
+ServerWorkers::~ServerWorkers() {
+    for (ServerWorker& w : servers) {
+        if (w.thread.joinable()) w.thread.detach();
+    }
+}
+
 void stop_server_workers(ServerWorkers& workers) {
     for (int i = 0; i < workers.count; ++i) {
         ServerWorker& w = workers.servers[i];

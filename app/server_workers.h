@@ -56,6 +56,12 @@ struct ServerWorkers {
     std::array<ServerWorker, MAX_SERVERS> servers;
     int count = 0;
     FirstScanNotice first_scan_done = nullptr;
+    ServerWorkers() = default;
+    ServerWorkers(const ServerWorkers&) = delete;
+    ServerWorkers& operator=(const ServerWorkers&) = delete;
+    // An exit that comes before stop_server_workers leaves the workers to the process's end rather than
+    // aborting it.
+    ~ServerWorkers();
 };
 
 // One worker for each server of the table, starting from its record as it stands; with scan_first each
