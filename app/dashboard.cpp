@@ -21,9 +21,10 @@ const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
 } // namespace
 
 void draw_frame(ServerTable& table, DashboardState& state, ServerWorkers* workers) {
-    if (workers) take_results(*workers, table);
+    if (workers) (void)take_results(*workers, table);
     // The frame: on the dashboard's recording mode the panels run without the driver lock, so the window is
-    // repainted and answers while a probe's tool runs; the picture changes at the frame's end.
+    // repainted and answers while the frame waits (for a terminal command, or for the probes of a frame
+    // without workers); the picture changes at the frame's end.
     ScreenLock frame(ALL_LINES);
     gfx_clear(CLEAR_DEFAULT);
     const auto width = static_cast<float>(state.screen_width);

@@ -162,12 +162,14 @@ void stop_server_workers(ServerWorkers& workers) {
     }
 }
 
-void take_results(ServerWorkers& workers, ServerTable& table) {
+bool take_results(ServerWorkers& workers, ServerTable& table) {
+    bool landed = false;
     for (int i = 0; i < workers.count; ++i) {
         ServerWorker& w = workers.servers[i];
         if (w.published_version.load(std::memory_order_acquire) == w.seen_version) continue;
         ServerRecord& record = table.servers[i];
         const bool was_awaiting = record.awaiting_scan;
+        landed = true;
         {
             const std::lock_guard hold(w.lock);
             copy_results(w.published, record);
@@ -177,6 +179,7 @@ void take_results(ServerWorkers& workers, ServerTable& table) {
         if (was_awaiting && !record.awaiting_scan && workers.first_scan_done)
             workers.first_scan_done(record.name);
     }
+    return landed;
 }
 
 void wait_until_idle(ServerWorkers& workers) {

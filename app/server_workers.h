@@ -72,8 +72,9 @@ void start_server_workers(ServerWorkers& workers, const ServerTable& table, std:
 // that run, so that this returns at once.
 void stop_server_workers(ServerWorkers& workers);
 // Between two frames: every server's results that landed since, into its record (the fields the tools
-// write, and last_probe). The frame keeps interval and everything the configuration gave.
-void take_results(ServerWorkers& workers, ServerTable& table);
+// write, and last_probe). The frame keeps interval and everything the configuration gave. True when any
+// result landed, so that the picture may have changed.
+bool take_results(ServerWorkers& workers, ServerTable& table);
 // Waits until no job is asked for or runs, or a stop is requested.
 void wait_until_idle(ServerWorkers& workers);
 
