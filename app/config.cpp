@@ -143,6 +143,7 @@ void add_unprobed_server(ServerTable& table, std::string_view line) {
     record.name = std::string(line);
     record.last_probe = index;
     record.interval = DEFAULT_INTERVAL;
+    record.awaiting_scan = true;
     table.server_count = index + 1;
 }
 
@@ -210,6 +211,7 @@ void probe_servers_at_once(ServerTable& table, ServerNotice done) {
     std::vector<int> finished; // indices, in the order their probes ended
     auto probe = [&](int i) {
         probe_lookup_and_scan(table.servers[i]);
+        table.servers[i].awaiting_scan = false;
         const std::lock_guard hold(lock);
         finished.push_back(i);
         finished_one.notify_one();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/panel.h"
+#include "app/server_workers.h"
 #include "gfx/deferred.h"
 #include "gfx/input.h"
 #include "gfx/line.h"
@@ -19,16 +20,19 @@ const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
 
 } // namespace
 
-void draw_frame(ServerTable& table, DashboardState& state) {
+void draw_frame(ServerTable& table, DashboardState& state, ServerWorkers* workers) {
+    if (workers) (void)take_results(*workers, table);
     // The frame: on the dashboard's recording mode the panels run without the driver lock, so the window is
-    // repainted and answers while a probe's tool runs; the picture changes at the frame's end.
+    // repainted and answers while the frame waits (for a terminal command, or for the probes of a frame
+    // without workers); the picture changes at the frame's end.
     ScreenLock frame(ALL_LINES);
     gfx_clear(CLEAR_DEFAULT);
     const auto width = static_cast<float>(state.screen_width);
     const auto height = static_cast<float>(state.screen_height);
     gfx_line(nullptr, 0, 0, width, height, BACKGROUND_COLOUR, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
     for (uint8_t i = 0; i < table.server_count; ++i) {
-        draw_panel(table.servers[i], static_cast<uint16_t>(PANEL_HEIGHT * i), state);
+        draw_panel(table.servers[i], static_cast<uint16_t>(PANEL_HEIGHT * i), state,
+                   workers ? &workers->servers[i] : nullptr);
     }
     // Every panel closes the one above it with its top line; nothing below the last one does.
     gfx_line(nullptr, 0, height - 3, width, height - 3, RULE_COLOUR, LINE_MODE_LINE, LINE_SOLID, 0);
@@ -55,12 +59,12 @@ int set_font_height(int64_t h) {
     return 1;
 }
 
-uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at) {
+uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at, ServerWorkers* workers) {
     for (uint64_t frames = 1;; ++frames) {
         rt_sleep(FRAME_PAUSE_MS, 1);
         int64_t confined = 0;
         input_get_mouse(&state.mouse_x, &state.mouse_y, &state.mouse_wheel, &state.mouse_buttons, &confined);
-        draw_frame(table, state);
+        draw_frame(table, state, workers);
         // Both are taken every frame, so that a request the other one answered is not left for later; under
         // one lock, as an idle frame's cost is mostly its locks.
         bool closes = false;

@@ -2,7 +2,7 @@
 // (FRAME_PAUSE_MS between them) until the window is closed. Each frame runs the whole dashboard's logic and
 // notes its drawing; only the lines whose drawing changed since the last frame are drawn and presented again.
 //
-// Main thread only.
+// The frame's thread only.
 #pragma once
 
 #include <cstdint>
@@ -24,11 +24,16 @@ inline constexpr uint32_t BACKGROUND_COLOUR = 0xFF1E1E1E;
 // Text grid of the whole screen in the font of height h (8, 14 or 16): 1 if applied, 0 for other heights.
 int set_font_height(int64_t h);
 
-// One frame: the background, every panel (with its clicks and due probes), the last panel's lower border;
-// at its end the lines it changed are drawn and handed to the presenter.
-void draw_frame(ServerTable& table, DashboardState& state);
+struct ServerWorkers;
+
+// One frame: the results the workers have ended since the frame before, the background, every panel (with
+// its clicks and the probes that are due, handed to its server's worker), the last panel's lower border;
+// at its end the lines it changed are drawn and handed to the presenter. Without workers the probes run in
+// the frame.
+void draw_frame(ServerTable& table, DashboardState& state, ServerWorkers* workers = nullptr);
 
 // Runs frames until a frame takes the window-close request or finds a stop requested, or until the clock
 // passes stop_at after a frame (the snapshot's end). Returns the number of frames run.
 uint64_t main_loop(ServerTable& table, DashboardState& state,
-                   double stop_at = std::numeric_limits<double>::infinity());
+                   double stop_at = std::numeric_limits<double>::infinity(),
+                   ServerWorkers* workers = nullptr);

@@ -17,6 +17,7 @@
 #include "app/options.h"
 #include "app/png_writer.h"
 #include "app/server_table.h"
+#include "app/server_workers.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
 #include "rt/new_files.h"
@@ -29,15 +30,17 @@
 
 namespace {
 
-// The program's single table and state; they live for the whole run.
+// The program's single table and state, and the workers that run its servers' tools; they live for the
+// whole run.
 ServerTable g_table;
 DashboardState g_state;
+ServerWorkers g_workers;
 
 // set-mode flags that choose the null driver: the snapshot needs no display.
 constexpr int NULL_DRIVER_FLAGS = -1;
 
-// Start-up probes every server before anything is shown; on a terminal the user sees why it takes long, and
-// which servers are done. One line each, so that nothing runs into another.
+// The start-up probes may take long; on a terminal the user sees that they run, and which servers are done.
+// One line each, so that nothing runs into another.
 void announce_probes(int servers) {
     std::fprintf(stderr, "velmora: Prüfe %d Server (Namensauflösung und Portscan) ...\n", servers);
 }
@@ -105,8 +108,8 @@ std::optional<ConfigCandidate> find_configuration(const Options& options) {
     return std::nullopt;
 }
 
-// Looks for the file and reads it, with the start-up probes.
-bool load_configuration(const Options& options) {
+// Looks for the file and reads it, with the start-up probes when probe is set; else the workers run them.
+bool load_configuration(const Options& options, bool probe) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return false;
     const bool terminal = isatty(STDERR_FILENO);
@@ -114,7 +117,7 @@ bool load_configuration(const Options& options) {
                               .shown = place->shown,
                               .notice = terminal ? announce_server : nullptr,
                               .probing = terminal ? announce_probes : nullptr,
-                              .probe = true};
+                              .probe = probe};
     return read_configuration(source, g_table, g_state).ok;
 }
 
@@ -140,6 +143,10 @@ struct RunPlan {
     int mode_flags;      // for setup_screen: 0 for the window, NULL_DRIVER_FLAGS for the snapshot
     void (*no_screen)(); // says on stderr why no screen opened
     double seconds;      // how long the loop runs once set up; infinity until the window is closed
+    // The window opens at once and its panels fill as the start-up probes end beside it. The snapshot is
+    // a picture of the servers probed: its probes end before its loop starts, and the jobs its last frame
+    // handed over before its picture is taken.
+    bool probes_beside;
 };
 
 enum class RunEnd {
@@ -148,19 +155,34 @@ enum class RunEnd {
     FAILED    // the configuration or the screen failed, which has then been said on stderr
 };
 
-// Reads the configuration with its start-up probes, sets up the screen and runs the frames. The stop signals
-// are caught before the first tool starts, so that a stop ends whatever runs and leaves no tool behind.
+// Reads the configuration, sets up the screen, starts the servers' workers and runs the frames; the screen
+// comes before any tool, so that one that cannot be had is said at once. The stop signals are caught before
+// the first tool starts, so that a stop ends whatever runs and leaves no tool behind.
 RunEnd configure_and_run(const Options& options, const RunPlan& plan) {
     rt_catch_stop_signals();
-    const bool loaded = load_configuration(options);
+    const bool loaded = load_configuration(options, !plan.probes_beside);
     if (rt_stop_requested()) return RunEnd::STOPPED;
     if (!loaded) return RunEnd::FAILED;
     if (!setup_screen(g_state, g_table.server_count, plan.mode_flags)) {
         plan.no_screen();
         return RunEnd::FAILED;
     }
-    main_loop(g_table, g_state, rt_timer() + plan.seconds);
-    return rt_stop_requested() ? RunEnd::STOPPED : RunEnd::FINISHED;
+    if (plan.probes_beside && isatty(STDERR_FILENO)) {
+        announce_probes(g_table.server_count);
+        g_workers.first_scan_done = announce_server;
+    }
+    start_server_workers(g_workers, g_table, g_state.proxy, plan.probes_beside);
+    main_loop(g_table, g_state, rt_timer() + plan.seconds, &g_workers);
+    bool stopped = rt_stop_requested();
+    if (!stopped && !plan.probes_beside) {
+        wait_until_idle(g_workers);
+        draw_frame(g_table, g_state, &g_workers);
+        stopped = rt_stop_requested();
+    }
+    // Whatever tool still runs is ended (SIGTERM to its group, SIGKILL after the grace), so the workers end.
+    rt_request_stop();
+    stop_server_workers(g_workers);
+    return stopped ? RunEnd::STOPPED : RunEnd::FINISHED;
 }
 
 void say_no_window() {
@@ -173,8 +195,8 @@ void say_no_picture() {
 }
 
 int run_window(const Options& options) {
-    // Checked before the start-up probes so that a missing display does not cost their seconds first;
-    // KORVID=null runs the window mode without any display.
+    // Checked before anything else so that a missing display is said at once; KORVID=null runs the window
+    // mode without any display.
     if (!set_in_environment("DISPLAY") && !gfx_null_driver_requested()) {
         std::fprintf(stderr,
                      "velmora: Keine X-Anzeige: DISPLAY ist nicht gesetzt. Starten Sie velmora in einer "
@@ -184,8 +206,10 @@ int run_window(const Options& options) {
     }
     // A signal ends the program as the close button does, from the start-up probes on: the display mode
     // restored, the grabs released, the shared segment gone.
-    const RunPlan plan{
-        .mode_flags = 0, .no_screen = say_no_window, .seconds = std::numeric_limits<double>::infinity()};
+    const RunPlan plan{.mode_flags = 0,
+                       .no_screen = say_no_window,
+                       .seconds = std::numeric_limits<double>::infinity(),
+                       .probes_beside = true};
     return configure_and_run(options, plan) == RunEnd::FAILED ? 1 : 0;
 }
 
@@ -211,7 +235,8 @@ int run_snapshot(const Options& options) {
     if (!problem.empty()) return refuse_snapshot(options.snapshot_file, problem);
     const RunPlan plan{.mode_flags = NULL_DRIVER_FLAGS,
                        .no_screen = say_no_picture,
-                       .seconds = static_cast<double>(options.seconds)};
+                       .seconds = static_cast<double>(options.seconds),
+                       .probes_beside = false};
     switch (configure_and_run(options, plan)) {
     case RunEnd::FAILED: return 1;
     case RunEnd::STOPPED:

@@ -1,10 +1,9 @@
 #include "app/panel.h"
 
 #include <algorithm>
-#include <cmath>
 
-#include "app/latency_probe.h"
 #include "app/scan_probe.h"
+#include "app/server_workers.h"
 #include "app/shell_text.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"
@@ -245,10 +244,14 @@ Button top_row_button(std::string_view label, float t, const Columns& x, double 
 
 // The reload and the interval buttons. The reload face starts at the left edge, its hit area only after
 // x = 20.
-void top_buttons(ServerRecord& record, DashboardState& state, float t) {
+void top_buttons(ServerRecord& record, DashboardState& state, float t, ServerWorker* worker) {
     const Columns reload{.face_left = 0, .face_right = 100, .label_x = 20, .hit_left = 20};
     if (button(state, top_row_button("Neuladen", t, reload, RELOAD_DELAY))) {
-        probe_lookup_and_scan(record);
+        if (worker) {
+            hand_reload(*worker);
+        } else {
+            run_scan_step(record);
+        }
         accept_click(state);
     }
     const std::string interval_label = "Ping alle " + rt_int_to_string(record.interval) + "s";
@@ -270,7 +273,8 @@ void identity(const ServerRecord& record, float t) {
 }
 
 // Port lines, with a session button where FTP or SSH answered; then the expected ports the scan did not
-// report, in the rows below; past row 9 they run into the next panel.
+// report, in the rows below; past row 9 they run into the next panel. Before the first scan has ended no port
+// is known to be missing.
 void port_rows(const ServerRecord& record, DashboardState& state, float t) {
     uint8_t row = 0;
     for (int i = 1; i <= PORT_ROWS; ++i) {
@@ -282,7 +286,7 @@ void port_rows(const ServerRecord& record, DashboardState& state, float t) {
         if (port_line.starts_with("22/tcp")) session_button(record, state, r, 14, "SSH-Client", SSH_SESSION);
         if (!port_line.empty()) row = static_cast<uint8_t>(i);
     }
-    for (int j = 1; j <= PORT_ROWS; ++j) {
+    for (int j = 1; j <= PORT_ROWS && !record.awaiting_scan; ++j) {
         if (has_expected_port(record, record.expected_ports[j])) continue;
         ++row;
         set_colour(WARNING);
@@ -299,13 +303,17 @@ void frame_lines(const DashboardState& state, float t) {
     filled_box(401, t + 1, width, t + GRAPH_BASE, GRAPH_PAPER);
 }
 
-// Latency probes, only while the host is up and its interval has passed.
-void run_due_probes(ServerRecord& record, const DashboardState& state) {
+// The latency step, once the interval has passed since the last one: while the host is up its probes, while
+// it is down its ping, which watches for it to answer again. Not before its first scan has ended, and never
+// twice at once.
+void run_due_probes(ServerRecord& record, const DashboardState& state, ServerWorker* worker) {
+    if (record.awaiting_scan || (worker && latency_step_pending(*worker))) return;
     const double now = panel_clock();
-    if (record.up == 1 && now - record.interval > static_cast<double>(record.last_probe)) {
-        probe_ping(record);
-        if (!record.http_target.empty()) probe_http(record, state.proxy);
-        record.last_probe = static_cast<int64_t>(std::nearbyint(panel_clock()));
+    if (now - record.interval <= static_cast<double>(record.last_probe)) return;
+    if (worker) {
+        hand_latency_step(*worker);
+    } else {
+        run_latency_step(record, state.proxy);
     }
 }
 
@@ -321,16 +329,16 @@ std::string session_command(std::string_view terminal_command, std::string_view 
     return command;
 }
 
-void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state) {
+void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state, ServerWorker* worker) {
     const float t = top;
-    top_buttons(record, state, t);
+    top_buttons(record, state, t, worker);
     identity(record, t);
     port_rows(record, state, t);
-    if (record.up == 0) {
+    if (record.up == 0 && !record.awaiting_scan) {
         set_colour(WARNING);
         text("Host nicht erreichbar", 70, t + 67);
     }
     frame_lines(state, t);
-    run_due_probes(record, state); // before the graph, which shows their samples at once
+    run_due_probes(record, state, worker); // before the graph; a worker's samples show once they land
     graph(record, state, top);
 }

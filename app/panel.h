@@ -24,6 +24,9 @@ inline constexpr std::string_view SSH_SESSION = "ssh -X root@";
 [[nodiscard]] std::string session_command(std::string_view terminal_command, std::string_view session,
                                           std::string_view host);
 
-// Draws the panel of record with its top edge at y = top, acts on clicks and runs the latency probes that
-// are due. Runs between gfx_lock and gfx_unlock, on the main thread.
-void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state);
+struct ServerWorker;
+
+// Draws the panel of record with its top edge at y = top and acts on clicks. The reload click and the
+// latency probes that are due go to the server's worker; without one they run here, and the frame waits.
+// Runs inside a frame, on the frame's thread.
+void draw_panel(ServerRecord& record, uint16_t top, DashboardState& state, ServerWorker* worker = nullptr);

@@ -1,8 +1,8 @@
 // What the dashboard knows about its servers, and the few program-wide values beside them.
 //
-// Plain data; the probes, the configuration reader and the panels write the fields directly. Only the
-// main thread touches them, except at start-up, when each server's probes fill its record on a thread of
-// their own and hand it back when that thread ends.
+// Plain data; the probes, the configuration reader and the panels write the fields directly. The table is
+// the frame's: each server's tools run on a worker of their own (app/server_workers.h), on the worker's own
+// copy, whose results the frame takes whole between two frames.
 #pragma once
 
 #include <array>
@@ -32,6 +32,9 @@ struct ServerRecord {
     int64_t last_probe = 0;  // whole seconds of the clock
     uint8_t up = 0;
     int8_t interval = 0; // seconds between latency probes, 1..10 once added
+    // Added from the configuration and its first lookup and scan not ended yet: nothing is known, so the
+    // panel shows neither the host-down notice nor missing ports, and no latency probe is due.
+    bool awaiting_scan = false;
 };
 
 struct ServerTable {

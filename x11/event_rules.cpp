@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
+WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time, int x, int y) {
     if (button == 4 || button == 5) {
         WindowEvent e{EVENT_WHEEL, p.wheel, 0, 0, 0};
         p.wheel += button == 4 ? 1 : -1;
@@ -15,6 +15,10 @@ WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time) {
     }
     int bit = button_bit(button);
     p.buttons |= bit;
+    if (bit == 1 && (p.pressed_since_read & 1) == 0) {
+        p.press_x = x;
+        p.press_y = y;
+    }
     p.pressed_since_read |= bit;
     bool twice = is_double_click(time, p.last_press_time);
     p.last_press_time = time;
@@ -32,6 +36,20 @@ int take_buttons(PointerState& p, int held_now) {
     const int pressed = p.pressed_since_read;
     p.pressed_since_read = 0;
     return held_now | pressed;
+}
+
+PointerRead take_pointer(PointerState& p, int held_now, int x_now, int y_now) {
+    const bool left_pressed = (p.pressed_since_read & 1) != 0;
+    const bool left_held = (held_now & 1) != 0;
+    if (left_pressed || !left_held) {
+        p.press_unseen = false;
+    } else if (!p.left_held_at_read) {
+        p.press_unseen = true;
+    }
+    p.left_held_at_read = left_held;
+    const int buttons = take_buttons(p, held_now);
+    return {left_pressed ? p.press_x : x_now, left_pressed ? p.press_y : y_now,
+            p.press_unseen ? buttons & ~1 : buttons};
 }
 
 WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width, int height,

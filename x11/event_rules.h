@@ -16,8 +16,11 @@ struct PointerState {
     bool focus_by_pointer = false; // kept across modes, with has_focus
     bool inside = false;
     int x = 0, y = 0;
-    int buttons = 0;            // 1 left, 2 right, 4 middle
-    int pressed_since_read = 0; // buttons pressed since the last pointer read, released or not
+    int buttons = 0;                // 1 left, 2 right, 4 middle
+    int pressed_since_read = 0;     // buttons pressed since the last pointer read, released or not
+    int press_x = 0, press_y = 0;   // where the first left press since the last read was made
+    bool left_held_at_read = false; // the left button was down at the last read
+    bool press_unseen = false;      // it went down before this thread saw its press
     int wheel = 0;
     int hwheel = 0; // kept across modes
     int last_root_x = -1, last_root_y = 0;
@@ -43,12 +46,24 @@ inline constexpr uint32_t DOUBLE_CLICK_MS = 249;
 }
 
 // Each returns the window event to report; type 0 means none.
-[[nodiscard]] WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time);
+// (x, y): where the press was made, relative to the picture.
+[[nodiscard]] WindowEvent on_button_press(PointerState& p, unsigned button, uint32_t time, int x = 0,
+                                          int y = 0);
 [[nodiscard]] WindowEvent on_button_release(PointerState& p, unsigned button);
 // The buttons a pointer read reports: those down now (held_now), and every one pressed since the last
 // read even if it was released since, so that a press and release between two reads still count as one
 // click. The frame reads the pointer only once per frame. Starts the next read's count afresh.
 [[nodiscard]] int take_buttons(PointerState& p, int held_now);
+// A pointer read: the buttons as take_buttons reports them, and the position of the first left press since
+// the last read when there was one, else the position now. A click is then tested where it was made, even
+// when the pointer has moved on before the frame looks. A left button that the server has down but whose
+// press this thread has not seen yet is not reported until its press is, as its place is not known yet (the
+// presenter takes its events only every pass); one that went down outside is no click of ours.
+struct PointerRead {
+    int x = 0, y = 0, buttons = 0;
+    bool operator==(const PointerRead&) const = default;
+};
+[[nodiscard]] PointerRead take_pointer(PointerState& p, int held_now, int x_now, int y_now);
 // (x, y) relative to the window, y_offset rows above the picture; reported only with focus.
 [[nodiscard]] WindowEvent on_motion(PointerState& p, int x, int y, int root_x, int root_y, int width,
                                     int height, int y_offset);

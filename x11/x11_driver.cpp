@@ -74,14 +74,19 @@ int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined)
         unsigned mask = 0;
         if (XQueryPointer(x.display, x.drawing_window, &root_return, &child, &root_x, &root_y, &win_x, &win_y,
                           &mask)) {
-            *px = win_x;
-            *py = win_y - held->y_offset;
-            *buttons = take_buttons(pointer, ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
-                                                 ((mask & Button2Mask) ? 4 : 0));
+            const PointerRead read =
+                take_pointer(pointer,
+                             ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
+                                 ((mask & Button2Mask) ? 4 : 0),
+                             win_x, win_y - held->y_offset);
+            *px = read.x;
+            *py = read.y;
+            *buttons = read.buttons;
         } else {
-            *px = pointer.x;
-            *py = pointer.y;
-            *buttons = take_buttons(pointer, pointer.buttons);
+            const PointerRead read = take_pointer(pointer, pointer.buttons, pointer.x, pointer.y);
+            *px = read.x;
+            *py = read.y;
+            *buttons = read.buttons;
         }
         *confined = held->pointer_confined;
         return 0;

@@ -115,8 +115,8 @@ void handle(Pass& pass, XEvent& event) {
     case KeyPress: on_key_press(pass, event.xkey); break;
     case KeyRelease: on_key_release(pass, event.xkey); break;
     case ButtonPress:
-        report(pass,
-               on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time)));
+        report(pass, on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time),
+                                     event.xbutton.x, event.xbutton.y - pass.p.y_offset));
         break;
     case ButtonRelease: report(pass, on_button_release(pointer, event.xbutton.button)); break;
     case MotionNotify:

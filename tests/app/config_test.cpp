@@ -493,7 +493,7 @@ int run_velmora(const std::string& dir, std::string& messages) {
 TEST(Config, ProgramEndsWithStatusAndMessage) {
     FakeTools fakes;
     TempDir dir;
-    // A display that cannot be opened: the configuration is read and probed first, the window then fails.
+    // A display that cannot be opened: the configuration is read, the window then fails before any tool.
     ScopedEnv display("DISPLAY", ":64999");
     ScopedEnv korvid("KORVID", std::nullopt);
     // A home of its own: the user's configuration folder is the second place looked.
@@ -516,7 +516,7 @@ TEST(Config, ProgramEndsWithStatusAndMessage) {
     EXPECT_EQ(messages,
               "velmora: X11: Keine Verbindung zur Anzeige \":64999\" (kein X-Server dort, oder dieser "
               "Benutzer darf ihn nicht nutzen).\n");
-    EXPECT_EQ(fakes.calls(), (std::vector<std::string>{"nslookup [alpha]", "nmap [alpha]"}));
+    EXPECT_TRUE(fakes.calls().empty());
 }
 
 } // namespace

@@ -221,6 +221,30 @@ TEST_F(PanelTest, LayoutBeforeTheFirstSample) {
     EXPECT_TRUE(tools.calls().empty());
 }
 
+// Before its first lookup and scan have ended nothing is known of the server: its name and its buttons, no
+// notice though it is not up, no missing port, and no probe however long ago the last one was.
+TEST_F(PanelTest, BeforeTheFirstScanOnlyTheNameAndTheButtons) {
+    ServerRecord& r = add("alpha");
+    r.up = 0;
+    r.awaiting_scan = true;
+    r.last_probe = 0;
+    r.expected_ports[1] = "22/tcp";
+    frame();
+    EXPECT_TRUE(region_is(0, 1, 100, 19, FACE, {{20, 3, "Neuladen", LIGHT}}));
+    EXPECT_TRUE(region_is(120, 1, 230, 19, FACE, {{128, 3, "Ping alle 3s", LIGHT}}));
+    EXPECT_TRUE(
+        region_is(0, 20, 399, 64, BACKGROUND,
+                  {{10, 20, "Name:  alpha", LIGHT}, {10, 35, "Alias: ", LIGHT}, {10, 50, "IP:    ", LIGHT}}));
+    EXPECT_TRUE(region_is(0, 66, 399, 196, BACKGROUND, {{10, 67, "NMAP:", LIGHT}}));
+    EXPECT_TRUE(tools.calls().empty());
+    // Once it has ended, the same record shows what its scan found: here, nothing.
+    r.awaiting_scan = false;
+    r.last_probe = 5000;
+    frame();
+    EXPECT_TRUE(region_is(60, 67, 399, 95, BACKGROUND,
+                          {{70, 67, "22/tcp fehlt", WARNING}, {70, 67, "Host nicht erreichbar", WARNING}}));
+}
+
 // Six panels stacked: each at T = 200 i with its own name and interval, the line at T - 3 closing the panel
 // above, and the rows between them left to the background.
 TEST_F(PanelTest, SixPanels) {
@@ -440,11 +464,13 @@ TEST_F(PanelTest, PointerOutsideTheWindowDrawsNothingOfItsOwn) {
 TEST_F(PanelTest, HostDownNotice) {
     ServerRecord& with_ports = add("alpha");
     with_ports.up = 0;
+    with_ports.last_probe = 5000;
     with_ports.nmap_lines[1] = "80/tcp    open   http";
     with_ports.nmap_lines[2] = "443/tcp   open   https";
     with_ports.expected_ports[1] = "80/tcp";
     ServerRecord& without = add("beta");
     without.up = 0;
+    without.last_probe = 5000;
     without.expected_ports[1] = "25/tcp";
     without.expected_ports[2] = "80";
     frame();
@@ -457,7 +483,7 @@ TEST_F(PanelTest, HostDownNotice) {
                           {{70, 267, "25/tcp fehlt", WARNING},
                            {70, 282, "80 fehlt", WARNING},
                            {70, 267, "Host nicht erreichbar", WARNING}}));
-    EXPECT_TRUE(tools.calls().empty()) << "a host that is down is never probed";
+    EXPECT_TRUE(tools.calls().empty()) << "no ping was due";
 }
 
 // The rows of missing ports count on from the last non-empty port line, not from the number of lines.
@@ -770,8 +796,9 @@ TEST_F(PanelTest, ClickDelaysAreShared) {
     EXPECT_EQ(table.servers[0].interval, 4);
 }
 
-// Probes run when more than interval seconds have passed since last_probe, only while up; last_probe is the
-// clock after them rounded half to even.
+// Probes run when more than interval seconds have passed since last_probe; last_probe is the clock after
+// them rounded half to even. While the host is up its ping and HTTP probe run; while it is down only its
+// ping, and a ping that answers runs the lookup and the scan again. Nothing before the first scan has ended.
 TEST_F(PanelTest, ProbeSchedule) {
     struct Case {
         double now;
@@ -779,45 +806,58 @@ TEST_F(PanelTest, ProbeSchedule) {
         bool http;
         std::vector<std::string> calls;
         int64_t last_probe; // after the frame
+        bool awaiting = false;
+        bool ping_lost = false;
     };
     const std::string ping = "ping [alpha] [-c] [1] [-W] [1]";
     const std::string http = "httping [-h] [127.0.0.1:8089] [-c] [1] [-t] [2] [-i] [0.01]";
+    const std::string lookup = "nslookup [alpha]", scan = "nmap [alpha]";
     const Case cases[] = {
-        {999.0, 1, false, {}, 996},            // 999 - 3 is not after 996
-        {999.5, 1, false, {ping}, 1002},       // read after: 999.5 + 2.5 = 1002
-        {1000.0, 1, false, {ping}, 1002},      // 1002.5 to even: 1002
-        {1001.0, 1, false, {ping}, 1004},      // 1003.5 to even: 1004
-        {1000.9, 1, true, {ping, http}, 1006}, // 1000.9 + 5 = 1005.9
-        {1000.0, 0, true, {}, 996},            // down: nothing, last_probe kept
-        {1.0e9, 0, false, {}, 996},
+        {999.0, 1, false, {}, 996},                    // 999 - 3 is not after 996
+        {999.5, 1, false, {ping}, 1002},               // read after: 999.5 + 2.5 = 1002
+        {1000.0, 1, false, {ping}, 1002},              // 1002.5 to even: 1002
+        {1001.0, 1, false, {ping}, 1004},              // 1003.5 to even: 1004
+        {1000.9, 1, true, {ping, http}, 1006},         // 1000.9 + 5 = 1005.9
+        {999.0, 0, true, {}, 996},                     // down, not due either
+        {1000.0, 0, true, {ping, lookup, scan}, 1008}, // down: its ping answers, so it is scanned again
+        {1.0e9, 0, false, {ping, lookup, scan}, 1000000008},
+        {1000.0, 0, true, {ping}, 1002, false, true}, // down, and its ping is lost: the ping alone
+        {1000.0, 1, true, {}, 996, true},             // its first scan has not ended
+        {1000.0, 0, false, {}, 996, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.now);
+        SCOPED_TRACE(testing::Message() << c.now << " up " << int(c.up) << (c.awaiting ? " awaiting" : ""));
         FakeTools fakes;
-        fakes.replay_bytes("ping", "64 bytes from alpha: time=7.25 ms\n");
+        if (c.ping_lost) {
+            fakes.replay("ping", fixture("ping_loss.txt"));
+        } else {
+            fakes.replay_bytes("ping", "64 bytes from alpha: time=7.25 ms\n");
+        }
         fakes.replay_bytes("httping", "connected to 127.0.0.1:8089, seq=0 time=  0.53 ms\n");
         g_clock = {c.now, 2.5, &fakes};
         table = {};
         ServerRecord& r = add("alpha");
         r.up = c.up;
         r.last_probe = 996;
+        r.awaiting_scan = c.awaiting;
         if (c.http) r.http_target = "127.0.0.1:8089";
         frame();
         EXPECT_EQ(fakes.calls(), c.calls);
         EXPECT_EQ(r.last_probe, c.last_probe);
-        if (!c.calls.empty()) {
+        if (!c.calls.empty() && !c.ping_lost) {
             // The graph of the same frame already holds the new sample.
             EXPECT_EQ(r.ping_history[100], 7.25);
             EXPECT_TRUE(ink_is(710, 6, "Ping 7.25 ms", GREEN));
-            if (c.http) {
+            if (c.http && c.up == 1) {
                 EXPECT_TRUE(ink_is(710, 111, "HTTP 0.53 ms", RED));
             }
         }
     }
 }
 
-// A ping that reports total loss stops further probing, but the HTTP probe of the same step still runs.
-TEST_F(PanelTest, LossStopsProbingAfterTheStep) {
+// A ping that reports total loss shows the notice; the HTTP probe of the same step still runs, and from then
+// on only the ping, once per interval, watches for the host to answer.
+TEST_F(PanelTest, LossLeavesThePingAloneWatching) {
     tools.replay("ping", fixture("ping_loss.txt"));
     ServerRecord& r = add("127.0.0.3");
     r.http_target = "127.0.0.1:1";
@@ -830,8 +870,11 @@ TEST_F(PanelTest, LossStopsProbingAfterTheStep) {
     g_clock.base = 2000;
     frame();
     EXPECT_TRUE(text_is(70, 67, "Host nicht erreichbar", WARNING, BACKGROUND));
-    EXPECT_EQ(tools.calls().size(), 2u);
-    EXPECT_EQ(r.last_probe, 1000);
+    ASSERT_EQ(tools.calls().size(), 3u);
+    EXPECT_TRUE(tools.calls()[2].starts_with("ping [127.0.0.3]")) << tools.calls()[2];
+    EXPECT_EQ(r.last_probe, 2000);
+    frame(); // not due again within the interval
+    EXPECT_EQ(tools.calls().size(), 3u);
 }
 
 } // namespace

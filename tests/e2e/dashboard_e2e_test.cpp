@@ -8,6 +8,11 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -777,6 +782,8 @@ TEST_F(OnAnotherLayout, APseudoColorDisplayIsRefusedWithItsLayoutNamed) {
 // arrives meanwhile, followed by more keys than the key queue holds, still ends the program.
 TEST_F(WithoutAManager, ACloseDuringAStalledScanIsNotLostToKeys) {
     tools.replay_for_host("nmap", "127.0.0.1", fixture("nmap_host_down.txt"));
+    // Its echo is lost too: a ping that answered would have it scanned again.
+    tools.replay_for_host("ping", "127.0.0.1", fixture("ping_loss.txt"));
     start("Terminal:true\nProxy:\n127.0.0.1\n");
     Window frame = wait_for_window("Zeige 1 Server");
     ASSERT_NE(frame, 0u);
@@ -1102,6 +1109,193 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     EXPECT_LE(last.children, 1);
     EXPECT_EQ(repaints, readings); // the presenter keeps showing the frame
     EXPECT_EQ(hovers, readings);   // frames keep being drawn and presented
+}
+
+// The root position of a point of the picture.
+std::pair<int, int> on_root(Display* display, Window picture, int x, int y) {
+    Window child = 0;
+    int root_x = 0, root_y = 0;
+    XTranslateCoordinates(display, picture, DefaultRootWindow(display), x, y, &root_x, &root_y, &child);
+    return {root_x, root_y};
+}
+
+long long ms_since(Clock::time_point start) {
+    return static_cast<long long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// One server's ping held: the other panel still lights under the pointer and takes its clicks, and a click
+// whose pointer moves on to another button before the release acts on the button pressed.
+TEST_F(WithoutAManager, WhileAToolIsHeldTheWindowAnswersAndAClickActsWhereItWasPressed) {
+    tools.hold_for_host("ping", "127.0.0.1");
+    start("Terminal:true\nProxy:\n127.0.0.1\n127.0.0.2\n");
+    Window frame = wait_for_window("Zeige 2 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    auto ran = [&](const std::string& start) {
+        int count = 0;
+        for (const std::string& call : tools.calls()) count += call.rfind(start, 0) == 0;
+        return count;
+    };
+    ASSERT_TRUE(eventually([&] { return ran("ping [127.0.0.1]") == 1; }, SESSION_LIMIT)) << "no ping held";
+    ASSERT_TRUE(eventually([&] { return ran("nmap [127.0.0.2]") == 1; }, SESSION_LIMIT));
+
+    // The second panel's reload button lights under the pointer.
+    auto start_hover = Clock::now();
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 50, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 5, 205) == HOVER_FACE; }, SESSION_LIMIT));
+    const long long hover_ms = ms_since(start_hover);
+    // Its interval button takes a click.
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 205) == HOVER_FACE; }, SESSION_LIMIT));
+    std::vector<uint32_t> label = region(display, picture, 120, 201, 110, 18);
+    const auto start_click = Clock::now();
+    ASSERT_EQ(std::system("/usr/bin/xdotool click 1"), 0);
+    ASSERT_TRUE(
+        eventually([&] { return region(display, picture, 120, 201, 110, 18) != label; }, SESSION_LIMIT))
+        << "the click was lost";
+    const long long click_ms = ms_since(start_click);
+
+    // Pressed on the interval button, released over "Neuladen": the interval steps, nothing is scanned. The
+    // reload button would take a click again a second after the last one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    // The label unlit, with the pointer between the two buttons; after the move it is unlit again.
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 110, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 205) == BUTTON_FACE; }, SESSION_LIMIT));
+    label = region(display, picture, 120, 201, 110, 18);
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 170, 210);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 125, 205) == HOVER_FACE; }, SESSION_LIMIT));
+    const auto [reload_x, reload_y] = on_root(display, picture, 50, 210);
+    // The press and the move reach the server in one flush, so that the frame's next look finds the button
+    // down and the pointer already on the other button.
+    const std::string press_and_move =
+        "/usr/bin/python3 -c 'from Xlib import X, display\nfrom Xlib.ext import xtest\nimport time\n"
+        "d = display.Display()\nxtest.fake_input(d, X.ButtonPress, 1)\n"
+        "xtest.fake_input(d, X.MotionNotify, x=" +
+        std::to_string(reload_x) + ", y=" + std::to_string(reload_y) +
+        ")\nd.sync()\ntime.sleep(0.1)\nxtest.fake_input(d, X.ButtonRelease, 1)\nd.sync()\n'";
+    ASSERT_EQ(std::system(press_and_move.c_str()), 0);
+    EXPECT_TRUE(
+        eventually([&] { return region(display, picture, 120, 201, 110, 18) != label; }, SESSION_LIMIT))
+        << "the pressed button did not act";
+    EXPECT_EQ(ran("nmap [127.0.0.2]"), 1) << "the button the pointer moved to acted";
+    EXPECT_EQ(ran("ping [127.0.0.1]"), 1);
+    EXPECT_FALSE(tools.running().empty()) << "the held ping ended before the end of the test";
+    std::printf("while a ping is held: hover shown after %lld ms, click shown after %lld ms\n", hover_ms,
+                click_ms);
+    tools.release_for_host("ping", "127.0.0.1");
+    request_close(frame, false);
+    const int status = wait_for_exit(std::chrono::seconds(5));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A network namespace of the test's own behind a veth pair, with a listener on port 22 at its address and
+// nft to drop what reaches it; all gone with the object.
+class Namespace {
+  public:
+    static constexpr const char* ADDRESS = "10.213.77.2";
+    Namespace() : name_("velmora-e2e-" + std::to_string(getpid())) {
+        const std::string host_end = "vmh" + std::to_string(getpid() % 100000);
+        const std::string far_end = "vmn" + std::to_string(getpid() % 100000);
+        if (getuid() != 0 || access("/usr/sbin/ip", X_OK) != 0 || access("/usr/sbin/nft", X_OK) != 0) return;
+        if (run({"/usr/sbin/ip", "netns", "add", name_}) != 0) return;
+        made_ = true;
+        const bool ok =
+            run({"/usr/sbin/ip", "link", "add", host_end, "type", "veth", "peer", "name", far_end}) == 0 &&
+            run({"/usr/sbin/ip", "link", "set", far_end, "netns", name_}) == 0 &&
+            run({"/usr/sbin/ip", "addr", "add", "10.213.77.1/30", "dev", host_end}) == 0 &&
+            run({"/usr/sbin/ip", "link", "set", host_end, "up"}) == 0 &&
+            in_namespace({"/usr/sbin/ip", "addr", "add", std::string(ADDRESS) + "/30", "dev", far_end}) &&
+            in_namespace({"/usr/sbin/ip", "link", "set", far_end, "up"}) &&
+            in_namespace({"/usr/sbin/ip", "link", "set", "lo", "up"}) &&
+            in_namespace({"/usr/sbin/nft", "add", "table", "inet", "velmora"}) &&
+            in_namespace(
+                {"/usr/sbin/nft", "add chain inet velmora in { type filter hook input priority 0; }"});
+        if (!ok) return;
+        listener_ = fork();
+        if (listener_ == 0) {
+            const int ns = open(("/var/run/netns/" + name_).c_str(), O_RDONLY);
+            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) _exit(1);
+            const int s = socket(AF_INET, SOCK_STREAM, 0);
+            int on = 1;
+            setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(22);
+            if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 16) != 0) _exit(1);
+            for (;;) {
+                const int c = accept(s, nullptr, nullptr);
+                if (c >= 0) close(c);
+            }
+        }
+        ready_ = listener_ > 0;
+    }
+    ~Namespace() {
+        if (listener_ > 0) {
+            kill(listener_, SIGKILL);
+            waitpid(listener_, nullptr, 0);
+        }
+        if (made_) run({"/usr/sbin/ip", "netns", "del", name_});
+    }
+    Namespace(const Namespace&) = delete;
+    Namespace& operator=(const Namespace&) = delete;
+    [[nodiscard]] bool ready() const { return ready_; }
+    // Every packet to the address dropped, or let through again.
+    bool drop(bool on) {
+        if (on) return in_namespace({"/usr/sbin/nft", "add rule inet velmora in meta nfproto ipv4 drop"});
+        return in_namespace({"/usr/sbin/nft", "flush chain inet velmora in"});
+    }
+
+  private:
+    bool in_namespace(std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/sbin/ip", "netns", "exec", name_});
+        return run(args) == 0;
+    }
+    std::string name_;
+    bool made_ = false, ready_ = false;
+    pid_t listener_ = -1;
+};
+
+// The real ping and nmap against an address in a namespace of the test's own: its packets dropped, the
+// host is shown unreachable; let through again, it is shown back, without a click.
+TEST_F(WithoutAManager, AHostThatStopsAnsweringIsShownDownAndBackWithoutAClick) {
+    Namespace net;
+    if (!net.ready()) GTEST_SKIP() << "needs root, ip netns and nft";
+    // Only the lookup is a fake: it would ask a name server outside.
+    for (const char* tool : {"ping", "nmap"}) {
+        const std::string link = tools.dir().path() + "/bin/" + tool;
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(std::string("/usr/bin/") + tool, link);
+    }
+    start("Terminal:true\nProxy:\n" + std::string(Namespace::ADDRESS) + "\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    auto notice_shown = [&] {
+        const std::vector<uint32_t> notice = region(display, picture, 70, 67, 21 * 8, 14);
+        return std::find(notice.begin(), notice.end(), HOST_DOWN) != notice.end();
+    };
+    auto port_shown = [&] {
+        const std::vector<uint32_t> line = region(display, picture, 300, 67, 90, 14);
+        return std::find(line.begin(), line.end(), BUTTON_FACE) != line.end(); // the SSH button
+    };
+    ASSERT_TRUE(eventually([&] { return port_shown() && !notice_shown(); }, SESSION_LIMIT)) << "never up";
+    ASSERT_TRUE(net.drop(true));
+    ASSERT_TRUE(eventually(notice_shown, SESSION_LIMIT)) << "the lost pings showed no notice";
+    ASSERT_TRUE(net.drop(false));
+    const auto answering = Clock::now();
+    EXPECT_TRUE(eventually([&] { return !notice_shown(); }, SESSION_LIMIT))
+        << "the host was never shown back";
+    std::printf("the notice went %lld ms after the host answered again (interval 3 s)\n",
+                ms_since(answering));
+    request_close(frame, false);
+    const int status = wait_for_exit(std::chrono::seconds(5));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 } // namespace

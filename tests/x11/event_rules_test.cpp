@@ -97,6 +97,63 @@ TEST(EventRules, APressBetweenTwoReadsIsReadOnceHoweverShort) {
     }
 }
 
+// A read reports the place of the first left press since the read before, where the click was made, and
+// the live place otherwise: a press, a move and a release between two reads acts on what was pressed.
+TEST(EventRules, AReadPlacesAClickWhereTheLeftButtonWentDown) {
+    struct Event {
+        // p press left at (x, y), P press right at (x, y), r release left, | read at (x, y), d the server has
+        // the left button down, its press not seen yet
+        char kind;
+        int x, y;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Event> events;
+        std::vector<PointerRead> reads;
+    };
+    const Case cases[] = {
+        {"no press: the live place", {{'|', 7, 8}}, {{7, 8, 0}}},
+        {"press, move, release", {{'p', 50, 210}, {'r', 0, 0}, {'|', 345, 89}}, {{50, 210, 1}}},
+        {"held: the press once, then live",
+         {{'p', 5, 6}, {'|', 9, 9}, {'|', 12, 13}},
+         {{5, 6, 1}, {12, 13, 1}}},
+        {"the first press counts", {{'p', 1, 2}, {'r', 0, 0}, {'p', 3, 4}, {'|', 9, 9}}, {{1, 2, 1}}},
+        {"a right press is not placed", {{'P', 1, 2}, {'|', 9, 9}}, {{9, 9, 2}}},
+        {"the next read starts afresh",
+         {{'p', 1, 2}, {'r', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
+         {{1, 2, 1}, {20, 21, 0}}},
+        {"down before its press is seen: not yet",
+         {{'d', 0, 0}, {'|', 9, 9}, {'p', 1, 2}, {'|', 20, 21}},
+         {{9, 9, 0}, {1, 2, 1}}},
+        {"down, its press seen two reads later",
+         {{'d', 0, 0}, {'|', 9, 9}, {'|', 10, 10}, {'p', 1, 2}, {'|', 20, 21}, {'|', 22, 23}},
+         {{9, 9, 0}, {10, 10, 0}, {1, 2, 1}, {22, 23, 1}}},
+        {"down without a press of ours: no click",
+         {{'d', 0, 0}, {'|', 9, 9}, {'|', 20, 21}},
+         {{9, 9, 0}, {20, 21, 0}}},
+    };
+    for (const Case& c : cases) {
+        PointerState p;
+        std::vector<PointerRead> reads;
+        uint32_t time = 1000;
+        int held = 0;
+        for (const Event& e : c.events) {
+            switch (e.kind) {
+            case 'p': (void)on_button_press(p, 1, time += 300, e.x, e.y); break;
+            case 'P': (void)on_button_press(p, 3, time += 300, e.x, e.y); break;
+            case 'r': (void)on_button_release(p, 1); break;
+            case 'd': held |= 1; break;
+            case '|': reads.push_back(take_pointer(p, p.buttons | held, e.x, e.y)); break;
+            }
+        }
+        ASSERT_EQ(reads.size(), c.reads.size()) << c.what;
+        for (std::size_t i = 0; i < reads.size(); ++i) {
+            EXPECT_EQ(reads[i], c.reads[i]) << c.what << ", read " << i << ": " << reads[i].x << ","
+                                            << reads[i].y << " buttons " << reads[i].buttons;
+        }
+    }
+}
+
 TEST(EventRules, MotionDecidesInsideAndReportsOnlyWithFocus) {
     PointerState p;
     WindowEvent e = on_motion(p, 5, 7, 105, 207, 80, 60, 0);
