@@ -17,6 +17,7 @@
 #include "app/options.h"
 #include "app/png_writer.h"
 #include "app/server_table.h"
+#include "app/tool_check.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
 #include "rt/new_files.h"
@@ -44,6 +45,20 @@ void announce_probes(int servers) {
 
 void announce_server(std::string_view name) {
     std::fprintf(stderr, "velmora: Server %.*s geprüft.\n", static_cast<int>(name.size()), name.data());
+}
+
+// A tool the probes need that is not on the search path is named, once, before any probe runs: without it
+// the panel would only say that the host does not answer.
+void say_missing_tools() {
+    for (std::string_view tool : tools_missing(tools_needed(g_table), shell_search_path()))
+        std::fprintf(stderr, "%s\n", missing_tool_message(tool).c_str());
+}
+
+bool progress_on_terminal = false;
+
+void before_probes(int servers) {
+    say_missing_tools();
+    if (progress_on_terminal) announce_probes(servers);
 }
 
 std::optional<std::string> environment(const char* name) {
@@ -110,10 +125,11 @@ bool load_configuration(const Options& options) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return false;
     const bool terminal = isatty(STDERR_FILENO);
+    progress_on_terminal = terminal;
     const ConfigSource source{.path = place->path,
                               .shown = place->shown,
                               .notice = terminal ? announce_server : nullptr,
-                              .probing = terminal ? announce_probes : nullptr,
+                              .probing = before_probes,
                               .probe = true};
     return read_configuration(source, g_table, g_state).ok;
 }
@@ -126,6 +142,7 @@ int run_check(const Options& options) {
         {.path = place->path, .shown = place->shown, .notice = nullptr, .probing = nullptr, .probe = false},
         g_table, g_state);
     if (!result.opened) return 1;
+    if (result.ok) say_missing_tools();
     std::printf("%s\n", check_summary(place->shown, g_table.server_count, result.refused_lines).c_str());
     return result.ok && result.refused_lines == 0 ? 0 : 1;
 }
@@ -152,9 +169,10 @@ enum class RunEnd {
 // are caught before the first tool starts, so that a stop ends whatever runs and leaves no tool behind.
 RunEnd configure_and_run(const Options& options, const RunPlan& plan) {
     rt_catch_stop_signals();
-    const bool loaded = load_configuration(options);
+    // A stop while the file is read leaves it unread, which is said and is a failure; one during the
+    // probes ends the run as a stop.
+    if (!load_configuration(options)) return RunEnd::FAILED;
     if (rt_stop_requested()) return RunEnd::STOPPED;
-    if (!loaded) return RunEnd::FAILED;
     if (!setup_screen(g_state, g_table.server_count, plan.mode_flags)) {
         plan.no_screen();
         return RunEnd::FAILED;

@@ -94,13 +94,13 @@ void accept_click(DashboardState& state) {
     state.last_click = panel_clock();
 }
 
-// The session runs in the terminal and the frame waits for it: the whole dashboard stands still until the
-// terminal command returns.
+// The session runs in the terminal, the user's from its start: the frame goes on at once, and neither our
+// end nor the launching terminal's Ctrl+C reaches it.
 void open_session(const ServerRecord& record, const DashboardState& state, std::string_view session) {
     // The host stands inside double quotes, where the shell still expands; the configuration refuses such
     // names, and this keeps a record filled any other way from running more than the session.
     if (!is_shell_safe(record.name)) return;
-    rt_shell(session_command(state.terminal_command, session, record.name));
+    (void)rt_start_detached(session_command(state.terminal_command, session, record.name));
 }
 
 // A port line's session button; the FTP face ends one row higher than the SSH face until it is lit.

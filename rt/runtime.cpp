@@ -8,7 +8,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <poll.h>
 #include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -45,8 +48,49 @@ int made_stop_descriptor() {
 // Made before main, so that it is there for every reader and counts among what the process starts with.
 [[maybe_unused]] const int stop_descriptor_at_start = made_stop_descriptor();
 
+// The deadline of a stop signal: woken by the handler, the watchdog gives the normal way out
+// FORCED_END_AFTER_MS; if the process is still there then, something waits where no stop reaches it (a
+// display that never answers, a stopped X server), and the watchdog ends the program itself.
+constexpr int FORCED_END_AFTER_MS = 1000;
+std::atomic<int> signal_descriptor = -1;
+std::atomic<void (*)()> before_forced_end = nullptr;
+
 void note_stop(int) {
     rt_request_stop();
+    const int descriptor = signal_descriptor.load();
+    if (descriptor >= 0) wake(descriptor);
+}
+
+[[noreturn]] void end_by_force() {
+    if (void (*action)() = before_forced_end.load()) action();
+    rt_end_all_commands();
+    static const char line[] =
+        "velmora: Das Programm hat sich nach dem Stoppsignal nicht binnen einer Sekunde beendet; "
+        "es wird jetzt abgebrochen.\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, sizeof line - 1);
+    ::_exit(1);
+}
+
+void watch_stop_signals(int descriptor) {
+    pollfd woken{descriptor, POLLIN, 0};
+    while (::poll(&woken, 1, -1) <= 0 || (woken.revents & POLLIN) == 0) {
+    }
+    // A plain sleep: the process ending meanwhile ends this thread with it.
+    ::usleep(FORCED_END_AFTER_MS * 1000);
+    end_by_force();
+}
+
+void start_stop_watchdog() {
+    if (signal_descriptor.load() >= 0) return;
+    const int made = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (made < 0) return;
+    try {
+        std::thread(watch_stop_signals, made).detach();
+    } catch (const std::system_error&) {
+        ::close(made);
+        return; // without a watchdog a stop is still obeyed wherever the program looks for it
+    }
+    signal_descriptor.store(made);
 }
 
 } // namespace
@@ -64,6 +108,7 @@ void rt_init(int, char**) {
 
 void rt_catch_stop_signals() {
     (void)made_stop_descriptor();
+    start_stop_watchdog();
     struct sigaction action {};
     action.sa_handler = note_stop;
     sigemptyset(&action.sa_mask);
@@ -74,6 +119,10 @@ void rt_catch_stop_signals() {
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
         sigaction(signal, &action, nullptr);
     }
+}
+
+void rt_before_forced_end(void (*action)()) {
+    before_forced_end.store(action);
 }
 
 void rt_request_stop() {
