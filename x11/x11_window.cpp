@@ -266,6 +266,10 @@ bool wait_for_structure_event(const X11State& x, Window window, int type) {
 // Unmaps the window and waits for its UnmapNotify, unless it is not mapped (a manager minimised or never
 // mapped it): then no UnmapNotify will come.
 void unmap_and_wait(const X11State& x, Window window) {
+    if (rt_stop_requested()) { // the wait would give up at once; the question would cost a round trip
+        XUnmapWindow(x.display, window);
+        return;
+    }
     XWindowAttributes attributes{};
     const bool mapped =
         XGetWindowAttributes(x.display, window, &attributes) && attributes.map_state != IsUnmapped;
