@@ -491,6 +491,45 @@ TEST_F(Files, AStopEndsEveryCommandThatRunsAndItsWholeGroup) {
     rt_set_pipe_limits(0, 0);
 }
 
+// What the ends that do not return call: every command's group gets SIGTERM, and what ignores it SIGKILL
+// after the grace, from wherever the caller is; the pipes then read as ended and close at once.
+TEST_F(Files, EndingAllCommandsEndsEveryGroup) {
+    const std::string commands[] = {
+        "exec 2>/dev/null; sleep 30 & echo $$; sleep 30",
+        "exec 2>/dev/null; trap '' TERM; echo $$; while :; do sleep 0.05; done",
+    };
+    int numbers[2] = {};
+    pid_t groups[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        numbers[i] = rt_free_file();
+        ASSERT_EQ(rt_open_pipe(commands[i], numbers[i]), RT_OK);
+        std::string first;
+        rt_line_input(numbers[i], first);
+        groups[i] = std::atoi(first.c_str());
+        ASSERT_GT(groups[i], 0) << first;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    rt_end_all_commands();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(STOP_GRACE_MS + 400));
+    // A command that ignored SIGTERM is reaped by its close.
+    for (int n : numbers) {
+        EXPECT_TRUE(rt_eof(n));
+        EXPECT_EQ(rt_close(n), RT_OK);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, STOP_BOUND);
+    for (pid_t group : groups) EXPECT_TRUE(group_gone(group)) << "group " << group;
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    rt_end_all_commands(); // nothing left to end
+}
+
+// A tool leads a session of its own: no terminal is its controlling terminal, so none stops it.
+TEST_F(Files, ACommandLeadsASessionOfItsOwn) {
+    const Lines lines = pipe_lines("echo $$; cut -d' ' -f6 /proc/$$/stat");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], lines[1]);
+}
+
 // After a stop nothing new starts, until the request is cleared.
 TEST_F(Files, NoPipeStartsOnceAStopIsRequested) {
     const fs::path marker = dir / "ran";
