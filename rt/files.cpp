@@ -19,8 +19,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <system_error>
-#include <thread>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -513,34 +511,35 @@ void rt_end_all_commands() {
 bool rt_start_detached(std::string_view command) {
     if (command.empty() || rt_stop_requested()) return false;
     std::string cmd(command);
-    std::fflush(nullptr);
-    // A session of its own: a terminal's Ctrl+C, its hang-up and our end never reach it. It starts with the
-    // signals at their defaults and none blocked, whatever this thread does with them.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigemptyset(&none);
-    for (int signal : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     char sh[] = "sh", dash_c[] = "-c";
     char* argv[] = {sh, dash_c, cmd.data(), nullptr};
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
-    if (failed) return false;
-    // Reaped as soon as it ends, however long that is; a process that outlives us is reaped by whoever
-    // inherits it.
-    try {
-        std::thread([pid] {
-            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: it stays a zombie until we end, which is all that is lost.
+    std::fflush(nullptr);
+    // Started through a process of its own that leaves at once, so that the command is not our child: whoever
+    // inherits it reaps it when it ends, however long after us that is, and nothing of ours waits for it. In
+    // a session of its own: a terminal's Ctrl+C, its hang-up and our end never reach it; with the signals at
+    // their defaults and none blocked, whatever this thread does with them. Between fork and exec only
+    // async-signal-safe calls: another thread may hold any lock.
+    const pid_t middle = ::fork();
+    if (middle < 0) return false;
+    if (middle == 0) {
+        ::setsid();
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        for (int signal : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP})
+            ::sigaction(signal, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const pid_t session = ::fork();
+        if (session == 0) {
+            ::execve("/bin/sh", argv, environ);
+            ::_exit(127);
+        }
+        ::_exit(session < 0 ? 1 : 0);
     }
-    return true;
+    int status = 0;
+    while (::waitpid(middle, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

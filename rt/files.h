@@ -71,7 +71,8 @@ void rt_end_all_commands();
 
 // Starts the command through the shell in a session of its own and returns at once: true once it runs. It is
 // the user's (a terminal, a remote session): never ended by us, neither by a stop nor by our end, and out of
-// reach of the launching terminal's Ctrl+C; reaped when it ends. Nothing starts once a stop is requested.
+// reach of the launching terminal's Ctrl+C; not our child, so whoever inherits it (init) reaps it when it
+// ends. Nothing starts once a stop is requested.
 bool rt_start_detached(std::string_view command);
 
 // Runs the command through the shell and waits. Returns its exit code; -1 for an empty command, one the

@@ -8,9 +8,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -71,26 +71,54 @@ void note_stop(int) {
     ::_exit(1);
 }
 
-void watch_stop_signals(int descriptor) {
-    pollfd woken{descriptor, POLLIN, 0};
-    while (::poll(&woken, 1, -1) <= 0 || (woken.revents & POLLIN) == 0) {
+// Readable once the program is on its normal way out and past the part that may hang: the watchdog leaves,
+// so that no thread of ours outlives the exit handlers.
+int leave_descriptor = -1;
+std::thread* watchdog = nullptr;
+
+bool readable(int descriptor, int timeout_ms) {
+    pollfd ready{descriptor, POLLIN, 0};
+    return ::poll(&ready, 1, timeout_ms) > 0 && (ready.revents & POLLIN) != 0;
+}
+
+void watch_stop_signals(int signalled, int leave) {
+    pollfd ready[2] = {{signalled, POLLIN, 0}, {leave, POLLIN, 0}};
+    while (::poll(ready, 2, -1) <= 0 || (ready[0].revents | ready[1].revents) == 0) {
     }
-    // A plain sleep: the process ending meanwhile ends this thread with it.
-    ::usleep(FORCED_END_AFTER_MS * 1000);
+    if (ready[1].revents != 0) return;
+    if (readable(leave, FORCED_END_AFTER_MS)) return;
     end_by_force();
+}
+
+// At exit, after the exit actions registered later (the screen's close, which waits on the display) and
+// before those registered earlier (closing the file numbers, which a stop keeps short).
+void stop_watchdog() {
+    if (!watchdog) return;
+    wake(leave_descriptor);
+    watchdog->join();
+    delete watchdog;
+    watchdog = nullptr;
 }
 
 void start_stop_watchdog() {
     if (signal_descriptor.load() >= 0) return;
     const int made = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (made < 0) return;
+    const int leave = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (made < 0 || leave < 0) {
+        if (made >= 0) ::close(made);
+        if (leave >= 0) ::close(leave);
+        return;
+    }
     try {
-        std::thread(watch_stop_signals, made).detach();
-    } catch (const std::system_error&) {
+        watchdog = new std::thread(watch_stop_signals, made, leave);
+    } catch (const std::exception&) {
         ::close(made);
+        ::close(leave);
         return; // without a watchdog a stop is still obeyed wherever the program looks for it
     }
+    leave_descriptor = leave;
     signal_descriptor.store(made);
+    std::atexit(stop_watchdog);
 }
 
 } // namespace
