@@ -15,6 +15,7 @@
 #include "app/shell_text.h"
 #include "rt/files.h"
 #include "rt/new_files.h"
+#include "rt/runtime.h"
 
 namespace {
 
@@ -57,6 +58,10 @@ std::string refusal(const TextCheck& check, std::size_t start) {
 // line of the file treats as nothing given. The bound keeps a line without end from eating memory.
 void read_line(int file, LineReports& report, long line_number, std::string& line) {
     if (rt_line_input_bounded(file, line, MAX_CONFIG_LINE)) return;
+    if (rt_stop_requested()) { // the line was cut by the stop, not by its length
+        line.clear();
+        return;
+    }
     report(line_number, "länger als " + std::to_string(MAX_CONFIG_LINE) + " Bytes; Zeile wird ignoriert.");
     line.clear();
 }
@@ -192,6 +197,12 @@ ConfigResult read_configuration(const ConfigSource& source, ServerTable& table, 
         handle_line(reader, number, line);
     }
     rt_close(n);
+    // A stop ends the reading where it is (rt/files.h): what was read is not the whole file.
+    if (rt_stop_requested()) {
+        std::fprintf(stderr, "velmora: Das Lesen der Konfigurationsdatei %s wurde abgebrochen.\n",
+                     shown.c_str());
+        return {.opened = true, .ok = false, .refused_lines = report.count};
+    }
 
     if (table.server_count == 0) {
         std::fprintf(stderr, "velmora: Konfigurationsdatei %s nennt keinen Server.\n", shown.c_str());

@@ -18,6 +18,7 @@
 #include "app/png_writer.h"
 #include "app/server_table.h"
 #include "app/server_workers.h"
+#include "app/tool_check.h"
 #include "gfx/screen.h"
 #include "rt/clock.h"
 #include "rt/new_files.h"
@@ -47,6 +48,20 @@ void announce_probes(int servers) {
 
 void announce_server(std::string_view name) {
     std::fprintf(stderr, "velmora: Server %.*s geprüft.\n", static_cast<int>(name.size()), name.data());
+}
+
+// A tool the probes need that is not on the search path is named, once, before any probe runs: without it
+// the panel would only say that the host does not answer.
+void say_missing_tools() {
+    for (std::string_view tool : tools_missing(tools_needed(g_table), shell_search_path()))
+        std::fprintf(stderr, "%s\n", missing_tool_message(tool).c_str());
+}
+
+bool progress_on_terminal = false;
+
+void before_probes(int servers) {
+    say_missing_tools();
+    if (progress_on_terminal) announce_probes(servers);
 }
 
 std::optional<std::string> environment(const char* name) {
@@ -113,10 +128,11 @@ bool load_configuration(const Options& options, bool probe) {
     const std::optional<ConfigCandidate> place = find_configuration(options);
     if (!place) return false;
     const bool terminal = isatty(STDERR_FILENO);
+    progress_on_terminal = terminal;
     const ConfigSource source{.path = place->path,
                               .shown = place->shown,
                               .notice = terminal ? announce_server : nullptr,
-                              .probing = terminal ? announce_probes : nullptr,
+                              .probing = before_probes,
                               .probe = probe};
     return read_configuration(source, g_table, g_state).ok;
 }
@@ -129,6 +145,7 @@ int run_check(const Options& options) {
         {.path = place->path, .shown = place->shown, .notice = nullptr, .probing = nullptr, .probe = false},
         g_table, g_state);
     if (!result.opened) return 1;
+    if (result.ok) say_missing_tools();
     std::printf("%s\n", check_summary(place->shown, g_table.server_count, result.refused_lines).c_str());
     return result.ok && result.refused_lines == 0 ? 0 : 1;
 }
@@ -160,16 +177,17 @@ enum class RunEnd {
 // the first tool starts, so that a stop ends whatever runs and leaves no tool behind.
 RunEnd configure_and_run(const Options& options, const RunPlan& plan) {
     rt_catch_stop_signals();
-    const bool loaded = load_configuration(options, !plan.probes_beside);
+    // A stop while the file is read leaves it unread, which is said and is a failure; one during the
+    // probes ends the run as a stop.
+    if (!load_configuration(options, !plan.probes_beside)) return RunEnd::FAILED;
     if (rt_stop_requested()) return RunEnd::STOPPED;
-    if (!loaded) return RunEnd::FAILED;
     if (!setup_screen(g_state, g_table.server_count, plan.mode_flags)) {
         plan.no_screen();
         return RunEnd::FAILED;
     }
-    if (plan.probes_beside && isatty(STDERR_FILENO)) {
-        announce_probes(g_table.server_count);
-        g_workers.first_scan_done = announce_server;
+    if (plan.probes_beside) {
+        before_probes(g_table.server_count);
+        if (progress_on_terminal) g_workers.first_scan_done = announce_server;
     }
     start_server_workers(g_workers, g_table, g_state.proxy, plan.probes_beside);
     main_loop(g_table, g_state, rt_timer() + plan.seconds, &g_workers);

@@ -93,14 +93,14 @@ void accept_click(DashboardState& state) {
     state.last_click = panel_clock();
 }
 
-// The session runs in the terminal and the frame waits for it: the whole dashboard stands still until the
-// terminal command returns.
+// The session runs in the terminal, the user's from its start: the frame goes on at once, and neither our
+// end nor the launching terminal's Ctrl+C reaches it.
 void open_session(const ServerRecord& record, const DashboardState& state, std::string_view session) {
     // The host stands inside double quotes, where the shell still expands, and the session splits at its
     // blanks: only a checked host, which holds neither, ever goes in, however the record was filled.
     const std::optional<std::string> host = host_argument(record.name);
     if (!host) return;
-    rt_shell(session_command(state.terminal_command, session, *host));
+    (void)rt_start_detached(session_command(state.terminal_command, session, *host));
 }
 
 // A port line's session button; the FTP face ends one row higher than the SSH face until it is lit.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -35,7 +37,8 @@ using Clock = std::chrono::steady_clock;
 // A command's output, read through a buffer of our own so that no read waits past the command's deadline.
 struct PipeReader {
     int fd = -1;
-    pid_t pid = -1; // leader of the command's own process group
+    pid_t pid = -1; // leader of the command's own session and process group
+    int number = 0; // its file number, under which running_commands names it
     Clock::time_point deadline;
     std::size_t total = 0; // bytes taken from the command so far
     std::size_t limit = 0; // bytes it may send
@@ -57,6 +60,10 @@ std::array<FileEntry, MAX_FILE_NUMBER + 1> file_table{};
 // run tools at once never share a number. An open number is read by the thread that opened it alone, which
 // needs no lock: nobody else touches its entry until it is given back.
 std::mutex table_lock;
+// The commands that run, by file number: read without any lock by rt_end_all_commands, which the error
+// handlers and the stop's deadline call from wherever the process is.
+std::array<std::atomic<pid_t>, MAX_FILE_NUMBER + 1> running_commands{};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
 // Null members: commands start through the shell, with the limits above.
 PipeOpener pipe_opener{nullptr, nullptr};
 int pipe_time_limit_ms = PIPE_TIME_LIMIT_MS;
@@ -70,6 +77,12 @@ FileEntry* open_entry(int number) {
 
 bool number_usable_for_open(int number) {
     return number >= 1 && number <= MAX_FILE_NUMBER && file_table[number].device == Device::none;
+}
+
+// The command has been reaped: nothing is left to end under its number.
+void forget_command(PipeReader& p) {
+    if (p.number > 0) running_commands[p.number].store(0);
+    p.pid = -1;
 }
 
 // Ends the command and everything it started.
@@ -96,7 +109,7 @@ void end_on_stop(PipeReader& p) {
     stop_command(p);
     while (!reaped && ::waitpid(p.pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    p.pid = -1;
+    forget_command(p);
 }
 
 // Refills the buffer; false at the end of the output, after the deadline, or past the byte limit. A command
@@ -143,6 +156,7 @@ int next_byte(FileEntry& e) {
 
 bool at_end(FileEntry& e) {
     if (e.device != Device::pipe) {
+        if (e.device == Device::file && rt_stop_requested()) return true;
         if (std::feof(e.stream)) return true;
         int c = std::getc(e.stream);
         if (c == EOF) return true;
@@ -172,7 +186,7 @@ void reap(PipeReader& p) {
         ::usleep(pause);
         pause = std::min<useconds_t>(pause * 2, 10000);
     }
-    p.pid = -1;
+    forget_command(p);
 }
 
 } // namespace
@@ -304,18 +318,19 @@ int start_reading(int number, std::unique_ptr<PipeReader> reader, const char* pr
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return give_back();
     reader->fd = ends[0];
-    // The command leads a process group of its own, so that cutting it off also ends what it started.
+    // The command leads a session of its own, and with it a process group, so that cutting it off also ends
+    // what it started; and no terminal is its controlling terminal, so that a terminal's job control (stty
+    // tostop, a write to it from a background group) cannot stop it. Its standard error is still ours.
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> env = tool_environment();
     int failed = search ? ::posix_spawnp(&reader->pid, program, &actions, &attributes, argv, env.data())
                         : ::posix_spawn(&reader->pid, program, &actions, &attributes, argv, env.data());
@@ -323,12 +338,12 @@ int start_reading(int number, std::unique_ptr<PipeReader> reader, const char* pr
     posix_spawnattr_destroy(&attributes);
     ::close(ends[1]);
     if (failed) {
+        // A missing tool is named once at start (app/tool_check), not at every probe that would run it.
         ::close(ends[0]);
-        // The shell said so when it could not find a tool; without it, we do.
-        if (search && failed == ENOENT)
-            std::fprintf(stderr, "velmora: Programm %s nicht gefunden (Suchpfad PATH).\n", program);
         return give_back();
     }
+    reader->number = number;
+    running_commands[number].store(reader->pid);
     const std::lock_guard hold(table_lock);
     file_table[number].pipe = std::move(reader);
     return rt_result(RT_OK);
@@ -406,6 +421,8 @@ bool rt_line_input_bounded(int number, std::string& text, std::size_t max_bytes)
             text.append(chunk, take);
         first = false;
         if (line_feed || c == EOF) break;
+        // A line without end in a huge file would keep a stop waiting for as long as the file takes to read.
+        if (rt_stop_requested()) break;
     }
     // The CR of a CR LF, or a CR that closes the input, is removed on the whole line: it may have been the
     // last byte of the chunk before. A CR followed by more text stays.
@@ -490,4 +507,83 @@ int rt_shell(std::string_view command) {
     if ((status & 0x7F) != 0) return status;
     int code = (status >> 8) & 0xFF;
     return code == 127 ? -1 : code;
+}
+
+namespace {
+
+long long milliseconds_since(const timespec& start) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+} // namespace
+
+// Only async-signal-safe calls: kill, waitpid, clock_gettime, nanosleep. Whoever else waits for one of these
+// commands finds it reaped (ECHILD) and goes on.
+void rt_end_all_commands() {
+    pid_t groups[MAX_FILE_NUMBER + 1];
+    int count = 0;
+    for (std::atomic<pid_t>& slot : running_commands) {
+        const pid_t pid = slot.exchange(0);
+        if (pid <= 0) continue;
+        ::kill(-pid, SIGTERM);
+        groups[count++] = pid;
+    }
+    if (count == 0) return;
+    const int saved = errno;
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    bool leaders_left = true;
+    while (leaders_left && milliseconds_since(start) < STOP_GRACE_MS) {
+        leaders_left = false;
+        for (int i = 0; i < count; ++i) {
+            if (groups[i] < 0) continue;
+            const pid_t done = ::waitpid(groups[i], nullptr, WNOHANG);
+            if (done == groups[i] || (done < 0 && errno == ECHILD))
+                groups[i] = -groups[i]; // reaped; its group may still hold what it started
+            else
+                leaders_left = true;
+        }
+        const timespec pause{0, 2000000};
+        if (leaders_left) ::nanosleep(&pause, nullptr);
+    }
+    for (int i = 0; i < count; ++i) ::kill(groups[i] < 0 ? groups[i] : -groups[i], SIGKILL);
+    errno = saved;
+}
+
+bool rt_start_detached(std::string_view command) {
+    if (command.empty() || rt_stop_requested()) return false;
+    std::string cmd(command);
+    char sh[] = "sh", dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, cmd.data(), nullptr};
+    std::fflush(nullptr);
+    // Started through a process of its own that leaves at once, so that the command is not our child: whoever
+    // inherits it reaps it when it ends, however long after us that is, and nothing of ours waits for it. In
+    // a session of its own: a terminal's Ctrl+C, its hang-up and our end never reach it; with the signals at
+    // their defaults and none blocked, whatever this thread does with them. Between fork and exec only
+    // async-signal-safe calls: another thread may hold any lock.
+    const pid_t middle = ::fork();
+    if (middle < 0) return false;
+    if (middle == 0) {
+        ::setsid();
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        for (int signal : {SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGHUP})
+            ::sigaction(signal, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const pid_t session = ::fork();
+        if (session == 0) {
+            ::execve("/bin/sh", argv, environ);
+            ::_exit(127);
+        }
+        ::_exit(session < 0 ? 1 : 0);
+    }
+    int status = 0;
+    while (::waitpid(middle, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

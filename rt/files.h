@@ -24,7 +24,8 @@ inline constexpr int LINE_CHUNK = 512;
 // has been looked at on the file system already and must be the one read.
 enum class PathSpelling { backslash_as_slash, as_named };
 // Opens a regular text file for input, without ever blocking (a FIFO or a device is refused with
-// RT_CANNOT_OPEN). Returns the result code.
+// RT_CANNOT_OPEN). Returns the result code. Once a stop is requested an open file reads as ended, and a line
+// being read ends where it is, so that a huge file keeps no stop waiting.
 int rt_open_file(std::string_view path, int number, PathSpelling spelling = PathSpelling::backslash_as_slash);
 // A command's output is read for at most this long and this many bytes; then the command and what it
 // started are ended and its output reads as ended. Closing waits for the command until the same deadline.
@@ -67,6 +68,18 @@ PipeOpener rt_set_pipe_opener(PipeOpener opener);
 int rt_close(int number);
 // Closes every open number; also run at program exit.
 void rt_close_all();
+
+// Ends every command pipe's command that still runs, from any thread and even from a signal handler: SIGTERM
+// to each one's process group, SIGKILL to what is left of the groups once their commands are gone or after
+// STOP_GRACE_MS (rt/runtime.h), never longer. What the ends that do not return (an X error, a lost display,
+// a stop that is not obeyed in time) do last, so that no tool outlives us.
+void rt_end_all_commands();
+
+// Starts the command through the shell in a session of its own and returns at once: true once it runs. It is
+// the user's (a terminal, a remote session): never ended by us, neither by a stop nor by our end, and out of
+// reach of the launching terminal's Ctrl+C; not our child, so whoever inherits it (init) reaps it when it
+// ends. Nothing starts once a stop is requested.
+bool rt_start_detached(std::string_view command);
 
 // Runs the command through the shell and waits. Returns its exit code; -1 for an empty command, one the
 // shell cannot run (127) or that failed to start; the raw status when it died by a signal. Once a stop is

@@ -8,7 +8,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -45,8 +49,80 @@ int made_stop_descriptor() {
 // Made before main, so that it is there for every reader and counts among what the process starts with.
 [[maybe_unused]] const int stop_descriptor_at_start = made_stop_descriptor();
 
+// The deadline of a stop signal: woken by the handler, the watchdog gives the normal way out
+// FORCED_END_AFTER_MS; if the process is still there then, something waits where no stop reaches it (a
+// display that never answers, a stopped X server), and the watchdog ends the program itself.
+constexpr int FORCED_END_AFTER_MS = 1000;
+std::atomic<int> signal_descriptor = -1;
+std::atomic<void (*)()> before_forced_end = nullptr;
+
 void note_stop(int) {
     rt_request_stop();
+    const int descriptor = signal_descriptor.load();
+    if (descriptor >= 0) wake(descriptor);
+}
+
+[[noreturn]] void end_by_force() {
+    if (void (*action)() = before_forced_end.load()) action();
+    rt_end_all_commands();
+    static const char line[] =
+        "velmora: Das Programm hat sich nach dem Stoppsignal nicht binnen einer Sekunde beendet; "
+        "es wird jetzt abgebrochen.\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, sizeof line - 1);
+    // The system call itself: a sanitizer's _exit would first wait for the other threads, which is what
+    // this end is not to do.
+    ::syscall(SYS_exit_group, 1);
+    ::_exit(1);
+}
+
+// Readable once the program is on its normal way out and past the part that may hang: the watchdog leaves,
+// so that no thread of ours outlives the exit handlers.
+int leave_descriptor = -1;
+std::thread* watchdog = nullptr;
+
+bool readable(int descriptor, int timeout_ms) {
+    pollfd ready{descriptor, POLLIN, 0};
+    return ::poll(&ready, 1, timeout_ms) > 0 && (ready.revents & POLLIN) != 0;
+}
+
+void watch_stop_signals(int signalled, int leave) {
+    pollfd ready[2] = {{signalled, POLLIN, 0}, {leave, POLLIN, 0}};
+    while (::poll(ready, 2, -1) <= 0 || (ready[0].revents | ready[1].revents) == 0) {
+    }
+    if (ready[1].revents != 0) return;
+    if (readable(leave, FORCED_END_AFTER_MS)) return;
+    end_by_force();
+}
+
+// At exit, after the exit actions registered later (the screen's close, which waits on the display) and
+// before those registered earlier (closing the file numbers, which a stop keeps short).
+void stop_watchdog() {
+    if (!watchdog) return;
+    wake(leave_descriptor);
+    watchdog->join();
+    delete watchdog;
+    watchdog = nullptr;
+}
+
+void start_stop_watchdog() {
+    if (signal_descriptor.load() >= 0) return;
+    const int made = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int leave = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (made < 0 || leave < 0) {
+        if (made >= 0) ::close(made);
+        if (leave >= 0) ::close(leave);
+        return;
+    }
+    try {
+        watchdog = new std::thread(watch_stop_signals, made, leave);
+    } catch (const std::exception&) {
+        ::close(made);
+        ::close(leave);
+        return; // without a watchdog a stop is still obeyed wherever the program looks for it
+    }
+    leave_descriptor = leave;
+    signal_descriptor.store(made);
+    std::atexit(stop_watchdog);
 }
 
 } // namespace
@@ -64,6 +140,7 @@ void rt_init(int, char**) {
 
 void rt_catch_stop_signals() {
     (void)made_stop_descriptor();
+    start_stop_watchdog();
     struct sigaction action {};
     action.sa_handler = note_stop;
     sigemptyset(&action.sa_mask);
@@ -74,6 +151,10 @@ void rt_catch_stop_signals() {
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
         sigaction(signal, &action, nullptr);
     }
+}
+
+void rt_before_forced_end(void (*action)()) {
+    before_forced_end.store(action);
 }
 
 void rt_request_stop() {

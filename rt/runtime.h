@@ -7,7 +7,13 @@ void rt_init(int argc, char** argv);
 
 // SIGTERM, SIGINT and SIGHUP from now on request a stop (below). Interrupted system calls are restarted; a
 // signal ignored at start stays ignored. Installed before the first tool runs, so that none outlives us.
+// A signal also has a deadline: if the process is still there a second after it, whatever it waits for, a
+// watchdog thread runs the action given to rt_before_forced_end, ends every tool (rt_end_all_commands),
+// says so in one line on stderr and ends the process with status 1.
 void rt_catch_stop_signals();
+// What the forced end does first, from the watchdog thread while the others may be anywhere: it must not
+// wait for long, nor take a lock another thread may hold. Null: nothing.
+void rt_before_forced_end(void (*action)());
 
 // A stop: the program is to end as closing its window ends it, whatever it waits for. Requested from a
 // signal handler (async-signal-safe), from the presenter's close request, or from any thread. From then on

@@ -8,7 +8,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+
+#include "rt/files.h"
+#include "rt/runtime.h"
 
 namespace {
 
@@ -44,9 +49,30 @@ void restore_display_mode() {
     XCloseDisplay(display);
 }
 
-// Only async-signal-safe calls after the restore: the other thread may be anywhere.
+// A server that is there but does not answer (stopped, or the error came from a server on its way out)
+// would keep the restore's own connection waiting: it gets RESTORE_WAIT_MS in a thread of its own, and the
+// end goes on without it after that.
+constexpr int RESTORE_WAIT_MS = 300;
+
+void restore_display_mode_in_time() {
+    if (restore_size.load() < 0 || !display_name[0]) return;
+    static std::atomic<bool> restored = false;
+    try {
+        std::thread([] {
+            restore_display_mode();
+            restored = true;
+        }).detach();
+    } catch (const std::system_error&) {
+        return;
+    }
+    for (int waited = 0; waited < RESTORE_WAIT_MS && !restored.load(); waited += 5) usleep(5000);
+}
+
+// Only async-signal-safe calls after the restore: the other thread may be anywhere. The tools go before we
+// do.
 [[noreturn]] void end_process(const char* text) {
-    restore_display_mode();
+    restore_display_mode_in_time();
+    rt_end_all_commands();
     char line[512];
     int n = std::snprintf(line, sizeof line, "velmora: %s (Display \"%s\"). Das Programm wird beendet.\n",
                           text, display_name[0] ? display_name : "?");
@@ -87,6 +113,7 @@ int on_error(Display* display, XErrorEvent* error) {
 void x11_install_error_handlers() {
     XSetErrorHandler(on_error);
     XSetIOErrorHandler(on_io_error);
+    rt_before_forced_end(restore_display_mode_in_time);
 }
 
 void x11_remember_display(Display* display) {

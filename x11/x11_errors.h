@@ -1,7 +1,8 @@
 // What happens when the X server reports an error or goes away. Xlib's default handlers call exit() from
 // whichever thread met the error, running static destructors under the other thread's feet; these end the
 // process at once instead, after one German line that names the display, and first give the display back
-// the mode full screen took from it.
+// the mode full screen took from it (where the server answers within a moment) and end every tool that
+// runs. A stop signal that is not obeyed in time puts the mode back the same way before its forced end.
 #pragma once
 
 #include <X11/Xlib.h>

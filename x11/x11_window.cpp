@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "rt/runtime.h"
 #include "x11/identity.h"
 #include "x11/x11_errors.h"
 #include "x11/x11_state.h"
@@ -251,17 +252,43 @@ void release_display(X11State& x) {
 }
 
 // Takes structure events until the one wanted for window arrives; the others taken meanwhile are dropped,
-// as they describe the setup itself.
-bool wait_for_structure_event(Display* display, Window window, int type) {
+// as they describe the setup itself. Gives up after STRUCTURE_WAIT, at once when a stop is requested (the
+// program ends, and the windows with it), and when a close request comes meanwhile, which stays queued for
+// the event handling: a manager that never maps or unmaps the window keeps neither waiting.
+Bool is_close_request(Display*, XEvent* event, XPointer close_atom) {
+    return event->type == ClientMessage &&
+           static_cast<Atom>(event->xclient.data.l[0]) == *reinterpret_cast<Atom*>(close_atom);
+}
+
+bool wait_for_structure_event(const X11State& x, Window window, int type) {
     auto deadline = std::chrono::steady_clock::now() + STRUCTURE_WAIT;
     XEvent event;
+    Atom close_atom = x.window_close_atom;
     for (;;) {
-        while (XCheckMaskEvent(display, StructureNotifyMask, &event)) {
+        while (XCheckMaskEvent(x.display, StructureNotifyMask, &event)) {
             if (event.type == type && event.xany.window == window) return true;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (rt_stop_requested() || std::chrono::steady_clock::now() >= deadline) return false;
+        if (XCheckIfEvent(x.display, &event, is_close_request, reinterpret_cast<XPointer>(&close_atom))) {
+            XPutBackEvent(x.display, &event);
+            return false;
+        }
         usleep(1000);
     }
+}
+
+// Unmaps the window and waits for its UnmapNotify, unless it is not mapped (a manager minimised or never
+// mapped it): then no UnmapNotify will come.
+void unmap_and_wait(const X11State& x, Window window) {
+    if (rt_stop_requested()) { // the wait would give up at once; the question would cost a round trip
+        XUnmapWindow(x.display, window);
+        return;
+    }
+    XWindowAttributes attributes{};
+    const bool mapped =
+        XGetWindowAttributes(x.display, window, &attributes) && attributes.map_state != IsUnmapped;
+    XUnmapWindow(x.display, window);
+    if (mapped) wait_for_structure_event(x, window, UnmapNotify);
 }
 
 void map_windowed(const X11State& x, X11Presenter& p) {
@@ -280,11 +307,11 @@ void map_windowed(const X11State& x, X11Presenter& p) {
         XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
         XMapRaised(x.display, x.frame_window);
         p.frame_mapped = true;
-        wait_for_structure_event(x.display, x.frame_window, MapNotify);
+        wait_for_structure_event(x, x.frame_window, MapNotify);
         XMapRaised(x.display, x.drawing_window);
     }
     p.drawing_mapped = true;
-    wait_for_structure_event(x.display, x.drawing_window, MapNotify);
+    wait_for_structure_event(x, x.drawing_window, MapNotify);
     // A manager's move of the picture that came during the waits was dropped with them; one that comes
     // later is the event handling's (picture_off_origin).
     Window root = 0;
@@ -439,8 +466,7 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
 void x11_window_teardown(const X11State& x, X11Presenter& p) {
     if (p.flags & SET_MODE_FULLSCREEN) x11_leave_fullscreen(x, p);
     if (p.drawing_mapped) {
-        XUnmapWindow(x.display, x.drawing_window);
-        wait_for_structure_event(x.display, x.drawing_window, UnmapNotify);
+        unmap_and_wait(x, x.drawing_window);
         p.drawing_mapped = false;
     }
     if (p.fullscreen_mapped) {
@@ -449,8 +475,7 @@ void x11_window_teardown(const X11State& x, X11Presenter& p) {
         p.fullscreen_mapped = false;
     }
     if (p.frame_mapped) {
-        XUnmapWindow(x.display, x.frame_window);
-        wait_for_structure_event(x.display, x.frame_window, UnmapNotify);
+        unmap_and_wait(x, x.frame_window);
         p.frame_mapped = false;
     }
     x11_destroy_image(x, p);

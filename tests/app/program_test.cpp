@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -10,13 +11,18 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <optional>
 #include <pty.h>
 #include <signal.h>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -836,6 +842,208 @@ TEST(ProgramConfig, CheckJudgesEveryLineAndRunsNoTool) {
             err += "velmora: Konfigurationsdatei " + s.dir.path() + "/velmora.cfg nennt keinen Server.\r\n";
         EXPECT_EQ(r.err, err);
         EXPECT_TRUE(s.fakes.calls().empty());
+    }
+}
+
+// --- Ends that do not go the normal way ---
+
+// How long an end took, for the record of the run.
+long long milliseconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A stop that nothing in the program's way looks at (here: the display's server accepts the connection and
+// never answers, so Xlib waits) is carried out a second later: every tool ended, one line, status 1.
+constexpr auto FORCED_STOP_LIMIT = std::chrono::milliseconds(1500);
+const std::string FORCED_END_LINE =
+    "velmora: Das Programm hat sich nach dem Stoppsignal nicht binnen einer Sekunde beendet; es wird jetzt "
+    "abgebrochen.\n";
+
+// A loopback listener on the port of a free TCP display number, 127.0.0.1:N.
+struct SilentDisplay {
+    int listener = -1;
+    int number = -1;
+    SilentDisplay() {
+        for (int n = 40; n < 100 && number < 0; ++n) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(6000 + n));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 4) == 0) {
+                listener = fd;
+                number = n;
+                fcntl(fd, F_SETFL, O_NONBLOCK);
+            } else {
+                close(fd);
+            }
+        }
+    }
+    ~SilentDisplay() {
+        for (int fd : accepted) close(fd);
+        if (listener >= 0) close(listener);
+    }
+    // True once a client has connected; what it sends is never answered.
+    bool connected() {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd >= 0) accepted.push_back(fd);
+        return !accepted.empty();
+    }
+    std::vector<int> accepted;
+};
+
+TEST(ProgramStop, AStopWhileTheDisplayNeverAnswersIsCarriedOutWithinASecond) {
+    SilentDisplay silent;
+    ASSERT_GE(silent.number, 0) << "no free display port on loopback";
+    ProgramDir s(servers(1));
+    ScopedEnv korvid("KORVID", std::nullopt);
+    ScopedEnv display("DISPLAY", "127.0.0.1:" + std::to_string(silent.number));
+    const std::string err = s.dir.path() + "/err";
+    const pid_t pid = start_velmora(s.dir.path(), {}, err);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(within(std::chrono::seconds(30), [&] { return silent.connected(); })) << read_file(err);
+    const auto stopped = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    int wstatus = 0;
+    const bool ended = within(FORCED_STOP_LIMIT, [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+    std::printf("display that never answers: ended %lld ms after SIGTERM\n", milliseconds_since(stopped));
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+    }
+    ASSERT_TRUE(ended) << "still running " << FORCED_STOP_LIMIT.count() << " ms after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 1);
+    EXPECT_EQ(read_file(err), FORCED_END_LINE);
+}
+
+// A stop while a configuration file of 8 GB (all zeros, one line without end) is read: the reading ends
+// within a second, says so, and the program fails, as it has read no server.
+TEST(ProgramStop, AStopWhileAHugeConfigurationIsReadEndsTheReading) {
+    ProgramDir s("");
+    const std::string file = s.dir.path() + "/velmora.cfg";
+    ASSERT_EQ(truncate(file.c_str(), 8LL << 30), 0) << std::strerror(errno);
+    ScopedEnv korvid("KORVID", "null");
+    const std::string err = s.dir.path() + "/err";
+    const pid_t pid = start_velmora(s.dir.path(), {}, err);
+    ASSERT_GT(pid, 0);
+    // Reading the whole file takes far longer than this second.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(process_running(pid)) << read_file(err);
+    const auto stopped = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    int wstatus = 0;
+    const bool ended = within(STOP_LIMIT, [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+    if (!ended) {
+        within(std::chrono::seconds(60), [&] { return waitpid(pid, &wstatus, WNOHANG) == pid; });
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+    }
+    std::printf("8 GB configuration: ended %lld ms after SIGTERM, status %d\n", milliseconds_since(stopped),
+                WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1);
+    EXPECT_TRUE(ended) << "still reading " << STOP_LIMIT.count() << " s after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 1);
+    EXPECT_EQ(read_file(err), "velmora: Das Lesen der Konfigurationsdatei " + file + " wurde abgebrochen.\n");
+    EXPECT_TRUE(s.fakes.calls().empty());
+}
+
+// The program as a job of an interactive shell on a terminal set to "stty tostop": its foreground process
+// group, the terminal its controlling terminal. A tool that writes to standard error (nmap's "Failed to
+// resolve") must neither be stopped by the terminal nor be silenced.
+TEST(ProgramStop, ATerminalWithTostopStopsNoTool) {
+    ProgramDir s(servers(1));
+    const std::string nmap = s.fakes.dir().path() + "/bin/nmap";
+    std::filesystem::remove(nmap);
+    std::ofstream(nmap) << "#!/bin/sh\necho 'Failed to resolve \"host0\".' >&2\n";
+    std::filesystem::permissions(nmap, std::filesystem::perms::owner_all);
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios modes{};
+    ASSERT_EQ(tcgetattr(slave, &modes), 0);
+    modes.c_lflag |= TOSTOP;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &modes), 0);
+    std::string program = VELMORA_BIN;
+    std::vector<std::string> args = {program, "--snapshot", "shot.png", "--seconds", "1"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // A session whose controlling terminal is the pty, the program its foreground group, as a shell's
+        // job control makes it.
+        setsid();
+        if (ioctl(slave, TIOCSCTTY, 0) != 0 || chdir(s.dir.path().c_str()) != 0) _exit(126);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(slave, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(slave);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string terminal;
+    int wstatus = 0;
+    const bool ended = within(std::chrono::seconds(20), [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) terminal.append(buffer, n);
+        return waitpid(pid, &wstatus, WNOHANG) == pid;
+    });
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+    }
+    close(master);
+    EXPECT_TRUE(ended) << "the snapshot of 1 s did not end within 20 s: a tool was stopped";
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << terminal;
+    EXPECT_NE(terminal.find("Failed to resolve \"host0\"."), std::string::npos) << terminal;
+}
+
+// A tool that is not on the search path is named once, at start and by --check, for the tools the
+// configuration needs (httping only with an HTTP target); the run goes on as it would without the tool.
+TEST(Program, AToolNotOnTheSearchPathIsNamedOnce) {
+    struct Case {
+        const char* what;
+        std::initializer_list<std::string_view> present;
+        const char* config;
+        std::vector<std::string> args;
+        std::vector<std::string> named;
+    } const cases[] = {
+        {"snapshot, no scan or ping",
+         {"nslookup", "httping"},
+         "host0\n",
+         {"--snapshot", "shot.png", "--seconds", "2"},
+         {"nmap", "ping"}},
+        {"snapshot, no tool at all",
+         {},
+         "host0\nhttp=host0\n",
+         {"--snapshot", "shot.png", "--seconds", "0"},
+         {"nslookup", "nmap", "ping", "httping"}},
+        {"snapshot, httping not needed",
+         {"nslookup", "nmap", "ping"},
+         "host0\n",
+         {"--snapshot", "shot.png", "--seconds", "0"},
+         {}},
+        {"check", {"nslookup"}, "host0\nhttp=host0\n", {"--check"}, {"nmap", "ping", "httping"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        FakeTools fakes(c.present);
+        dir.write("velmora.cfg", std::string("Terminal:xterm -e\nProxy:\n") + c.config);
+        const ProgramRun r = run_velmora(dir.path(), c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        // The shell's own "not found" lines for each run come besides ours.
+        std::vector<std::string> named;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with("velmora: Das Werkzeug")) named.push_back(line);
+        std::vector<std::string> expected;
+        for (const std::string& tool : c.named)
+            expected.push_back(
+                "velmora: Das Werkzeug " + tool +
+                " ist im Suchpfad (PATH) nicht zu finden; was es misst, fehlt in der Anzeige.");
+        EXPECT_EQ(named, expected) << r.err;
     }
 }
 

@@ -105,12 +105,8 @@ TEST(ToolOutput, MissingToolsChangeNothing) {
     probe_lookup_and_scan(record);
     probe_ping(record);
     probe_http(record, "cache:80");
-    // Without a shell to say so, the dashboard names each missing tool itself.
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "velmora: Programm nslookup nicht gefunden (Suchpfad PATH).\n"
-              "velmora: Programm nmap nicht gefunden (Suchpfad PATH).\n"
-              "velmora: Programm ping nicht gefunden (Suchpfad PATH).\n"
-              "velmora: Programm httping nicht gefunden (Suchpfad PATH).\n");
+    // The start names a missing tool once; a probe that cannot run it says nothing, however often it is due.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(record.ip, "kept");
     EXPECT_EQ(record.up, 1);
     EXPECT_EQ(record.nmap_lines[1], "");

@@ -23,8 +23,10 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <pty.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -1007,6 +1009,162 @@ TEST_F(Dashboard, LosingTheXServerEndsTheProgramInOrder) {
     EXPECT_TRUE(segments->empty());
 }
 
+// The X server killed while a ping is held: the program ends with status 1, and no tool of ours is left
+// (the held one would run for 20 s).
+TEST_F(Dashboard, LosingTheXServerDuringAHeldToolLeavesNoTool) {
+    tools.hold("ping");
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    ASSERT_NE(wait_for_window("Zeige 1 Server"), 0u);
+    ASSERT_TRUE(eventually([&] { return !tools.running().empty(); }, SESSION_LIMIT)) << "no ping ran";
+    XCloseDisplay(display); // the test's own connection must not see the server go
+    display = nullptr;
+    kill(server.pid, SIGKILL);
+    waitpid(server.pid, nullptr, 0);
+    server.pid = -1;
+    const auto killed = Clock::now();
+    const int status = wait_for_exit(std::chrono::seconds(2));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    const bool none_left = eventually([&] { return tools.running().empty(); }, std::chrono::seconds(2));
+    std::printf("X server lost during a held ping: the last tool gone after %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed).count()));
+    EXPECT_TRUE(none_left) << "a tool of ours outlived us";
+    tools.release("ping");
+}
+
+// A stop signal while the X server is stopped (SIGSTOP): whatever waits on the server, the program ends
+// within a second and a half, and leaves no tool.
+TEST_F(WithoutAManager, AStopWhileTheXServerIsStoppedIsCarriedOut) {
+    start("Terminal:true\nProxy:\n127.0.0.1\n");
+    ASSERT_NE(wait_for_window("Zeige 1 Server"), 0u);
+    ASSERT_EQ(kill(server.pid, SIGSTOP), 0);
+    const auto stopped = Clock::now();
+    kill(velmora, SIGTERM);
+    const int status = wait_for_exit(std::chrono::milliseconds(1500));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopped);
+    kill(server.pid, SIGCONT);
+    std::printf("stopped X server: ended %lld ms after SIGTERM\n", static_cast<long long>(took.count()));
+    EXPECT_TRUE(WIFEXITED(status)) << "still running 1.5 s after SIGTERM";
+    EXPECT_TRUE(eventually([&] { return tools.running().empty(); }, STOP_LIMIT))
+        << "a tool of ours outlived us";
+}
+
+// The end of a window that is not on screen: minimised (the task bar's close sends WM_DELETE_WINDOW then),
+// closed or stopped, it ends within a second with status 0.
+TEST_F(Dashboard, AMinimisedWindowEndsWithinASecond) {
+    for (const bool by_signal : {false, true}) {
+        SCOPED_TRACE(by_signal ? "SIGTERM" : "close");
+        start("Terminal:true\nProxy:\n127.0.0.1\n");
+        Window frame = wait_for_window("Zeige 1 Server");
+        ASSERT_NE(frame, 0u);
+        xdotool("windowminimize " + std::to_string(frame));
+        ASSERT_TRUE(eventually([&] { return !viewable(display, frame); }, SESSION_LIMIT)) << "not minimised";
+        const auto asked = Clock::now();
+        if (by_signal)
+            kill(velmora, SIGTERM);
+        else
+            request_close(frame, true);
+        const int status = wait_for_exit(STOP_LIMIT);
+        std::printf("minimised, %s: ended after %lld ms\n", by_signal ? "SIGTERM" : "close",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+        ASSERT_TRUE(WIFEXITED(status)) << "still running a second after the request";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+// A window manager that never maps the window (the test takes the map requests and answers none): a close
+// request or a stop during the start-up's wait for the map ends the program within a second, status 0.
+TEST_F(WithoutAManager, ANeverMappedWindowEndsWithinASecond) {
+    Window root = DefaultRootWindow(display);
+    XSelectInput(display, root, SubstructureRedirectMask);
+    XSync(display, False);
+    for (const bool by_signal : {false, true}) {
+        SCOPED_TRACE(by_signal ? "SIGTERM" : "close");
+        start("Terminal:true\nProxy:\n127.0.0.1\n");
+        Window frame = 0;
+        XEvent event;
+        ASSERT_TRUE(eventually(
+            [&] {
+                // The program is the only client that maps a window; its title comes after the map.
+                while (XCheckTypedEvent(display, MapRequest, &event)) frame = event.xmaprequest.window;
+                return frame != 0;
+            },
+            SESSION_LIMIT))
+            << "the program asked for no map";
+        const auto asked = Clock::now();
+        if (by_signal)
+            kill(velmora, SIGTERM);
+        else
+            request_close(frame, false);
+        const int status = wait_for_exit(STOP_LIMIT);
+        std::printf("never mapped, %s: ended after %lld ms\n", by_signal ? "SIGTERM" : "close",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+        ASSERT_TRUE(WIFEXITED(status)) << "still running a second after the request";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+// The SSH button of the only panel pressed; the terminal command writes its process id to the file.
+void press_ssh(Display* display, Window frame) {
+    Window picture = only_child_of(display, frame);
+    XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
+    XWarpPointer(display, None, picture, 0, 0, 0, 0, 345, 89);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return pixel(display, picture, 388, 84) == HOVER_FACE; }, SESSION_LIMIT))
+        << std::hex << pixel(display, picture, 388, 84);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mousedown 1"), 0);
+    ASSERT_EQ(std::system("/usr/bin/xdotool mouseup 1"), 0);
+}
+
+// A terminal command that writes its process id to the file, then runs the rest.
+std::string session_script(const TempDir& dir, const std::string& pid_file, const std::string& rest) {
+    const std::string script = dir.write("terminal", "#!/bin/sh\necho $$ > " + pid_file + ".part\n/bin/mv " +
+                                                         pid_file + ".part " + pid_file + "\n" + rest);
+    chmod(script.c_str(), 0755);
+    return script;
+}
+
+// The program started from a terminal, as its foreground job (the pty its controlling terminal); the SSH
+// button's terminal command stays in the foreground (no "setsid -f", no "&"). Ctrl+C on that terminal
+// ends the program within a second, status 0, and the session runs on.
+TEST_F(WithoutAManager, CtrlCInTheLaunchingTerminalLeavesTheSession) {
+    const std::string session = config_dir.path() + "/session.pid";
+    const std::string terminal = session_script(config_dir, session, "exec /bin/sleep 30\n");
+    tools.replay("nslookup", fixture("nslookup_localhost.txt"));
+    tools.replay("nmap", fixture("nmap_ftp_ssh.txt"));
+    tools.replay("ping", fixture("ping_127.txt"));
+    config_dir.write("velmora.cfg", "Terminal:" + terminal + "\nProxy:\n127.0.0.1\n");
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    velmora = fork();
+    if (velmora == 0) {
+        setsid();
+        if (ioctl(slave, TIOCSCTTY, 0) != 0 || chdir(config_dir.path().c_str()) != 0) _exit(126);
+        for (int fd : {0, 1, 2}) dup2(slave, fd);
+        execl(VELMORA_BIN, VELMORA_BIN, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    press_ssh(display, frame);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(session); }, SESSION_LIMIT))
+        << "the SSH button started no terminal";
+    pid_t terminal_pid = 0;
+    std::ifstream(session) >> terminal_pid;
+    ASSERT_GT(terminal_pid, 0);
+    ASSERT_EQ(write(master, "\x03", 1), 1); // the terminal's interrupt character
+    const int status = wait_for_exit(STOP_LIMIT);
+    EXPECT_TRUE(WIFEXITED(status)) << "still running " << STOP_LIMIT.count() << " s after Ctrl+C";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(process_running(terminal_pid)) << "Ctrl+C ended the session";
+    kill(terminal_pid, SIGKILL);
+    close(master);
+}
+
 // What a long run must keep flat: memory, descriptors, and child processes (none left as zombies).
 struct Usage {
     long rss_kb = 0;
@@ -1048,6 +1206,30 @@ Usage usage_of(pid_t pid) {
         std::fclose(f);
     }
     return u;
+}
+
+// A session that ends is reaped at once, while the program runs on: no zombie is left.
+TEST_F(WithoutAManager, ASessionThatEndsIsReaped) {
+    const std::string session = config_dir.path() + "/session.pid";
+    start("Terminal:" + session_script(config_dir, session, "exit 0\n") + "\nProxy:\n127.0.0.1\n");
+    Window frame = wait_for_window("Zeige 1 Server");
+    ASSERT_NE(frame, 0u);
+    press_ssh(display, frame);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(session); }, SESSION_LIMIT))
+        << "the SSH button started no terminal";
+    pid_t terminal_pid = 0;
+    std::ifstream(session) >> terminal_pid;
+    ASSERT_GT(terminal_pid, 0);
+    EXPECT_TRUE(eventually([&] { return !process_running(terminal_pid); }, SESSION_LIMIT));
+    Usage usage;
+    EXPECT_TRUE(eventually(
+        [&] {
+            usage = usage_of(velmora);
+            return usage.zombies == 0;
+        },
+        SESSION_LIMIT))
+        << usage.zombies << " zombies";
+    EXPECT_TRUE(running());
 }
 
 // Six panels probed by fake tools that answer at once, for VELMORA_SOAK_SECONDS (60 by default; the soak
@@ -1102,11 +1284,12 @@ TEST_F(Dashboard, SoakKeepsMemoryDescriptorsAndChildrenFlat) {
     // Sanitizer builds hold freed memory back on purpose; only a plain build's RSS says something.
     EXPECT_LE(last.rss_kb, first.rss_kb + 1024);
 #endif
-    EXPECT_LE(peak.fds, first.fds + 2); // a probe's pipe may be open at the moment of a reading
-    // A reading may fall between a probe's end and its reaping; what must not happen is that they pile
+    // Each server's worker runs one tool at a time: a reading may find a pipe open, a tool running or one
+    // ended and not yet reaped for each of the six, but never more; what must not happen is that they pile
     // up.
-    EXPECT_LE(peak.zombies, 1);
-    EXPECT_LE(last.children, 1);
+    EXPECT_LE(peak.fds, first.fds + 6);
+    EXPECT_LE(peak.zombies, 6);
+    EXPECT_LE(last.children, 6);
     EXPECT_EQ(repaints, readings); // the presenter keeps showing the frame
     EXPECT_EQ(hovers, readings);   // frames keep being drawn and presented
 }
