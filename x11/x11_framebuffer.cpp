@@ -21,48 +21,81 @@ bool attach_segment(Display* display, void* info) {
     return XShmAttach(display, static_cast<XShmSegmentInfo*>(info));
 }
 
-// The picture in a shared segment that only this user may open. It is marked for removal as soon as the
-// server holds it, so it disappears with the last detach even when the process is killed.
-bool create_shared_image(const X11State& x, X11Presenter& p) {
-    p.frame_image =
-        XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr, &p.shm_info,
-                        static_cast<unsigned>(x.width), static_cast<unsigned>(x.height));
-    if (!p.frame_image) return false;
-    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+// An image in a shared segment that only this user may open. It is marked for removal as soon as the server
+// holds it, so it disappears with the last detach even when the process is killed.
+XImage* create_shared_image(const X11State& x, X11Presenter& p, int width, int height) {
+    XImage* image = XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr,
+                                    &p.shm_info, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (!image) return nullptr;
+    size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(height);
     p.shm_info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     void* address = p.shm_info.shmid >= 0 ? shmat(p.shm_info.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
     if (address != reinterpret_cast<void*>(-1)) {
-        p.shm_info.shmaddr = p.frame_image->data = static_cast<char*>(address);
+        p.shm_info.shmaddr = image->data = static_cast<char*>(address);
         p.shm_info.readOnly = False;
         if (x11_try_shm_attach(x.display, attach_segment, &p.shm_info)) {
             shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
             p.use_shm = true;
-            return true;
+            return image;
         }
         shmdt(address);
     }
     if (p.shm_info.shmid >= 0) shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
     p.shm_info = {};
-    p.frame_image->data = nullptr;
-    XDestroyImage(p.frame_image);
-    p.frame_image = nullptr;
-    return false;
+    image->data = nullptr;
+    XDestroyImage(image);
+    return nullptr;
 }
 
-bool create_plain_image(const X11State& x, X11Presenter& p) {
-    p.use_shm = false;
-    p.frame_image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
-                                 static_cast<unsigned>(x.width), static_cast<unsigned>(x.height), 32, 0);
-    if (!p.frame_image) return false;
-    size_t bytes = static_cast<size_t>(p.frame_image->bytes_per_line) * static_cast<size_t>(x.height);
+XImage* create_plain_image(const X11State& x, int width, int height) {
+    XImage* image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
+                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+    if (!image) return nullptr;
+    size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(height);
     // Zeroed: lines the framebuffer never marked must not send leftover heap memory to the server.
-    p.frame_image->data = static_cast<char*>(std::calloc(bytes, 1));
-    if (!p.frame_image->data) {
-        XDestroyImage(p.frame_image);
-        p.frame_image = nullptr;
-        return false;
+    image->data = static_cast<char*>(std::calloc(bytes, 1));
+    if (!image->data) {
+        XDestroyImage(image);
+        return nullptr;
     }
-    return true;
+    return image;
+}
+
+// The image the puts send: the window's size.
+XImage* create_sent_image(const X11State& x, X11Presenter& p, bool shm, int width, int height) {
+    p.use_shm = false;
+    XImage* image = shm ? create_shared_image(x, p, width, height) : nullptr;
+    return image ? image : create_plain_image(x, width, height);
+}
+
+// Lines first..end of the picture, converted, widened into the shown image where the window shows them.
+// They lie in one band, so in one block of the window.
+void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
+    const XImage& from = *p.frame_image;
+    XImage& to = *p.shown_image;
+    int scale = x.fit.scale, bytes_per_pixel = from.bits_per_pixel / 8;
+    size_t row_bytes = static_cast<size_t>(x.width) * static_cast<size_t>(bytes_per_pixel * scale);
+    FitPoint at = picture_to_window(x.fit, 0, first);
+    for (int line = first; line < end; ++line) {
+        const uint8_t* source = reinterpret_cast<const uint8_t*>(from.data) +
+                                static_cast<size_t>(line) * static_cast<size_t>(from.bytes_per_line);
+        int y = at.y + (line - first) * scale;
+        uint8_t* row = reinterpret_cast<uint8_t*>(to.data) +
+                       static_cast<size_t>(y) * static_cast<size_t>(to.bytes_per_line) +
+                       static_cast<size_t>(at.x) * static_cast<size_t>(bytes_per_pixel);
+        scale_line(source, x.width, bytes_per_pixel, scale, row);
+        for (int k = 1; k < scale; ++k)
+            std::memcpy(row + static_cast<size_t>(k) * to.bytes_per_line, row, row_bytes);
+    }
+}
+
+void put(const X11State& x, X11Presenter& p, XImage* image, int src_x, int src_y, int width, int height) {
+    unsigned w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
+    if (p.use_shm)
+        XShmPutImage(x.display, x.drawing_window, x.gc, image, src_x, src_y, src_x, src_y + p.y_offset, w, h,
+                     False);
+    else
+        XPutImage(x.display, x.drawing_window, x.gc, image, src_x, src_y, src_x, src_y + p.y_offset, w, h);
 }
 
 } // namespace
@@ -74,21 +107,30 @@ bool x11_shm_available(const X11State& x) {
 }
 
 bool x11_create_image(const X11State& x, X11Presenter& p, bool shm) {
-    return (shm && create_shared_image(x, p)) || create_plain_image(x, p);
+    if (x.fit.is_identity()) {
+        p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
+        return p.frame_image != nullptr;
+    }
+    // The conversion keeps its own picture-sized target, so that the converters stay as they are.
+    p.shown_image = create_sent_image(x, p, shm, x.shown_width, x.shown_height);
+    p.frame_image = p.shown_image ? create_plain_image(x, x.width, x.height) : nullptr;
+    return p.frame_image != nullptr;
 }
 
 void x11_destroy_image(const X11State& x, X11Presenter& p) {
-    if (p.frame_image) {
-        if (p.use_shm) {
-            XShmDetach(x.display, &p.shm_info);
-            XSync(x.display, False);
-            shmdt(p.shm_info.shmaddr);
-            p.frame_image->data = nullptr;
-            p.shm_info = {};
-        }
-        XDestroyImage(p.frame_image); // frees plain pixel memory with it
-        p.frame_image = nullptr;
+    XImage* sent = p.shown_image ? p.shown_image : p.frame_image;
+    if (sent && p.use_shm) {
+        XShmDetach(x.display, &p.shm_info);
+        XSync(x.display, False);
+        shmdt(p.shm_info.shmaddr);
+        sent->data = nullptr;
+        p.shm_info = {};
     }
+    for (XImage** image : {&p.shown_image, &p.frame_image})
+        if (*image) {
+            XDestroyImage(*image); // frees plain pixel memory with it
+            *image = nullptr;
+        }
     p.use_shm = false;
 }
 
@@ -102,20 +144,24 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     BlitSource source{screen->visible_pixels, screen->pitch, screen->width,  screen->height,
                       screen->line_factor,    dirty,         shared.palette, &p.rgb16};
     p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
+    // A run of dirty lines goes out in one put; in a folded window it ends with its band, as the next band
+    // may sit in another column.
+    int band = p.shown_image && x.fit.band_height > 0 ? x.fit.band_height : std::max(lines, 1);
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
             ++first;
             continue;
         }
+        int band_end = std::min(lines, (first / band + 1) * band);
         int end = first + 1;
-        while (end < lines && dirty[end]) ++end;
-        unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(end - first);
-        if (p.use_shm)
-            XShmPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                         n, False);
-        else
-            XPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                      n);
+        while (end < band_end && dirty[end]) ++end;
+        if (p.shown_image) {
+            widen_lines(x, p, first, end);
+            FitPoint at = picture_to_window(x.fit, 0, first);
+            put(x, p, p.shown_image, at.x, at.y, x.width * x.fit.scale, (end - first) * x.fit.scale);
+        } else {
+            put(x, p, p.frame_image, 0, first, x.width, end - first);
+        }
         first = end;
     }
     std::memset(dirty, 0, entries.size());
