@@ -89,13 +89,44 @@ void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
     }
 }
 
-void put(const X11State& x, X11Presenter& p, XImage* image, int src_x, int src_y, int width, int height) {
+// A rectangle of the image to the same place of the drawable, dest_y_offset rows lower.
+void put(const X11State& x, X11Presenter& p, Drawable to, XImage* image, int src_x, int src_y, int width,
+         int height, int dest_y_offset) {
     unsigned w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
     if (p.use_shm)
-        XShmPutImage(x.display, x.drawing_window, x.gc, image, src_x, src_y, src_x, src_y + p.y_offset, w, h,
-                     False);
+        XShmPutImage(x.display, to, x.gc, image, src_x, src_y, src_x, src_y + dest_y_offset, w, h, False);
     else
-        XPutImage(x.display, x.drawing_window, x.gc, image, src_x, src_y, src_x, src_y + p.y_offset, w, h);
+        XPutImage(x.display, to, x.gc, image, src_x, src_y, src_x, src_y + dest_y_offset, w, h);
+}
+
+// The server's scaling, where it has the Render extension and a format for the window's visual: nearest
+// neighbour, so that every picture pixel is one block of equal window pixels.
+bool create_server_scaling(const X11State& x, X11Presenter& p) {
+    int event_base = 0, error_base = 0;
+    if (!XRenderQueryExtension(x.display, &event_base, &error_base)) return false;
+    XRenderPictFormat* format = XRenderFindVisualFormat(x.display, x.visual);
+    if (!format) return false;
+    p.picture_pixmap = XCreatePixmap(x.display, x.drawing_window, static_cast<unsigned>(x.width),
+                                     static_cast<unsigned>(x.height), static_cast<unsigned>(x.depth));
+    p.picture_source = XRenderCreatePicture(x.display, p.picture_pixmap, format, 0, nullptr);
+    p.window_target = XRenderCreatePicture(x.display, x.drawing_window, format, 0, nullptr);
+    XRenderSetPictureFilter(x.display, p.picture_source, FilterNearest, nullptr, 0);
+    // Window position to picture position. 1/3 is not exact in 16.16 fixed point: rounded up, so that a
+    // block's last pixel centre can never fall short into the pixel before.
+    XFixed inverse = static_cast<XFixed>((65536 + x.fit.scale - 1) / x.fit.scale);
+    XTransform transform = {{{inverse, 0, 0}, {0, inverse, 0}, {0, 0, XDoubleToFixed(1)}}};
+    XRenderSetPictureTransform(x.display, p.picture_source, &transform);
+    return true;
+}
+
+void destroy_server_scaling(const X11State& x, X11Presenter& p) {
+    for (Picture* picture : {&p.picture_source, &p.window_target})
+        if (*picture) {
+            XRenderFreePicture(x.display, *picture);
+            *picture = 0;
+        }
+    if (p.picture_pixmap) XFreePixmap(x.display, p.picture_pixmap);
+    p.picture_pixmap = 0;
 }
 
 } // namespace
@@ -111,13 +142,19 @@ bool x11_create_image(const X11State& x, X11Presenter& p, bool shm) {
         p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
         return p.frame_image != nullptr;
     }
-    // The conversion keeps its own picture-sized target, so that the converters stay as they are.
+    if (create_server_scaling(x, p)) {
+        p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
+        return p.frame_image != nullptr;
+    }
+    // The client scales. The conversion keeps its own picture-sized target, so that the converters stay
+    // as they are.
     p.shown_image = create_sent_image(x, p, shm, x.shown_width, x.shown_height);
     p.frame_image = p.shown_image ? create_plain_image(x, x.width, x.height) : nullptr;
     return p.frame_image != nullptr;
 }
 
 void x11_destroy_image(const X11State& x, X11Presenter& p) {
+    destroy_server_scaling(x, p);
     XImage* sent = p.shown_image ? p.shown_image : p.frame_image;
     if (sent && p.use_shm) {
         XShmDetach(x.display, &p.shm_info);
@@ -146,7 +183,8 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
     // A run of dirty lines goes out in one put; in a folded window it ends with its band, as the next band
     // may sit in another column.
-    int band = p.shown_image && x.fit.band_height > 0 ? x.fit.band_height : std::max(lines, 1);
+    int band = !x.fit.is_identity() && x.fit.band_height > 0 ? x.fit.band_height : std::max(lines, 1);
+    int scale = x.fit.scale;
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
             ++first;
@@ -155,12 +193,18 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
         int band_end = std::min(lines, (first / band + 1) * band);
         int end = first + 1;
         while (end < band_end && dirty[end]) ++end;
-        if (p.shown_image) {
+        FitPoint at = picture_to_window(x.fit, 0, first);
+        if (p.picture_source) {
+            put(x, p, p.picture_pixmap, p.frame_image, 0, first, x.width, end - first, 0);
+            XRenderComposite(x.display, PictOpSrc, p.picture_source, None, p.window_target, 0, first * scale,
+                             0, 0, at.x, at.y + p.y_offset, static_cast<unsigned>(x.width * scale),
+                             static_cast<unsigned>((end - first) * scale));
+        } else if (p.shown_image) {
             widen_lines(x, p, first, end);
-            FitPoint at = picture_to_window(x.fit, 0, first);
-            put(x, p, p.shown_image, at.x, at.y, x.width * x.fit.scale, (end - first) * x.fit.scale);
+            put(x, p, x.drawing_window, p.shown_image, at.x, at.y, x.width * scale, (end - first) * scale,
+                p.y_offset);
         } else {
-            put(x, p, p.frame_image, 0, first, x.width, end - first);
+            put(x, p, x.drawing_window, p.frame_image, 0, first, x.width, end - first, p.y_offset);
         }
         first = end;
     }

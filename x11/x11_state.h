@@ -24,6 +24,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/Xrender.h>
 
 #include <mutex>
 #include <string>
@@ -87,6 +88,10 @@ struct X11Presenter {
     // The window's pixels where the window scales or folds the picture (else none): the converted lines
     // widened and placed there, and the image the puts send. Shared memory, when used, is this one's.
     XImage* shown_image = nullptr;
+    // Or, where the server renders, the server scales: the picture goes to a pixmap of its size as it
+    // would go to the window, and each band from there to its block of the window, scaled by a transform.
+    Pixmap picture_pixmap = 0;
+    Picture picture_source = 0, window_target = 0;
     bool use_shm = false;
     XShmSegmentInfo shm_info = {};
     Blitter blitter = nullptr;

@@ -140,7 +140,7 @@ class Dashboard : public ::testing::Test {
     void SetUp() override { open_session(Manager::openbox); }
     void open_session(Manager manager, const std::string& geometry = "1280x1300x24") { // six panels fit
         manager_ = manager;
-        server = start_xvfb(geometry);
+        server = start_xvfb(geometry, server_extra);
         ASSERT_GT(server.pid, 0);
         display_env.emplace("DISPLAY", display_name(server));
         korvid.emplace("KORVID", std::nullopt);
@@ -454,7 +454,8 @@ class Dashboard : public ::testing::Test {
     // where given (else sway's own default).
     int output_width = 1024, output_height = 768;
     bool output_given = false;
-    int nudge = 0; // the pointer's pixel of difference between two looks
+    std::vector<std::string> server_extra; // more arguments for the Xvfb
+    int nudge = 0;                         // the pointer's pixel of difference between two looks
 };
 
 struct Probe {
@@ -684,7 +685,8 @@ struct FitCase {
     int screen_width, screen_height;
     const char* dpi; // the Xft.dpi resource, nullptr for none
     int servers;
-    int scale, rows; // what the window must then be: factor and panels per column
+    int scale, rows;             // what the window must then be: factor and panels per column
+    bool without_render = false; // an X server without the Render extension: the program scales itself
 };
 
 void PrintTo(const FitCase& c, std::ostream* out) {
@@ -695,12 +697,17 @@ constexpr FitCase FIT_CASES[] = {
     {"OpenboxShortScreenFolds", Manager::openbox, 1920, 1080, nullptr, 6, 1, 3},
     {"OpenboxDenseScreenScales", Manager::openbox, 3840, 2160, "192", 1, 2, 1},
     {"OpenboxRoomyScreenAsBefore", Manager::openbox, 1600, 1600, "96", 6, 1, 6},
+    {"OpenboxDenseScreenScalesAndFolds", Manager::openbox, 3840, 2160, "192", 6, 2, 3},
     {"WestonXwaylandShortScreenFolds", Manager::weston, 1920, 1080, nullptr, 6, 1, 3},
     {"WestonXwaylandDenseScreenScales", Manager::weston, 3840, 2160, "192", 1, 2, 1},
     {"WestonXwaylandRoomyScreenAsBefore", Manager::weston, 1600, 1600, "96", 6, 1, 6},
     {"SwayXwaylandShortScreenFolds", Manager::sway, 1920, 1080, nullptr, 6, 1, 3},
     {"SwayXwaylandDenseScreenScales", Manager::sway, 3840, 2160, "192", 1, 2, 1},
     {"SwayXwaylandRoomyScreenAsBefore", Manager::sway, 1600, 1600, "96", 6, 1, 6},
+    {"WithoutRenderShortScreenFolds", Manager::none, 1920, 1080, nullptr, 6, 1, 3, true},
+    {"WithoutRenderDenseScreenScales", Manager::none, 3840, 2160, "192", 1, 2, 1, true},
+    {"WithoutRenderAtFactorThree", Manager::none, 3840, 2160, "288", 2, 3, 2, true},
+    {"WithoutRenderDenseScreenScalesAndFolds", Manager::none, 3840, 2160, "192", 6, 2, 3, true},
 };
 
 class FitsTheScreen : public Dashboard, public ::testing::WithParamInterface<FitCase> {
@@ -710,6 +717,7 @@ class FitsTheScreen : public Dashboard, public ::testing::WithParamInterface<Fit
         output_width = c.screen_width;
         output_height = c.screen_height;
         output_given = true;
+        if (c.without_render) server_extra = {"-extension", "RENDER"};
         open_session(c.manager,
                      std::to_string(c.screen_width) + "x" + std::to_string(c.screen_height) + "x24");
     }
