@@ -830,6 +830,55 @@ TEST_P(FitsTheScreen, EveryPanelShowsAndTheLastOneClicks) {
 INSTANTIATE_TEST_SUITE_P(Screens, FitsTheScreen, ::testing::ValuesIn(FIT_CASES),
                          [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
 
+// Full screen takes the size of the window as shown: six panels folded into 1600x600 on a screen of that size
+// go full screen there, and the pointer still finds the sixth panel's button.
+class FoldedOnAScreenOfItsSize : public Dashboard {
+  protected:
+    void SetUp() override { open_session(Manager::openbox, "1600x600x24"); }
+};
+
+TEST_F(FoldedOnAScreenOfItsSize, GoesFullScreenAndBackAndStillClicks) {
+    std::string config = "Terminal:true\nProxy:\n";
+    for (int i = 1; i <= 6; ++i) config += "127.0.0." + std::to_string(i) + "\n";
+    start(config);
+    Window frame = wait_for_window("Zeige 6 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    ASSERT_NE(picture, 0u);
+    auto size_of = [&](Window w) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, w, &a);
+        return std::to_string(a.width) + "x" + std::to_string(a.height);
+    };
+    EXPECT_EQ(size_of(picture), "1600x600");
+    ASSERT_TRUE(hover_reload(frame, picture)) << session_state(picture);
+    input("key alt+Return");
+    std::string seen;
+    ASSERT_TRUE(eventually(
+        [&] {
+            Window top = top_level_of(display, picture);
+            seen = size_of(top) + " " + (std::ostringstream() << grabs_held(display)).str();
+            return grabs_held(display) == BOTH_GRABBED && size_of(top) == "1600x600";
+        },
+        SESSION_LIMIT))
+        << "not in full screen: " << seen;
+    // The sixth panel: second column, third row.
+    ASSERT_TRUE(hover(frame, picture, 800 + 170, 400 + 10, 800 + 125, 400 + 5)) << session_state(picture);
+    auto label = [&] { return region(display, picture, 920, 401, 110, 18); };
+    std::vector<uint32_t> before = label();
+    pointer("mousedown 1");
+    EXPECT_TRUE(eventually([&] { return label() != before; }, SESSION_LIMIT)) << session_state(picture);
+    pointer("mouseup 1");
+    input("key alt+Return");
+    EXPECT_TRUE(eventually(
+        [&] { return grabs_held(display) == NONE_GRABBED && size_of(frame) == "1600x600"; }, SESSION_LIMIT))
+        << "not back in the window";
+    close_window(frame);
+    int status = wait_for_exit();
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 class UnderAResizingManager : public Dashboard {
   protected:
     void SetUp() override { open_session(Manager::resizing, "1280x1024x24"); }
