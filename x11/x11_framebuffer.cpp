@@ -61,15 +61,15 @@ XImage* create_plain_image(const X11State& x, int width, int height) {
     return image;
 }
 
-// The image the puts send: the window's size.
+// The image the puts send, in shared memory where it can be.
 XImage* create_sent_image(const X11State& x, X11Presenter& p, bool shm, int width, int height) {
     p.use_shm = false;
     XImage* image = shm ? create_shared_image(x, p, width, height) : nullptr;
     return image ? image : create_plain_image(x, width, height);
 }
 
-// Lines first..end of the picture, converted, widened into the shown image where the window shows them.
-// They lie in one band, so in one block of the window.
+// The converted picture lines from first up to end, widened into the shown image where the window shows
+// them. They lie in one band, so in one block of the window.
 void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
     const XImage& from = *p.frame_image;
     XImage& to = *p.shown_image;
