@@ -106,8 +106,16 @@ bool create_server_scaling(const X11State& x, X11Presenter& p) {
     if (!XRenderQueryExtension(x.display, &event_base, &error_base)) return false;
     XRenderPictFormat* format = XRenderFindVisualFormat(x.display, x.visual);
     if (!format) return false;
-    p.picture_pixmap = XCreatePixmap(x.display, x.drawing_window, static_cast<unsigned>(x.width),
-                                     static_cast<unsigned>(x.height), static_cast<unsigned>(x.depth));
+    // The shared image as a pixmap, where the server offers that, spares the copy of every put.
+    int major = 0, minor = 0;
+    Bool shared_pixmaps = False;
+    p.pixmap_shared = p.use_shm && XShmQueryVersion(x.display, &major, &minor, &shared_pixmaps) &&
+                      shared_pixmaps && XShmPixmapFormat(x.display) == ZPixmap;
+    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    p.picture_pixmap = p.pixmap_shared
+                           ? XShmCreatePixmap(x.display, x.drawing_window, p.shm_info.shmaddr, &p.shm_info, w,
+                                              h, static_cast<unsigned>(x.depth))
+                           : XCreatePixmap(x.display, x.drawing_window, w, h, static_cast<unsigned>(x.depth));
     p.picture_source = XRenderCreatePicture(x.display, p.picture_pixmap, format, 0, nullptr);
     p.window_target = XRenderCreatePicture(x.display, x.drawing_window, format, 0, nullptr);
     XRenderSetPictureFilter(x.display, p.picture_source, FilterNearest, nullptr, 0);
@@ -127,6 +135,7 @@ void destroy_server_scaling(const X11State& x, X11Presenter& p) {
         }
     if (p.picture_pixmap) XFreePixmap(x.display, p.picture_pixmap);
     p.picture_pixmap = 0;
+    p.pixmap_shared = false;
 }
 
 } // namespace
@@ -142,12 +151,12 @@ bool x11_create_image(const X11State& x, X11Presenter& p, bool shm) {
         p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
         return p.frame_image != nullptr;
     }
-    if (create_server_scaling(x, p)) {
-        p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
-        return p.frame_image != nullptr;
-    }
-    // The client scales. The conversion keeps its own picture-sized target, so that the converters stay
-    // as they are.
+    p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
+    if (!p.frame_image) return false;
+    if (create_server_scaling(x, p)) return true;
+    // The client scales. The conversion keeps its own picture-sized target in plain memory, so that the
+    // converters stay as they are; the shown image is the one sent.
+    x11_destroy_image(x, p);
     p.shown_image = create_sent_image(x, p, shm, x.shown_width, x.shown_height);
     p.frame_image = p.shown_image ? create_plain_image(x, x.width, x.height) : nullptr;
     return p.frame_image != nullptr;
@@ -195,7 +204,8 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
         while (end < band_end && dirty[end]) ++end;
         FitPoint at = picture_to_window(x.fit, 0, first);
         if (p.picture_source) {
-            put(x, p, p.picture_pixmap, p.frame_image, 0, first, x.width, end - first, 0);
+            if (!p.pixmap_shared)
+                put(x, p, p.picture_pixmap, p.frame_image, 0, first, x.width, end - first, 0);
             XRenderComposite(x.display, PictOpSrc, p.picture_source, None, p.window_target, 0, first * scale,
                              0, 0, at.x, at.y + p.y_offset, static_cast<unsigned>(x.width * scale),
                              static_cast<unsigned>((end - first) * scale));

@@ -91,6 +91,7 @@ struct X11Presenter {
     // Or, where the server renders, the server scales: the picture goes to a pixmap of its size as it
     // would go to the window, and each band from there to its block of the window, scaled by a transform.
     Pixmap picture_pixmap = 0;
+    bool pixmap_shared = false; // the pixmap is the shared image itself: nothing to put
     Picture picture_source = 0, window_target = 0;
     bool use_shm = false;
     XShmSegmentInfo shm_info = {};
