@@ -224,6 +224,8 @@ int run_window(const Options& options) {
     }
     // A signal ends the program as the close button does, from the start-up probes on: the display mode
     // restored, the grabs released, the shared segment gone.
+    // Panels too many for the screen's height go into columns, each panel whole.
+    x11_set_window_fit(options.scale, PANEL_HEIGHT);
     const RunPlan plan{.mode_flags = 0,
                        .no_screen = say_no_window,
                        .seconds = std::numeric_limits<double>::infinity(),

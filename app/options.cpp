@@ -24,6 +24,13 @@ bool parse_seconds(std::string_view text, uint32_t& seconds) {
     return true;
 }
 
+// The factor as one digit from 1 to 4.
+bool parse_scale_option(std::string_view text, int& scale) {
+    if (text.size() != 1 || text[0] < '1' || text[0] > '4') return false;
+    scale = text[0] - '0';
+    return true;
+}
+
 } // namespace
 
 Options parse_options(std::span<const char* const> args) {
@@ -46,6 +53,15 @@ Options parse_options(std::span<const char* const> args) {
         }
         if (arg == "--example-if-missing") {
             o.example_if_missing = true;
+            continue;
+        }
+        if (arg == "--scale") {
+            const std::string_view value = i + 1 < args.size() && args[i + 1] ? args[i + 1] : "";
+            if (value.empty()) return invalid("Option --scale braucht einen Wert.");
+            ++i;
+            if (!parse_scale_option(value, o.scale))
+                return invalid("--scale erwartet eine ganze Zahl von 1 bis 4, nicht \"" + std::string(value) +
+                               "\".");
             continue;
         }
         if (arg == "--snapshot" || arg == "--seconds" || arg == "--config" || arg == "-c") {
@@ -77,12 +93,15 @@ Options parse_options(std::span<const char* const> args) {
     if (check && o.mode == RunMode::SNAPSHOT) return invalid("--check und --snapshot schließen sich aus.");
     if (seconds_given && o.mode != RunMode::SNAPSHOT)
         return invalid("--seconds gilt nur zusammen mit --snapshot.");
+    if (o.scale != 0 && (check || o.mode == RunMode::SNAPSHOT))
+        return invalid("--scale gilt nur für das Fenster, nicht mit --check oder --snapshot.");
     if (check) o.mode = RunMode::CHECK;
     return o;
 }
 
 std::string usage_text() {
     return "Aufruf: velmora [-c DATEI] [--example-if-missing] [--snapshot DATEI.png [--seconds N]]\n"
+           "       velmora [-c DATEI] [--example-if-missing] [--scale N]\n"
            "       velmora --check [-c DATEI] [--example-if-missing]\n"
            "       velmora --help | --version\n"
            "\n"
@@ -101,6 +120,9 @@ std::string usage_text() {
            "  --snapshot DATEI.png  ohne Anzeige: läuft nach den Startproben N Sekunden lang mit allen\n"
            "                        Proben und schreibt dann das Bild des Fensters als PNG\n"
            "  --seconds N           Laufzeit für --snapshot in Sekunden (Standard 10, 0 = ein Bild)\n"
+           "  --scale N             zeigt jeden Bildpunkt als N x N Punkte des Fensters (1 bis 4); ohne\n"
+           "                        die Option gilt GDK_SCALE, sonst die Xft.dpi-Einstellung des Desktops\n"
+           "                        (je 96 dpi ein Faktor, gerundet)\n"
            "  --check               prüft nur die Konfigurationsdatei, ohne ein Werkzeug zu starten;\n"
            "                        Status 0, wenn jede Zeile angenommen wurde, sonst 1\n"
            "  --help                diese Hilfe\n"

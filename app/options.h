@@ -1,6 +1,6 @@
 // The command line: nothing for the window, --snapshot for a picture without a display, --check for the
 // configuration alone, --help, --version; --config and --example-if-missing say where the configuration
-// comes from.
+// comes from; --scale sets the window's factor.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ struct Options {
     uint32_t seconds = DEFAULT_SNAPSHOT_SECONDS;
     std::string config_file;         // --config: read this instead of looking; empty when not given
     bool example_if_missing = false; // write the example to the user's place when there is none
+    int scale = 0;                   // --scale: the window's factor 1 to 4; 0 takes the desktop's
     std::string error;
 };
 

@@ -15,13 +15,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
     // Colours only on a terminal, so that the output can be piped and parsed.
     RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     std::map<std::string, double> times;
+    std::map<std::string, double> cpu_times; // the benchmark thread's own CPU time, without waits
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             const std::string name = r.run_name.function_name;
-            if (r.run_type == Run::RT_Iteration && !medians.count(name))
+            if (r.run_type == Run::RT_Iteration && !medians.count(name)) {
                 times[name] = r.GetAdjustedRealTime();
+                cpu_times[name] = r.GetAdjustedCPUTime();
+            }
             if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
                 times[name] = r.GetAdjustedRealTime();
+                cpu_times[name] = r.GetAdjustedCPUTime();
                 medians[name] = true;
             }
         }
@@ -36,6 +40,14 @@ inline void print_ratio(const RatioReporter& r, const char* what, const char* sl
                         const char* limit) {
     if (!r.times.count(slow) || !r.times.count(fast)) return;
     std::printf("%-52s %6.2f   (%s)\n", what, r.times.at(slow) / r.times.at(fast), limit);
+}
+
+// The same over the benchmark thread's CPU time: what the measured code itself costs, without the time it
+// waits for another process (an X server's reply).
+inline void print_cpu_ratio(const RatioReporter& r, const char* what, const char* slow, const char* fast,
+                            const char* limit) {
+    if (!r.cpu_times.count(slow) || !r.cpu_times.count(fast)) return;
+    std::printf("%-52s %6.2f   (%s)\n", what, r.cpu_times.at(slow) / r.cpu_times.at(fast), limit);
 }
 
 // Runs the benchmarks the command line selects. A shared machine changes speed for seconds at a time;

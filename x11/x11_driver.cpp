@@ -74,11 +74,12 @@ int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined)
         unsigned mask = 0;
         if (XQueryPointer(x.display, x.drawing_window, &root_return, &child, &root_x, &root_y, &win_x, &win_y,
                           &mask)) {
+            const FitPoint at = x11_picture_point(x, held->y_offset, win_x, win_y);
             const PointerRead read =
                 take_pointer(pointer,
                              ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
                                  ((mask & Button2Mask) ? 4 : 0),
-                             win_x, win_y - held->y_offset);
+                             at.x, at.y);
             *px = read.x;
             *py = read.y;
             *buttons = read.buttons;
@@ -100,7 +101,8 @@ void x11_set_pointer(int px, int py, int cursor, int confine) {
         if (!(px == KEEP && py == KEEP) && pointer.has_focus) {
             int nx = px == KEEP ? pointer.x : std::clamp(px, 0, x.width - 1);
             int ny = py == KEEP ? pointer.y : std::clamp(py, 0, x.height - 1);
-            XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, nx, ny + held->y_offset);
+            FitPoint to = picture_to_window(x.fit, nx, ny);
+            XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, to.x, to.y + held->y_offset);
             pointer.x = nx;
             pointer.y = ny;
             pointer.inside = true;

@@ -15,6 +15,11 @@ int x11_query_desktop(int* width, int* height, int* depth, int* refresh_rate);
 // window that maps, which ends the launch.
 void x11_install_driver();
 
+// How the next windows show their picture: scale 1 to 4 forces that factor, 0 takes the desktop's own
+// (GDK_SCALE, else the Xft.dpi resource, 96 dpi a factor of 1); a picture made of bands band_height high
+// may have them folded into columns where the screen is too short for it (0: never folded).
+void x11_set_window_fit(int scale, int band_height);
+
 // Why the last open failed (German, for the user), or "" after one that succeeded.
 [[nodiscard]] const char* x11_open_failure();
 

@@ -114,15 +114,21 @@ void handle(Pass& pass, XEvent& event) {
     switch (event.type) {
     case KeyPress: on_key_press(pass, event.xkey); break;
     case KeyRelease: on_key_release(pass, event.xkey); break;
-    case ButtonPress:
+    case ButtonPress: {
+        // The press is placed in the picture as the motion is, or a click at a factor or in a fold would act
+        // elsewhere.
+        const FitPoint at = x11_picture_point(x, pass.p.y_offset, event.xbutton.x, event.xbutton.y);
         report(pass, on_button_press(pointer, event.xbutton.button, static_cast<uint32_t>(event.xbutton.time),
-                                     event.xbutton.x, event.xbutton.y - pass.p.y_offset));
+                                     at.x, at.y));
         break;
+    }
     case ButtonRelease: report(pass, on_button_release(pointer, event.xbutton.button)); break;
-    case MotionNotify:
-        report(pass, on_motion(pointer, event.xmotion.x, event.xmotion.y, event.xmotion.x_root,
-                               event.xmotion.y_root, x.width, x.height, pass.p.y_offset));
+    case MotionNotify: {
+        FitPoint at = x11_picture_point(x, pass.p.y_offset, event.xmotion.x, event.xmotion.y);
+        report(pass, on_motion(pointer, at.x, at.y, event.xmotion.x_root, event.xmotion.y_root, x.width,
+                               x.height, 0));
         break;
+    }
     case EnterNotify:
     case LeaveNotify: {
         const XCrossingEvent& crossing = event.xcrossing;
@@ -152,8 +158,8 @@ void handle(Pass& pass, XEvent& event) {
         if (pass.p.managed_fullscreen) {
             // The manager chose the full-screen frame's size: the picture goes to its middle.
             if (event.xconfigure.window != x.frame_window) break;
-            PicturePlace place =
-                centred_in(event.xconfigure.width, event.xconfigure.height, x.width, x.fullscreen_height);
+            PicturePlace place = centred_in(event.xconfigure.width, event.xconfigure.height, x.shown_width,
+                                            x.fullscreen_height);
             XMoveWindow(x.display, x.drawing_window, place.x, place.y);
             break;
         }
@@ -162,7 +168,7 @@ void handle(Pass& pass, XEvent& event) {
                                event.xconfigure.x, event.xconfigure.y))
             XMoveWindow(x.display, x.drawing_window, 0, 0);
         if (foreign_size_asks_switch(pass.p.foreign_sizes, event.xconfigure.width, event.xconfigure.height,
-                                     x.width, x.height, x.fullscreen_height))
+                                     x.shown_width, x.shown_height, x.fullscreen_height))
             pass.switch_wanted = true;
         break;
     case ClientMessage:

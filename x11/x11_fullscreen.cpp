@@ -115,7 +115,7 @@ void wait_for_frame_size(const X11State& x) {
         int fx = 0, fy = 0;
         unsigned width = 0, height = 0, border = 0, depth = 0;
         XGetGeometry(x.display, x.frame_window, &root, &fx, &fy, &width, &height, &border, &depth);
-        bool back = static_cast<int>(width) == x.width && static_cast<int>(height) == x.height;
+        bool back = static_cast<int>(width) == x.shown_width && static_cast<int>(height) == x.shown_height;
         if (back || std::chrono::steady_clock::now() >= deadline) break;
         usleep(5000);
     }
@@ -132,9 +132,9 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
     if (const char* refused = x11_switch_display(x, p)) return refused;
     set_frame_max_size(x, XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen));
     x11_ask_manager_state(x, true, FULLSCREEN_STATE, true);
-    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.shown_width),
                       static_cast<unsigned>(x.fullscreen_height));
-    p.y_offset = (x.fullscreen_height - x.height) / 2;
+    p.y_offset = (x.fullscreen_height - x.shown_height) / 2;
     return nullptr;
 }
 
@@ -143,11 +143,11 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
 // coming after the wait below, would look forced on the window and switch it back to full screen.
 void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
     x11_ask_manager_state(x, false, FULLSCREEN_STATE, true);
-    set_frame_max_size(x, x.width, x.height);
+    set_frame_max_size(x, x.shown_width, x.shown_height);
     XSync(x.display, False);
     x11_leave_fullscreen(x, p);
-    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.width),
-                      static_cast<unsigned>(x.height));
+    XMoveResizeWindow(x.display, x.drawing_window, 0, 0, static_cast<unsigned>(x.shown_width),
+                      static_cast<unsigned>(x.shown_height));
     p.y_offset = 0;
     p.flags &= ~SET_MODE_FULLSCREEN;
     p.managed_fullscreen = false;
@@ -176,7 +176,7 @@ void x11_read_modes(X11State& x, int requested_rate) {
     XRRScreenSize* listed = XRRConfigSizes(x.screen_config, &count);
     std::vector<DisplaySize> sizes;
     for (int i = 0; i < count; ++i) sizes.push_back({listed[i].width, listed[i].height});
-    x.chosen_size = choose_fullscreen_size(sizes, x.width, x.height);
+    x.chosen_size = choose_fullscreen_size(sizes, x.shown_width, x.shown_height);
     int in_use = x.initial_rate;
     if (x.chosen_size >= 0) {
         x.fullscreen_height = sizes[static_cast<size_t>(x.chosen_size)].height;
@@ -204,7 +204,7 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
     if (x.chosen_size < 0) return "Die Anzeige bietet keine Bildschirmgröße, in die das Bild passt";
     remember_focus(x, p); // a mode opened in full screen comes here first
     // What can be refused comes first, the mode switch last: a refused try leaves the display untouched.
-    XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, x.width / 2, x.fullscreen_height / 2);
+    XWarpPointer(x.display, None, x.drawing_window, 0, 0, 0, 0, x.shown_width / 2, x.fullscreen_height / 2);
     XSync(x.display, False);
     if (!x11_grab_pointer(x, GRAB_RETRY_US, GRAB_TRIES)) return "Ein anderes Programm hält den Mauszeiger";
     p.pointer_grabbed = true;

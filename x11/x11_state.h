@@ -24,6 +24,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/Xrender.h>
 
 #include <mutex>
 #include <string>
@@ -31,6 +32,7 @@
 #include "gfx/screen.h"
 #include "x11/blit.h"
 #include "x11/event_rules.h"
+#include "x11/window_fit.h"
 
 // Set-mode flags with a meaning of this driver's own, besides those of gfx/driver.h.
 inline constexpr int X11_FLAG_OPENGL = 2; // refused: another driver's request
@@ -82,7 +84,15 @@ struct X11Presenter {
     int flags = 0; // set-mode flags as shown; published
     int rate = 0;  // published, and as the context's refresh_rate
     int y_offset = 0;
-    XImage* frame_image = nullptr;
+    XImage* frame_image = nullptr; // the converted picture, at its own size
+    // The window's pixels where the window scales or folds the picture (else none): the converted lines
+    // widened and placed there, and the image the puts send. Shared memory, when used, is this one's.
+    XImage* shown_image = nullptr;
+    // Or, where the server renders, the server scales: the picture goes to a pixmap of its size as it
+    // would go to the window, and each band from there to its block of the window, scaled by a transform.
+    Pixmap picture_pixmap = 0;
+    bool pixmap_shared = false; // the pixmap is the shared image itself: nothing to put
+    Picture picture_source = 0, window_target = 0;
     bool use_shm = false;
     XShmSegmentInfo shm_info = {};
     Blitter blitter = nullptr;
@@ -113,7 +123,9 @@ struct X11Setup {
     Window frame_window = 0;
     Window fullscreen_window = 0;
     GC gc = nullptr;
-    int width = 0, height = 0;
+    int width = 0, height = 0;             // the picture's
+    WindowFit fit;                         // how the window shows it
+    int shown_width = 0, shown_height = 0; // the window's size as shown: the picture scaled and folded
     int depth = 0;
     int visual_bits = 0;
     bool red_low = false;
@@ -152,6 +164,12 @@ void x11_init_threads();
 inline constexpr const char* NO_FITTING_VISUAL = "Die Anzeige bietet keine passende Farbdarstellung";
 inline constexpr const char* FULLSCREEN_WITHOUT_SHM =
     "Für den Vollbildmodus fehlt eine lokale Anzeige mit MIT-SHM";
+
+// The one place a position in the drawing window becomes a picture position: the live pointer, motions and
+// presses all pass here. y_offset is the rows above the picture in full screen.
+[[nodiscard]] inline FitPoint x11_picture_point(const X11Setup& x, int y_offset, int window_x, int window_y) {
+    return window_to_picture(x.fit, window_x, window_y - y_offset);
+}
 
 // Open and close, the open steps and the windows' life (x11_window.cpp).
 int x11_open(const char* title, int width, int height, int depth, int refresh_rate, int flags);

@@ -4,7 +4,9 @@
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -29,6 +31,8 @@ constexpr unsigned long WINDOW_VALUE_MASK =
 constexpr auto STRUCTURE_WAIT = std::chrono::seconds(5);
 
 const char* open_failure = nullptr; // why the last open failed
+int scale_option = 0;               // x11_set_window_fit's
+int fold_band_height = 0;
 
 static_assert(PseudoColor == 3 && TrueColor == 4 && DirectColor == 5); // VisualLayout's class numbers
 
@@ -46,8 +50,8 @@ void set_size_hints(X11State& x, Window window, int max_width, int max_height) {
     XSizeHints* hints = XAllocSizeHints();
     if (!hints) return;
     hints->flags = PMinSize | PMaxSize | PResizeInc | PBaseSize;
-    hints->min_width = hints->base_width = x.width;
-    hints->min_height = hints->base_height = x.height;
+    hints->min_width = hints->base_width = x.shown_width;
+    hints->min_height = hints->base_height = x.shown_height;
     hints->width_inc = hints->height_inc = 65536;
     hints->max_width = max_width;
     hints->max_height = max_height;
@@ -185,6 +189,44 @@ const char* connect_display(X11State& x) {
     return nullptr;
 }
 
+// The room the manager leaves for windows on the current desktop (_NET_WORKAREA), else the screen.
+WorkArea work_area(const X11State& x) {
+    WorkArea area{XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen)};
+    auto cardinals = [&](const char* name, long count) {
+        std::vector<long> values;
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x.display, x.root, XInternAtom(x.display, name, False), 0, count, False,
+                               XA_CARDINAL, &type, &format, &items, &after, &data) == Success &&
+            data && format == 32)
+            values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + items);
+        if (data) XFree(data);
+        return values;
+    };
+    std::vector<long> desktop = cardinals("_NET_CURRENT_DESKTOP", 1);
+    std::vector<long> areas = cardinals("_NET_WORKAREA", 4 * 64);
+    size_t at = desktop.empty() ? 0 : static_cast<size_t>(std::max(desktop[0], 0L)) * 4;
+    if (at + 4 > areas.size()) at = 0;
+    if (areas.size() >= at + 4 && areas[at + 2] > 0 && areas[at + 3] > 0)
+        area = {static_cast<int>(std::min(areas[at + 2], long{area.width})),
+                static_cast<int>(std::min(areas[at + 3], long{area.height}))};
+    return area;
+}
+
+// The factor and the fold for this screen; the window's size follows from them.
+void choose_fit(X11State& x) {
+    const char* resources = XResourceManagerString(x.display);
+    const char* gdk_scale = std::getenv("GDK_SCALE");
+    int scale = choose_scale(scale_option, gdk_scale ? gdk_scale : "",
+                             dpi_from_resources(resources ? resources : ""));
+    bool forced = scale_option >= MIN_SCALE && scale_option <= MAX_SCALE;
+    x.fit = fit_window(x.width, x.height, fold_band_height, scale, forced, work_area(x));
+    x.shown_width = x.fit.width();
+    x.shown_height = x.fit.height();
+}
+
 const char* create_windows(X11State& x, const char* title) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = XBlackPixel(x.display, x.screen);
@@ -194,8 +236,8 @@ const char* create_windows(X11State& x, const char* title) {
     x.colormap = XCreateColormap(x.display, x.root, x.visual, AllocNone);
     attributes.colormap = x.colormap;
     auto create = [&](unsigned long mask) {
-        return XCreateWindow(x.display, x.root, 0, 0, static_cast<unsigned>(x.width),
-                             static_cast<unsigned>(x.height), 0, x.depth, InputOutput, x.visual, mask,
+        return XCreateWindow(x.display, x.root, 0, 0, static_cast<unsigned>(x.shown_width),
+                             static_cast<unsigned>(x.shown_height), 0, x.depth, InputOutput, x.visual, mask,
                              &attributes);
     };
     x.drawing_window = create(WINDOW_VALUE_MASK);
@@ -218,10 +260,10 @@ const char* set_manager_hints(X11State& x) {
     int display_width = XDisplayWidth(x.display, x.screen);
     int display_height = XDisplayHeight(x.display, x.screen);
     bool fixed = x.open_flags & SET_MODE_NO_TOGGLE;
-    set_size_hints(x, x.drawing_window, fixed ? x.width : display_width, fixed ? x.height : display_height);
-    set_size_hints(x, x.fullscreen_window, fixed ? x.width : display_width,
-                   fixed ? x.height : display_height);
-    set_size_hints(x, x.frame_window, x.width, x.height);
+    int w = x.shown_width, h = x.shown_height;
+    set_size_hints(x, x.drawing_window, fixed ? w : display_width, fixed ? h : display_height);
+    set_size_hints(x, x.fullscreen_window, fixed ? w : display_width, fixed ? h : display_height);
+    set_size_hints(x, x.frame_window, w, h);
     if ((x.open_flags & SET_MODE_FRAMELESS) && !set_frameless_hint(x))
         return "Der Fenstermanager kennt keinen Hinweis für ein Fenster ohne Rahmen";
     x.window_close_atom = XInternAtom(x.display, "WM_DELETE_WINDOW", False);
@@ -292,13 +334,13 @@ void unmap_and_wait(const X11State& x, Window window) {
 }
 
 void map_windowed(const X11State& x, X11Presenter& p) {
-    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    unsigned w = static_cast<unsigned>(x.shown_width), h = static_cast<unsigned>(x.shown_height);
     XResizeWindow(x.display, x.frame_window, w, h);
     if (x.open_flags & SET_MODE_FRAMELESS) {
         XResizeWindow(x.display, x.drawing_window, w, h);
         XMapRaised(x.display, x.drawing_window);
-        XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.width) / 2,
-                    (XDisplayHeight(x.display, x.screen) - x.height) / 2);
+        XMoveWindow(x.display, x.drawing_window, (XDisplayWidth(x.display, x.screen) - x.shown_width) / 2,
+                    (XDisplayHeight(x.display, x.screen) - x.shown_height) / 2);
     } else {
         // Into the frame first, sized and placed there: while the picture is a top-level window its resize
         // goes to the window manager, whose answer may come after the reparent and move it by the margin
@@ -324,7 +366,7 @@ void map_windowed(const X11State& x, X11Presenter& p) {
 }
 
 void map_fullscreen(const X11State& x, X11Presenter& p) {
-    unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.height);
+    unsigned w = static_cast<unsigned>(x.shown_width), h = static_cast<unsigned>(x.shown_height);
     XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
     XReparentWindow(x.display, x.drawing_window, x.fullscreen_window, 0, 0);
@@ -392,12 +434,18 @@ int x11_open(const char* title, int width, int height, int depth, int refresh_ra
     x.framebuffer_depth = x.context ? x.context->depth : 32;
     x.width = width;
     x.height = height;
+    x.fit = identity_fit(width, height);
+    x.shown_width = width;
+    x.shown_height = height;
     x.open_flags = flags;
     x.presenter.flags = flags;
     x.startup_id = x.launch_id;
 
     const char* failure = connect_display(x);
-    if (!failure) failure = create_windows(x, title);
+    if (!failure) {
+        choose_fit(x);
+        failure = create_windows(x, title);
+    }
     if (!failure) failure = set_manager_hints(x);
     if (!failure) {
         create_cursors(x);
@@ -429,12 +477,17 @@ void x11_close() {
     }
 }
 
+void x11_set_window_fit(int scale, int band_height) {
+    scale_option = scale;
+    fold_band_height = band_height;
+}
+
 const char* x11_open_failure() {
     return open_failure ? open_failure : "";
 }
 
 const char* x11_window_setup(const X11State& x, X11Presenter& p) {
-    p.frame_image = nullptr;
+    p.frame_image = p.shown_image = nullptr;
     p.use_shm = false;
     p.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
     if (!p.blitter) return NO_FITTING_VISUAL;
@@ -453,12 +506,12 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
     if (fullscreen) {
         if (!shm) return FULLSCREEN_WITHOUT_SHM;
         if (const char* refused = x11_switch_display(x, p)) return refused;
-        unsigned w = static_cast<unsigned>(x.width), h = static_cast<unsigned>(x.fullscreen_height);
+        unsigned w = static_cast<unsigned>(x.shown_width), h = static_cast<unsigned>(x.fullscreen_height);
         // The drawing window is already a child of the full-screen window: reparenting it again would unmap
         // it for a moment and so release the pointer grab just taken.
         XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
         XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
-        p.y_offset = (x.fullscreen_height - x.height) / 2;
+        p.y_offset = (x.fullscreen_height - x.shown_height) / 2;
     }
     return x11_create_image(x, p, shm) ? nullptr : "Kein Speicher für das Bild des Fensters";
 }

@@ -42,6 +42,7 @@ TEST(Options, Accepted) {
         {{"-c", "x.cfg", "--check"}, RunMode::CHECK, "", 0},
         {{"--config", "x.cfg", "--snapshot", "a.png"}, RunMode::SNAPSHOT, "a.png", 10},
         {{"--example-if-missing"}, RunMode::WINDOW, "", 0},
+        {{"--scale", "2"}, RunMode::WINDOW, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(label(c.args));
@@ -82,12 +83,30 @@ TEST(Options, Refused) {
             {{"--snapshot", "a.png", "--seconds", bad},
              "--seconds erwartet eine ganze Zahl von 0 bis 86400, nicht \"" + std::string(bad) + "\"."});
     }
+    for (const char* bad : {"0", "5", "-1", "2.0", "02", " 2", "x", "22"})
+        cases.push_back(
+            {{"--scale", bad},
+             "--scale erwartet eine ganze Zahl von 1 bis 4, nicht \"" + std::string(bad) + "\"."});
+    cases.push_back({{"--scale"}, "Option --scale braucht einen Wert."});
+    cases.push_back({{"--scale", "2", "--check"},
+                     "--scale gilt nur für das Fenster, nicht mit --check oder --snapshot."});
+    cases.push_back({{"--snapshot", "a.png", "--scale", "2"},
+                     "--scale gilt nur für das Fenster, nicht mit --check oder --snapshot."});
     for (const Case& c : cases) {
         SCOPED_TRACE(label(c.args));
         const Options o = parse_options(c.args);
         EXPECT_EQ(o.mode, RunMode::INVALID);
         EXPECT_EQ(o.error, c.error);
     }
+}
+
+TEST(Options, ScaleIsTheWindowsFactorOrTheDesktops) {
+    for (int n = 1; n <= 4; ++n) {
+        const std::string digit = std::to_string(n);
+        EXPECT_EQ(parse_options(std::vector<const char*>{"--scale", digit.c_str()}).scale, n);
+    }
+    EXPECT_EQ(parse_options(std::vector<const char*>{}).scale, 0);
+    EXPECT_EQ(parse_options(std::vector<const char*>{"--scale", "1", "--scale", "3"}).scale, 3);
 }
 
 TEST(Options, ConfigurationOptionsCombine) {
@@ -105,7 +124,7 @@ TEST(Options, UsageNamesEveryOptionAndThePlacesInOrder) {
     EXPECT_TRUE(text.starts_with(
         "Aufruf: velmora [-c DATEI] [--example-if-missing] [--snapshot DATEI.png [--seconds N]]\n"));
     for (const char* word : {"--snapshot DATEI.png", "--seconds N", "--help", "--version",
-                             "-c, --config DATEI", "--check", "--example-if-missing", "DISPLAY"})
+                             "-c, --config DATEI", "--check", "--example-if-missing", "DISPLAY", "--scale N"})
         EXPECT_NE(text.find(word), std::string::npos) << word;
     const std::size_t here = text.find("1. velmora.cfg im aktuellen Verzeichnis\n");
     const std::size_t user = text.find("2. $XDG_CONFIG_HOME/velmora/velmora.cfg, ohne XDG_CONFIG_HOME "

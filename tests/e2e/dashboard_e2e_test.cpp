@@ -32,6 +32,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/png_writer.h"
 #include "tests/app/test_support.h"
 #include "tests/x11/x_test_support.h"
 #include "tests/x11/xvfb_server.h"
@@ -146,7 +147,7 @@ class Dashboard : public ::testing::Test {
     void SetUp() override { open_session(Manager::openbox); }
     void open_session(Manager manager, const std::string& geometry = "1280x1300x24") { // six panels fit
         manager_ = manager;
-        server = start_xvfb(geometry);
+        server = start_xvfb(geometry, server_extra);
         ASSERT_GT(server.pid, 0);
         display_env.emplace("DISPLAY", display_name(server));
         korvid.emplace("KORVID", std::nullopt);
@@ -216,10 +217,12 @@ class Dashboard : public ::testing::Test {
         std::string runtime = dir + "/runtime", log = dir + "/weston.log";
         std::filesystem::create_directories(runtime);
         chmod(runtime.c_str(), 0700);
-        compositor = spawn({"/usr/bin/weston", "--backend=x11-backend.so", "--use-pixman", "--width=1024",
-                            "--height=768", "--xwayland", "--no-config", "--idle-time=0",
-                            "--socket=velmora-test-" + std::to_string(getpid()), "--log=" + log},
-                           dir, -1, {{"XDG_RUNTIME_DIR", runtime}, {"WAYLAND_DISPLAY", std::nullopt}});
+        compositor =
+            spawn({"/usr/bin/weston", "--backend=x11-backend.so", "--use-pixman",
+                   "--width=" + std::to_string(output_width), "--height=" + std::to_string(output_height),
+                   "--xwayland", "--no-config", "--idle-time=0",
+                   "--socket=velmora-test-" + std::to_string(getpid()), "--log=" + log},
+                  dir, -1, {{"XDG_RUNTIME_DIR", runtime}, {"WAYLAND_DISPLAY", std::nullopt}});
         std::string xwayland;
         const std::string marker = "xserver listening on display ";
         eventually(
@@ -246,8 +249,12 @@ class Dashboard : public ::testing::Test {
         std::string session = dir + "/session", runtime = session + "/runtime";
         std::filesystem::create_directories(runtime);
         chmod(runtime.c_str(), 0700);
-        std::string config = config_dir.write("session/sway.cfg", "xwayland enable\nexec echo $DISPLAY >" +
-                                                                      session + "/display\n");
+        std::string output;
+        if (output_given)
+            output = "output * mode --custom " + std::to_string(output_width) + "x" +
+                     std::to_string(output_height) + "\n";
+        std::string config = config_dir.write(
+            "session/sway.cfg", output + "xwayland enable\nexec echo $DISPLAY >" + session + "/display\n");
         give_to_session_user(session);
         // The program runs as the session user in this folder, with the fake tools and their log.
         chmod(dir.c_str(), 0755);
@@ -412,7 +419,9 @@ class Dashboard : public ::testing::Test {
     // is not lit, as a manager may map the window once more meanwhile; without a manager nobody sets it (it
     // stays the pointer root, as on a kiosk, and the keys go to the window under the pointer), and a
     // compositor gives the keys itself.
-    bool hover_reload(Window frame, Window picture) {
+    bool hover_reload(Window frame, Window picture) { return hover(frame, picture, 50, 10, 5, 5); }
+    // The pointer at (x, y) until the pixel at (face_x, face_y) shows a lit face.
+    bool hover(Window frame, Window picture, int x, int y, int face_x, int face_y) {
         const bool sets_focus = manager_ != Manager::none && !through_compositor();
         return eventually(
             [&] {
@@ -421,8 +430,8 @@ class Dashboard : public ::testing::Test {
                 XGetInputFocus(display, &focus, &revert);
                 if (sets_focus && focus != frame && focus != picture)
                     XSetInputFocus(display, frame, RevertToPointerRoot, CurrentTime);
-                point_at(picture, 50 + (nudge++ & 1), 10);
-                return pixel(display, picture, 5, 5) == HOVER_FACE;
+                point_at(picture, x + (nudge++ & 1), y);
+                return pixel(display, picture, face_x, face_y) == HOVER_FACE;
             },
             SESSION_LIMIT);
     }
@@ -448,7 +457,12 @@ class Dashboard : public ::testing::Test {
     std::string sway_socket;
     bool program_as_session_user = false;
     Manager manager_ = Manager::openbox;
-    int nudge = 0; // the pointer's pixel of difference between two looks
+    // The compositor's output, where there is one: weston's window in the Xvfb, and sway's headless output
+    // where given (else sway's own default).
+    int output_width = 1024, output_height = 768;
+    bool output_given = false;
+    std::vector<std::string> server_extra; // more arguments for the Xvfb
+    int nudge = 0;                         // the pointer's pixel of difference between two looks
 };
 
 struct Probe {
@@ -669,6 +683,208 @@ INSTANTIATE_TEST_SUITE_P(Desktops, InFullScreen, ::testing::ValuesIn(FULL_SCREEN
                          [](const ::testing::TestParamInfo<FullScreenDesktop>& info) {
                              return info.param.name;
                          });
+
+// The window fits the screen it is on: folded into columns on a short screen, scaled on a dense one, and
+// as it always was where the screen has room at 96 dpi; on a desktop of each kind.
+struct FitCase {
+    const char* name;
+    Manager manager;
+    int screen_width, screen_height;
+    const char* dpi; // the Xft.dpi resource, nullptr for none
+    int servers;
+    int scale, rows;             // what the window must then be: factor and panels per column
+    bool without_render = false; // an X server without the Render extension: the program scales itself
+};
+
+void PrintTo(const FitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+constexpr FitCase FIT_CASES[] = {
+    {"OpenboxShortScreenFolds", Manager::openbox, 1920, 1080, nullptr, 6, 1, 3},
+    {"OpenboxDenseScreenScales", Manager::openbox, 3840, 2160, "192", 1, 2, 1},
+    {"OpenboxRoomyScreenAsBefore", Manager::openbox, 1600, 1600, "96", 6, 1, 6},
+    {"OpenboxDenseScreenScalesAndFolds", Manager::openbox, 3840, 2160, "192", 6, 2, 3},
+    {"WestonXwaylandShortScreenFolds", Manager::weston, 1920, 1080, nullptr, 6, 1, 3},
+    {"WestonXwaylandDenseScreenScales", Manager::weston, 3840, 2160, "192", 1, 2, 1},
+    {"WestonXwaylandRoomyScreenAsBefore", Manager::weston, 1600, 1600, "96", 6, 1, 6},
+    {"SwayXwaylandShortScreenFolds", Manager::sway, 1920, 1080, nullptr, 6, 1, 3},
+    {"SwayXwaylandDenseScreenScales", Manager::sway, 3840, 2160, "192", 1, 2, 1},
+    {"SwayXwaylandRoomyScreenAsBefore", Manager::sway, 1600, 1600, "96", 6, 1, 6},
+    {"WithoutRenderShortScreenFolds", Manager::none, 1920, 1080, nullptr, 6, 1, 3, true},
+    {"WithoutRenderDenseScreenScales", Manager::none, 3840, 2160, "192", 1, 2, 1, true},
+    {"WithoutRenderAtFactorThree", Manager::none, 3840, 2160, "288", 2, 3, 2, true},
+    {"WithoutRenderDenseScreenScalesAndFolds", Manager::none, 3840, 2160, "192", 6, 2, 3, true},
+};
+
+class FitsTheScreen : public Dashboard, public ::testing::WithParamInterface<FitCase> {
+  protected:
+    void SetUp() override {
+        const FitCase& c = GetParam();
+        output_width = c.screen_width;
+        output_height = c.screen_height;
+        output_given = true;
+        if (c.without_render) server_extra = {"-extension", "RENDER"};
+        open_session(c.manager,
+                     std::to_string(c.screen_width) + "x" + std::to_string(c.screen_height) + "x24");
+    }
+    // Where panel i's top-left corner lies in the window.
+    std::pair<int, int> panel_origin(int i) const {
+        const FitCase& c = GetParam();
+        return {(i / c.rows) * 800 * c.scale, (i % c.rows) * 200 * c.scale};
+    }
+    // Every probe of every panel, each as the block of window pixels its picture pixel became.
+    std::string scaled_difference(Window picture) {
+        const FitCase& c = GetParam();
+        std::string difference;
+        char line[128];
+        for (int i = 0; i < c.servers; ++i) {
+            auto [ox, oy] = panel_origin(i);
+            for (const Probe& p : PICTURE)
+                for (int d : {0, c.scale - 1}) {
+                    int x = ox + p.x * c.scale + d, y = oy + p.y * c.scale + d;
+                    uint32_t seen = pixel(display, picture, x, y);
+                    if (seen == p.colour) continue;
+                    std::snprintf(line, sizeof line, "panel %d (%d, %d): %06X, not %06X; ", i + 1, x, y, seen,
+                                  p.colour);
+                    difference += line;
+                }
+        }
+        return difference;
+    }
+    // A panel point's place on the root: on the screen, or where the user cannot see it.
+    bool on_screen(Window picture, int x, int y) {
+        Window child = 0;
+        int root_x = -1, root_y = -1;
+        XTranslateCoordinates(display, picture, DefaultRootWindow(display), x, y, &root_x, &root_y, &child);
+        return root_x >= 0 && root_y >= 0 && root_x < DisplayWidth(display, 0) &&
+               root_y < DisplayHeight(display, 0);
+    }
+};
+
+TEST_P(FitsTheScreen, EveryPanelShowsAndTheLastOneClicks) {
+    const FitCase& c = GetParam();
+    if (c.dpi) {
+        std::string file = config_dir.write("resources", std::string("Xft.dpi:\t") + c.dpi + "\n");
+        ASSERT_EQ(run({"/usr/bin/xrdb", "-merge", file}, {{"DISPLAY", std::string(DisplayString(display))}}),
+                  0);
+    }
+    std::string config = "Terminal:true\nProxy:\n";
+    for (int i = 1; i <= c.servers; ++i) config += "127.0.0." + std::to_string(i) + "\n";
+    start(config);
+    const std::string title = "Zeige " + std::to_string(c.servers) + " Server";
+    Window frame = wait_for_window(title.c_str());
+    ASSERT_NE(frame, 0u) << "no window titled " << title;
+    Window picture = only_child_of(display, frame);
+    ASSERT_NE(picture, 0u);
+    const int columns = (c.servers + c.rows - 1) / c.rows;
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, picture, &attributes);
+    EXPECT_EQ(attributes.width, columns * 800 * c.scale);
+    EXPECT_EQ(attributes.height, c.rows * 200 * c.scale);
+
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = scaled_difference(picture)).empty(); }, SESSION_LIMIT))
+        << difference;
+    // A picture of the window as shown, for the documentation, when asked for.
+    if (const char* dir = std::getenv("VELMORA_FIT_PICTURES")) {
+        std::vector<uint32_t> shown = region(display, picture, 0, 0, attributes.width, attributes.height);
+        EXPECT_EQ(write_png(std::string(dir) + "/" + c.name + ".png",
+                            reinterpret_cast<const uint8_t*>(shown.data()), attributes.width,
+                            attributes.height, attributes.width * 4),
+                  "");
+    }
+    EXPECT_EQ(DisplayWidth(display, 0), c.screen_width);
+    EXPECT_EQ(DisplayHeight(display, 0), c.screen_height);
+    // Every panel's "Neuladen" face where the user sees it.
+    for (int i = 0; i < c.servers; ++i) {
+        auto [ox, oy] = panel_origin(i);
+        EXPECT_TRUE(on_screen(picture, ox + 5 * c.scale, oy + 5 * c.scale)) << "panel " << i + 1;
+        EXPECT_TRUE(on_screen(picture, ox + 95 * c.scale, oy + 18 * c.scale)) << "panel " << i + 1;
+    }
+    // A pixel of the picture is a block of scale x scale window pixels, to the pixel: the first panel's top
+    // line, then its reload face a row lower.
+    for (int x = 0; x < 2 * c.scale; ++x)
+        for (int y = 0; y < 2 * c.scale; ++y)
+            EXPECT_EQ(pixel(display, picture, x, y), y < c.scale ? SEPARATOR : BUTTON_FACE) << x << "," << y;
+
+    // The last panel's interval button, at its place in the window: lit under the pointer, stepped by a
+    // click (3 s to 4 s).
+    auto [ox, oy] = panel_origin(c.servers - 1);
+    ASSERT_TRUE(
+        hover(frame, picture, ox + 170 * c.scale, oy + 10 * c.scale, ox + 125 * c.scale, oy + 5 * c.scale))
+        << std::hex << pixel(display, picture, ox + 125 * c.scale, oy + 5 * c.scale) << " "
+        << session_state(picture);
+    auto label = [&] {
+        return region(display, picture, ox + 120 * c.scale, oy + c.scale, 110 * c.scale, 18 * c.scale);
+    };
+    std::vector<uint32_t> before = label();
+    pointer("mousedown 1");
+    EXPECT_TRUE(eventually([&] { return label() != before; }, SESSION_LIMIT)) << session_state(picture);
+    pointer("mouseup 1");
+    // No other panel's button took the click.
+    if (c.servers > 1) {
+        auto [fx, fy] = panel_origin(0);
+        EXPECT_EQ(pixel(display, picture, fx + 125 * c.scale, fy + 5 * c.scale), BUTTON_FACE);
+    }
+
+    close_window(frame);
+    int status = wait_for_exit();
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, FitsTheScreen, ::testing::ValuesIn(FIT_CASES),
+                         [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+// Full screen takes the size of the window as shown: six panels folded into 1600x600 on a screen of that size
+// go full screen there, and the pointer still finds the sixth panel's button.
+class FoldedOnAScreenOfItsSize : public Dashboard {
+  protected:
+    void SetUp() override { open_session(Manager::openbox, "1600x600x24"); }
+};
+
+TEST_F(FoldedOnAScreenOfItsSize, GoesFullScreenAndBackAndStillClicks) {
+    std::string config = "Terminal:true\nProxy:\n";
+    for (int i = 1; i <= 6; ++i) config += "127.0.0." + std::to_string(i) + "\n";
+    start(config);
+    Window frame = wait_for_window("Zeige 6 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    ASSERT_NE(picture, 0u);
+    auto size_of = [&](Window w) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, w, &a);
+        return std::to_string(a.width) + "x" + std::to_string(a.height);
+    };
+    EXPECT_EQ(size_of(picture), "1600x600");
+    ASSERT_TRUE(hover_reload(frame, picture)) << session_state(picture);
+    input("key alt+Return");
+    std::string seen;
+    ASSERT_TRUE(eventually(
+        [&] {
+            Window top = top_level_of(display, picture);
+            seen = size_of(top) + " " + (std::ostringstream() << grabs_held(display)).str();
+            return grabs_held(display) == BOTH_GRABBED && size_of(top) == "1600x600";
+        },
+        SESSION_LIMIT))
+        << "not in full screen: " << seen;
+    // The sixth panel: second column, third row.
+    ASSERT_TRUE(hover(frame, picture, 800 + 170, 400 + 10, 800 + 125, 400 + 5)) << session_state(picture);
+    auto label = [&] { return region(display, picture, 920, 401, 110, 18); };
+    std::vector<uint32_t> before = label();
+    pointer("mousedown 1");
+    EXPECT_TRUE(eventually([&] { return label() != before; }, SESSION_LIMIT)) << session_state(picture);
+    pointer("mouseup 1");
+    input("key alt+Return");
+    EXPECT_TRUE(eventually(
+        [&] { return grabs_held(display) == NONE_GRABBED && size_of(frame) == "1600x600"; }, SESSION_LIMIT))
+        << "not back in the window";
+    close_window(frame);
+    int status = wait_for_exit();
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 class UnderAResizingManager : public Dashboard {
   protected:
