@@ -27,7 +27,7 @@ inline constexpr uint32_t BACKGROUND_COLOUR = 0xFF1E1E1E;
 int set_font_height(int64_t h);
 
 // One frame: the background, every panel (with its clicks and due probes), the last panel's lower border;
-// at its end the lines it changed are drawn and handed to the presenter.
+// at its end the 8-line bands whose drawing changed are drawn and handed to the presenter.
 void draw_frame(ServerTable& table, DashboardState& state);
 
 // What a frame reads besides the records it draws: the pointer, and the clock as far as it decides what a

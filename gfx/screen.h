@@ -195,6 +195,14 @@ class SharedLock : public DriverHeld {
     ScreenContext* screen_;
 };
 
+// The proof for the shared fields of a mode that set-mode is still building: no driver presents it yet, so
+// no other thread can reach them. Only set-mode makes one.
+class NoDriverYet : public DriverHeld {
+  private:
+    NoDriverYet() = default;
+    friend void gfx_set_mode(int width, int height, int depth, int pages, int flags, int refresh_rate);
+};
+
 // The screen lock opens a frame; inner ones only count. On a mode that records its frames the frame runs
 // without the driver lock (the page keeps the last finished picture for the presenter, which so keeps
 // answering while the frame waits for a tool); every other mode holds the driver lock for the whole frame.

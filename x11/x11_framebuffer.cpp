@@ -37,6 +37,7 @@ bool create_shared_image(const X11State& x, X11Presenter& p) {
         if (x11_try_shm_attach(x.display, attach_segment, &p.shm_info)) {
             shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
             p.use_shm = true;
+            p.shm_completion = XShmGetEventBase(x.display) + ShmCompletion;
             return true;
         }
         shmdt(address);
@@ -92,6 +93,18 @@ void x11_destroy_image(const X11State& x, X11Presenter& p) {
     p.use_shm = false;
 }
 
+namespace {
+
+// The server's word that it has read the last put of a pass from the segment: until then the image must not
+// be written again.
+Bool is_completion(Display*, XEvent* event, XPointer presenter) {
+    const auto& p = *reinterpret_cast<const X11Presenter*>(presenter);
+    return event->type == p.shm_completion &&
+           reinterpret_cast<const XShmCompletionEvent*>(event)->shmseg == p.shm_info.shmseg;
+}
+
+} // namespace
+
 void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     ScreenContext* screen = x.context;
     if (!screen || !p.frame_image) return;
@@ -102,6 +115,17 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     BlitSource source{screen->visible_pixels, screen->pitch, screen->width,  screen->height,
                       screen->line_factor,    dirty,         shared.palette, &p.rgb16};
     p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
+    // Runs of dirty lines, each one put; the last shared put of the pass asks for the server's completion.
+    int run_first = -1, run_end = -1;
+    auto put = [&](bool last) {
+        unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(run_end - run_first);
+        if (p.use_shm)
+            XShmPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, run_first, 0,
+                         run_first + p.y_offset, w, n, last ? True : False);
+        else
+            XPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, run_first, 0,
+                      run_first + p.y_offset, w, n);
+    };
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
             ++first;
@@ -109,14 +133,18 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
         }
         int end = first + 1;
         while (end < lines && dirty[end]) ++end;
-        unsigned w = static_cast<unsigned>(x.width), n = static_cast<unsigned>(end - first);
-        if (p.use_shm)
-            XShmPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                         n, False);
-        else
-            XPutImage(x.display, x.drawing_window, x.gc, p.frame_image, 0, first, 0, first + p.y_offset, w,
-                      n);
+        if (run_first >= 0) put(false);
+        run_first = first, run_end = end;
         first = end;
+    }
+    if (run_first >= 0) {
+        put(true);
+        // The next pass converts into the same segment: it waits until the server has read this one. Other
+        // events stay queued for the pass's event handling.
+        if (p.use_shm) {
+            XEvent done;
+            XIfEvent(x.display, &done, is_completion, reinterpret_cast<XPointer>(&p));
+        }
     }
     std::memset(dirty, 0, entries.size());
 }

@@ -40,7 +40,7 @@ int first_other_in_line(int y, uint32_t colour) {
 }
 
 void drain_keys() {
-    while (next_key(key_queue().in(SharedLock{})) != 0) {
+    while (next_key() != 0) {
     }
 }
 
@@ -183,12 +183,13 @@ TEST_F(Dashboard, KeysAreTakenOnePerFrameUntilTheCloseCode) {
         SCOPED_TRACE(c.frames);
         for (int32_t code : c.queued) post_key(SharedLock{}, code);
         if (c.ring_only) {
-            key_queue().in(SharedLock{}).close_requested = false;
+            SharedLock held;
+            key_queue().in(held).close_requested = false;
             rt_clear_stop_request();
         }
         EXPECT_EQ(main_loop(table, state_), c.frames);
         std::vector<int32_t> left;
-        for (int32_t code; (code = next_key(key_queue().in(SharedLock{}))) != 0;) left.push_back(code);
+        for (int32_t code; (code = next_key()) != 0;) left.push_back(code);
         EXPECT_EQ(left, c.left);
     }
 }
@@ -201,7 +202,7 @@ TEST_F(Dashboard, EndsAfterTheFrameThatPassesTheStopTime) {
     EXPECT_EQ(main_loop(table, state_, -1.0), 1u);
     post_key(SharedLock{}, 'q');
     EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
-    EXPECT_EQ(next_key(key_queue().in(SharedLock{})), 0);
+    EXPECT_EQ(next_key(), 0);
 }
 
 // The window's close request while a panel's probe waits for its tool: the tool is ended, the frame starts
