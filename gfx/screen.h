@@ -86,7 +86,7 @@ struct ScreenContext {
     Guarded<ScreenShared> shared;
     uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
     uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
-    bool frame_holds_driver = false; // the frame holds the driver lock until its end
+    bool frame_holds_driver = false; // a frame on a mode that does not record holds the driver lock to its end
     DeferredFills deferred;          // written by the outermost gfx_unlock at the latest
     FrameRecord record;              // drawn, or found unchanged, by the outermost gfx_unlock
 };
