@@ -1,5 +1,6 @@
 #include "app/dashboard.h"
 
+#include <cmath>
 #include <string>
 
 #include "app/panel.h"
@@ -19,6 +20,33 @@ const std::string CLOSE_KEY_TEXT = {static_cast<char>(KEY_WINDOW_CLOSE & 0xFF),
                                     static_cast<char>(KEY_WINDOW_CLOSE >> 8)};
 
 } // namespace
+
+bool frame_needed(FrameSkip& skip, const FrameInputs& now) {
+    // A held button may be a click, which acts (-1: the pointer is not ours, nothing is held); the frame that
+    // follows a change settles what the change left behind (a probe run in mid-frame is shown only by what is
+    // drawn after it).
+    const bool repeats = skip.drawn && *skip.drawn == now && now.mouse_buttons <= 0;
+    if (repeats && skip.settled) return false;
+    skip.settled = repeats;
+    skip.drawn = now;
+    return true;
+}
+
+FrameInputs frame_inputs(const ServerTable& table, const DashboardState& state) {
+    FrameInputs in{.mouse_x = state.mouse_x,
+                   .mouse_y = state.mouse_y,
+                   .mouse_wheel = state.mouse_wheel,
+                   .mouse_buttons = state.mouse_buttons,
+                   .clock_second = std::ceil(panel_clock())};
+    // A probe falls due when the clock passes a whole second, and stays due until it runs: within one of
+    // the clock's seconds a frame after the one that ran it has nothing to run. Not so for an interval
+    // below one second, which falls due again in the same second.
+    for (uint8_t i = 0; i < table.server_count; ++i) {
+        const ServerRecord& r = table.servers[i];
+        if (r.interval < 1) in.clock_second = panel_clock();
+    }
+    return in;
+}
 
 void draw_frame(ServerTable& table, DashboardState& state, ServerWorkers* workers) {
     if (workers) (void)take_results(*workers, table);
@@ -60,11 +88,17 @@ int set_font_height(int64_t h) {
 }
 
 uint64_t main_loop(ServerTable& table, DashboardState& state, double stop_at, ServerWorkers* workers) {
+    FrameSkip skip;
+    uint64_t landings = 0;
     for (uint64_t frames = 1;; ++frames) {
         rt_sleep(FRAME_PAUSE_MS, 1);
         int64_t confined = 0;
         input_get_mouse(&state.mouse_x, &state.mouse_y, &state.mouse_wheel, &state.mouse_buttons, &confined);
-        draw_frame(table, state, workers);
+        // Results that land change the records the frame draws, from another thread: they count as input.
+        if (workers && take_results(*workers, table)) ++landings;
+        FrameInputs inputs = frame_inputs(table, state);
+        inputs.landings = landings;
+        if (frame_needed(skip, inputs)) draw_frame(table, state, workers);
         // Both are taken every frame, so that a request the other one answered is not left for later; under
         // one lock, as an idle frame's cost is mostly its locks.
         bool closes = false;

@@ -80,8 +80,13 @@ void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
 
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour) {
     ScreenContext* screen = gfx_screen();
-    // Outside a frame the primitive's own unlock would write the fill at once: nothing to gain.
+    // Outside a frame the primitive's own unlock would write the fill at once: nothing to gain. On the
+    // shown page a fill is kept back only while the driver lock stays held until it is written: a frame
+    // that holds it to its end, or the drawing of a recorded frame's operations; a recorded frame drawn at
+    // once primitive by primitive lets the presenter look after each.
     if (screen == nullptr || dc.serial != screen->serial || !gfx_in_frame(*screen) ||
+        (dc.work_page == screen->visible_page && !screen->frame_holds_driver &&
+         !screen->record.drawing_noted) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->deferred;

@@ -3,15 +3,17 @@
 // A frame paints most lines several times over: the clear, the background, then boxes on top. Inside a
 // frame, opaque fills are only noted per line and written when something else first draws into the line,
 // or at the frame's end. Each line then reaches memory once, and the text and the lines drawn into it find
-// it in the cache. Nothing can observe the difference: the frame holds the driver lock while it draws into
-// the shown page, so the presenter reads the pixels only after the end, and every primitive settles the
-// lines it writes or reads first.
+// it in the cache. Nothing can observe the difference: fills on the shown page are kept back only while the
+// driver lock is held until they are written, so the presenter reads the pixels only after that, and every
+// primitive settles the lines it writes or reads first.
 //
 // A mode that records its frames (gfx_record_frames) holds back more: inside a frame the primitives only
 // note their operations, and the frame's end compares them with the previous frame's and draws only the
 // lines whose operations changed (gfx/frame_record.cpp). The rule is the same as for the fills: held back
 // only inside a frame, written before anything else may look. A primitive drawn outside a frame draws at
-// once, as on every other mode, and the next frame is drawn whole.
+// once, as on every other mode, and the next frame is drawn whole. A frame whose record is full, or that a
+// reader looks into, has what it noted drawn and draws the rest at once; it never holds the driver lock
+// beyond one primitive.
 #pragma once
 
 #include <cstring>

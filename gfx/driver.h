@@ -30,7 +30,8 @@ struct ScreenDriver {
     // Stops presenting and releases everything the driver holds. Must be safe after a failed open.
     void (*close)() = nullptr;
     // The driver lock: the one the presenter holds while it reads the pixels and what ScreenShared holds.
-    // The drawing thread takes it through SharedLock (gfx/screen.h), once however deeply nested.
+    // The drawing thread takes it through SharedLock and at a frame's end (gfx/screen.h); nested holds are
+    // counted there, so the driver sees one lock and one unlock.
     void (*lock)() = nullptr;
     void (*unlock)() = nullptr;
     // Shows palette entry index as the 8-bit colour (r, g, b). Only palette depths (8 bits and below) call
@@ -70,8 +71,9 @@ extern const ScreenDriver null_driver;
 // Starts invalid. Not thread-safe: set it between frames.
 void null_driver_set_pointer(bool valid, int x, int y, int wheel, int buttons);
 
-// The drivers in the order the selection tries them. Adding a driver is one entry in this list
-// (gfx/driver.cpp).
+// The drivers in the order the selection tries them: the installed list, else the built-in one that the
+// program sets at start-up (x11_install_driver in app/main.cpp's start). Adding a platform driver is one
+// entry in its install's list.
 [[nodiscard]] std::span<const DriverChoice> gfx_drivers();
 // Replaces the list the selection and the desktop query use (tests install recording drivers); an empty
 // span restores the built-in list.

@@ -56,8 +56,8 @@ const KindRules& rules(const RecordedOp& op) {
 }
 
 bool blends(const ScreenContext& screen, const RecordedOp& op) {
-    return rules(op).can_blend && (screen.mode_flags & SET_MODE_ALPHA) &&
-           screen.bytes_per_pixel == 4 && (op.colour >> 24) != 0xFF;
+    return rules(op).can_blend && (screen.mode_flags & SET_MODE_ALPHA) && screen.bytes_per_pixel == 4 &&
+           (op.colour >> 24) != 0xFF;
 }
 
 // The lines an operation may touch, cut to the page (none when first > last).
@@ -157,16 +157,31 @@ void diverge(FrameRecord& r) {
     r.current.text.assign(before.text, 0, last.text_offset + last.text_length);
 }
 
-// The noted operations drawn whole, each marking its own lines, as if they had been drawn at once. The
-// frame is no longer recording; the rest of it draws at once, so it holds the driver lock to its end.
+// While the noted operations are drawn: their fills may be kept back, as the driver lock is held until
+// they are settled.
+struct DrawingNoted {
+    explicit DrawingNoted(FrameRecord& r) : record(r) { record.drawing_noted = true; }
+    ~DrawingNoted() { record.drawing_noted = false; }
+    DrawingNoted(const DrawingNoted&) = delete;
+    DrawingNoted& operator=(const DrawingNoted&) = delete;
+    FrameRecord& record;
+};
+
+// The noted operations drawn whole, each marking its own lines, as if they had been drawn at once, under
+// one hold of the driver lock. The frame is no longer recording: the rest of it draws at once, each
+// primitive under its own hold, so that the window is shown and answers while the frame goes on.
 void draw_noted(ScreenContext& screen) {
     FrameRecord& r = screen.record;
     if (!r.diverged) diverge(r);
     r.recording = false;
     r.previous_valid = false;
-    gfx_internal::hold_driver_for_frame(screen);
     SharedLock held;
-    draw_lines(screen, r.current, 0, screen.height - 1, screen.shared.in(held).dirty_lines.entries.data());
+    {
+        const DrawingNoted drawing(r);
+        draw_lines(screen, r.current, 0, screen.height - 1,
+                   screen.shared.in(held).dirty_lines.entries.data());
+    }
+    gfx_settle_all();
 }
 
 } // namespace
@@ -228,6 +243,7 @@ void gfx_internal::finish_frame(ScreenContext& screen, const DriverHeld& held) {
     FrameRecord& r = screen.record;
     const bool suspended = std::exchange(r.suspended, false);
     if (!std::exchange(r.recording, false)) return;
+    const DrawingNoted drawing(r); // the caller settles the fills before it releases the lock
     FrameOps& now = r.current;
     FrameOps& before = r.previous;
     if (!r.diverged) {

@@ -78,9 +78,10 @@ struct FrameOps {
 
 // Frames recorded instead of drawn (gfx_record_frames, gfx/deferred.h).
 struct FrameRecord {
-    bool enabled = false;   // the mode records its frames
-    bool recording = false; // the current frame has operations noted and not drawn yet
-    bool suspended = false; // the current frame was drawn for a reader; the rest of it draws at once
+    bool enabled = false;       // the mode records its frames
+    bool recording = false;     // the current frame has operations noted and not drawn yet
+    bool suspended = false;     // the current frame was drawn for a reader; the rest of it draws at once
+    bool drawing_noted = false; // noted operations are being drawn under the driver lock
     // The page holds what previous draws, and drawing previous again over it changes nothing.
     bool previous_valid = false;
     bool diverged = false;   // the current frame's operations are in current, not only counted in matched

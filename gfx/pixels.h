@@ -1,7 +1,7 @@
 // Pixel routines: how one colour value reaches the pixels of a target of 4, 2 or 1 bytes per pixel.
 //
-// The routines write without checking bounds; callers clip first. Not thread-safe beyond the screen lock
-// that every primitive holds while it writes.
+// The routines write without checking bounds; callers clip first. Not thread-safe beyond the driver lock,
+// which every write to the visible page is made under (a frame's end, or a primitive drawn at once).
 #pragma once
 
 #include <cstddef>

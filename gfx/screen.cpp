@@ -163,8 +163,8 @@ void gfx_set_mode(int width, int height, int depth, int pages, int flags, int re
     screen->visible_page = 0;
     screen->visible_pixels = screen->pages[0].get();
     {
-        SharedLock held; // no driver yet: only the proof
-        screen->shared.in(held).dirty_lines.entries.assign(
+        const NoDriverYet building;
+        screen->shared.in(building).dirty_lines.entries.assign(
             static_cast<std::size_t>(screen->line_factor) * height, 0);
     }
     screen->mode_flags = flags != -1 ? static_cast<uint32_t>(flags) & SET_MODE_ALPHA : 0;

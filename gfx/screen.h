@@ -86,7 +86,7 @@ struct ScreenContext {
     Guarded<ScreenShared> shared;
     uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
     uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
-    bool frame_holds_driver = false; // the frame holds the driver lock until its end
+    bool frame_holds_driver = false; // a frame on a mode that does not record holds the driver lock to its end
     DeferredFills deferred;          // written by the outermost gfx_unlock at the latest
     FrameRecord record;              // drawn, or found unchanged, by the outermost gfx_unlock
 };
@@ -193,6 +193,14 @@ class SharedLock : public DriverHeld {
 
   private:
     ScreenContext* screen_;
+};
+
+// The proof for the shared fields of a mode that set-mode is still building: no driver presents it yet, so
+// no other thread can reach them. Only set-mode makes one.
+class NoDriverYet : public DriverHeld {
+  private:
+    NoDriverYet() = default;
+    friend void gfx_set_mode(int width, int height, int depth, int pages, int flags, int refresh_rate);
 };
 
 // The screen lock opens a frame; inner ones only count. On a mode that records its frames the frame runs

@@ -61,34 +61,20 @@ void x11_wait_retrace() {
 }
 
 int x11_query_pointer(int* px, int* py, int* wheel, int* buttons, int* confined) {
+    // The pointer as the events of the presenter's passes left it: every motion in the window comes as a
+    // MotionNotify with the place the server would report, and every press and release as an event, so
+    // the frame need not ask the server (a round trip each frame) where the pointer is.
     return with_driver_lock([&](const DriverLock& held) {
-        const X11State& x = state;
         PointerState& pointer = held->pointer;
         if (!pointer.inside || !pointer.has_focus) {
             pointer.pressed_since_read = 0; // a press the frame cannot place is no click
             return -1;
         }
         *wheel = pointer.wheel;
-        Window root_return = 0, child = 0;
-        int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
-        unsigned mask = 0;
-        if (XQueryPointer(x.display, x.drawing_window, &root_return, &child, &root_x, &root_y, &win_x, &win_y,
-                          &mask)) {
-            const FitPoint at = x11_picture_point(x, held->y_offset, win_x, win_y);
-            const PointerRead read =
-                take_pointer(pointer,
-                             ((mask & Button1Mask) ? 1 : 0) | ((mask & Button3Mask) ? 2 : 0) |
-                                 ((mask & Button2Mask) ? 4 : 0),
-                             at.x, at.y);
-            *px = read.x;
-            *py = read.y;
-            *buttons = read.buttons;
-        } else {
-            const PointerRead read = take_pointer(pointer, pointer.buttons, pointer.x, pointer.y);
-            *px = read.x;
-            *py = read.y;
-            *buttons = read.buttons;
-        }
+        const PointerRead read = take_pointer(pointer, pointer.buttons, pointer.x, pointer.y);
+        *px = read.x;
+        *py = read.y;
+        *buttons = read.buttons;
         *confined = held->pointer_confined;
         return 0;
     });

@@ -36,6 +36,7 @@ XImage* create_shared_image(const X11State& x, X11Presenter& p, int width, int h
         if (x11_try_shm_attach(x.display, attach_segment, &p.shm_info)) {
             shmctl(p.shm_info.shmid, IPC_RMID, nullptr);
             p.use_shm = true;
+            p.shm_completion = XShmGetEventBase(x.display) + ShmCompletion;
             return image;
         }
         shmdt(address);
@@ -90,11 +91,13 @@ void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
 }
 
 // A rectangle of the image to the same place of the drawable, dest_y_offset rows lower.
+// A shared put with completion set asks the server for its completion event.
 void put(const X11State& x, X11Presenter& p, Drawable to, XImage* image, int src_x, int src_y, int width,
-         int height, int dest_y_offset) {
+         int height, int dest_y_offset, bool completion) {
     unsigned w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
     if (p.use_shm)
-        XShmPutImage(x.display, to, x.gc, image, src_x, src_y, src_x, src_y + dest_y_offset, w, h, False);
+        XShmPutImage(x.display, to, x.gc, image, src_x, src_y, src_x, src_y + dest_y_offset, w, h,
+                     completion ? True : False);
     else
         XPutImage(x.display, to, x.gc, image, src_x, src_y, src_x, src_y + dest_y_offset, w, h);
 }
@@ -180,6 +183,18 @@ void x11_destroy_image(const X11State& x, X11Presenter& p) {
     p.use_shm = false;
 }
 
+namespace {
+
+// The server's word that it has read the last put of a pass from the segment: until then the image must not
+// be written again.
+Bool is_completion(Display*, XEvent* event, XPointer presenter) {
+    const auto& p = *reinterpret_cast<const X11Presenter*>(presenter);
+    return event->type == p.shm_completion &&
+           reinterpret_cast<const XShmCompletionEvent*>(event)->shmseg == p.shm_info.shmseg;
+}
+
+} // namespace
+
 void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
     ScreenContext* screen = x.context;
     if (!screen || !p.frame_image) return;
@@ -191,9 +206,26 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
                       screen->line_factor,    dirty,         shared.palette, &p.rgb16};
     p.blitter(source, reinterpret_cast<uint8_t*>(p.frame_image->data), p.frame_image->bytes_per_line);
     // A run of dirty lines goes out in one put; in a folded window it ends with its band, as the next band
-    // may sit in another column.
+    // may sit in another column. The last shared put of the pass asks for the server's completion.
     int band = !x.fit.is_identity() && x.fit.band_height > 0 ? x.fit.band_height : std::max(lines, 1);
     int scale = x.fit.scale;
+    auto send = [&](int first, int end, bool last) {
+        FitPoint at = picture_to_window(x.fit, 0, first);
+        if (p.picture_source) {
+            if (!p.pixmap_shared)
+                put(x, p, p.picture_pixmap, p.frame_image, 0, first, x.width, end - first, 0, last);
+            XRenderComposite(x.display, PictOpSrc, p.picture_source, None, p.window_target, 0, first * scale,
+                             0, 0, at.x, at.y + p.y_offset, static_cast<unsigned>(x.width * scale),
+                             static_cast<unsigned>((end - first) * scale));
+        } else if (p.shown_image) {
+            widen_lines(x, p, first, end);
+            put(x, p, x.drawing_window, p.shown_image, at.x, at.y, x.width * scale, (end - first) * scale,
+                p.y_offset, last);
+        } else {
+            put(x, p, x.drawing_window, p.frame_image, 0, first, x.width, end - first, p.y_offset, last);
+        }
+    };
+    int run_first = -1, run_end = -1;
     for (int first = 0; first < lines;) {
         if (!dirty[first]) {
             ++first;
@@ -202,21 +234,21 @@ void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
         int band_end = std::min(lines, (first / band + 1) * band);
         int end = first + 1;
         while (end < band_end && dirty[end]) ++end;
-        FitPoint at = picture_to_window(x.fit, 0, first);
-        if (p.picture_source) {
-            if (!p.pixmap_shared)
-                put(x, p, p.picture_pixmap, p.frame_image, 0, first, x.width, end - first, 0);
-            XRenderComposite(x.display, PictOpSrc, p.picture_source, None, p.window_target, 0, first * scale,
-                             0, 0, at.x, at.y + p.y_offset, static_cast<unsigned>(x.width * scale),
-                             static_cast<unsigned>((end - first) * scale));
-        } else if (p.shown_image) {
-            widen_lines(x, p, first, end);
-            put(x, p, x.drawing_window, p.shown_image, at.x, at.y, x.width * scale, (end - first) * scale,
-                p.y_offset);
-        } else {
-            put(x, p, x.drawing_window, p.frame_image, 0, first, x.width, end - first, p.y_offset);
-        }
+        if (run_first >= 0) send(run_first, run_end, false);
+        run_first = first, run_end = end;
         first = end;
+    }
+    if (run_first >= 0) {
+        send(run_first, run_end, true);
+        // The next pass converts into the same segment: it waits until the server has read this one. Other
+        // events stay queued for the pass's event handling. A shared pixmap is read by the composite itself,
+        // which no completion follows: a round trip says that it is done.
+        if (p.pixmap_shared) {
+            XSync(x.display, False);
+        } else if (p.use_shm) {
+            XEvent done;
+            XIfEvent(x.display, &done, is_completion, reinterpret_cast<XPointer>(&p));
+        }
     }
     std::memset(dirty, 0, entries.size());
 }

@@ -57,9 +57,8 @@ void presenter_main() {
             DriverLock publish(x.shared, x.display);
             x11_publish_mode(x, p, publish);
         }
-        // The pause is also what keeps the next conversion from overwriting the shared image while the
-        // server may still be reading it: no completion event is awaited, the puts go out with the XPending
-        // that follows them, and the server has the 30 ms to take them.
+        // The pass rate. The shared image is safe to convert into again once the pass ends: its last put
+        // waited for the server's completion.
         usleep(PASS_PAUSE_US);
     }
     x11_window_teardown(x, p);

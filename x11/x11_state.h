@@ -14,8 +14,9 @@
 // - Of the graphics screen the presenter reads the visible pixels and the palette and writes the
 //   DirtyLineTable, key_state and refresh_rate (ScreenShared) and the key queue, all under the driver lock:
 //   a DriverLock is the proof that opens them (gfx/guarded.h). The event_queue has a mutex of its own.
-// - The application thread takes the same lock through the table's lock slot (x11_lock): for the pointer
-//   read, the end of a frame, and the key queue; a frame that records runs without it.
+// - The application thread takes the same lock through the table's lock slot (x11_lock) for the end of a
+//   frame and the key queue; the pointer read and the other slots take it themselves, or use the one the
+//   caller already holds (with_driver_lock in x11_driver.cpp). A frame that records runs without it.
 // - The presenter thread itself, and its start-up handshake, are x11_presenter.cpp's: open starts it and
 //   hears from it whether the window could be shown; close stops it.
 #pragma once
@@ -95,6 +96,7 @@ struct X11Presenter {
     Picture picture_source = 0, window_target = 0;
     bool use_shm = false;
     XShmSegmentInfo shm_info = {};
+    int shm_completion = 0; // the event type of the server's completion of a shared put
     Blitter blitter = nullptr;
     Rgb16Lookup rgb16 = {};
     int size_in_force = -1; // RandR size index the display shows

@@ -40,7 +40,7 @@ int first_other_in_line(int y, uint32_t colour) {
 }
 
 void drain_keys() {
-    while (next_key(key_queue().in(SharedLock{})) != 0) {
+    while (next_key() != 0) {
     }
 }
 
@@ -183,12 +183,13 @@ TEST_F(Dashboard, KeysAreTakenOnePerFrameUntilTheCloseCode) {
         SCOPED_TRACE(c.frames);
         for (int32_t code : c.queued) post_key(SharedLock{}, code);
         if (c.ring_only) {
-            key_queue().in(SharedLock{}).close_requested = false;
+            SharedLock held;
+            key_queue().in(held).close_requested = false;
             rt_clear_stop_request();
         }
         EXPECT_EQ(main_loop(table, state_), c.frames);
         std::vector<int32_t> left;
-        for (int32_t code; (code = next_key(key_queue().in(SharedLock{}))) != 0;) left.push_back(code);
+        for (int32_t code; (code = next_key()) != 0;) left.push_back(code);
         EXPECT_EQ(left, c.left);
     }
 }
@@ -201,7 +202,7 @@ TEST_F(Dashboard, EndsAfterTheFrameThatPassesTheStopTime) {
     EXPECT_EQ(main_loop(table, state_, -1.0), 1u);
     post_key(SharedLock{}, 'q');
     EXPECT_EQ(main_loop(table, state_, 0.0), 1u);
-    EXPECT_EQ(next_key(key_queue().in(SharedLock{})), 0);
+    EXPECT_EQ(next_key(), 0);
 }
 
 // The window's close request while a panel's probe waits for its tool: the tool is ended, the frame starts
@@ -395,6 +396,127 @@ TEST_F(Dashboard, RecordedFramesShowWhatFramesDrawnWholeShow) {
     EXPECT_FALSE(commands.commands().empty());
     EXPECT_TRUE(std::any_of(table.servers.begin(), table.servers.end(),
                             [](const ServerRecord& r) { return r.interval != 3 && r.interval != 0; }));
+}
+
+// The frame loop's rule for leaving a frame undrawn, step by step: a frame is left out only when the last
+// one drawn read the same inputs and was itself a repeat; a held button never repeats.
+TEST(FrameSkip, LeavesOutOnlyARepeatOfARepeat) {
+    const FrameInputs away{
+        .mouse_x = -1, .mouse_y = -1, .mouse_wheel = -1, .mouse_buttons = -1, .clock_second = 1001};
+    FrameInputs on_graph = away;
+    on_graph.mouse_x = 600, on_graph.mouse_y = 120, on_graph.mouse_wheel = 0, on_graph.mouse_buttons = 0;
+    FrameInputs next_second = on_graph;
+    next_second.clock_second = 1002;
+    FrameInputs pressed = on_graph;
+    pressed.mouse_buttons = 1;
+    FrameInputs wheeled = on_graph;
+    wheeled.mouse_wheel = 1;
+    FrameInputs landed = on_graph; // a worker's results changed the records
+    landed.landings = 1;
+    struct Step {
+        const FrameInputs* in;
+        bool drawn;
+    };
+    const Step steps[] = {
+        {&away, true},        {&away, true},         {&away, false},       {&away, false},
+        {&on_graph, true},    {&on_graph, true},     {&on_graph, false},   {&next_second, true},
+        {&next_second, true}, {&next_second, false}, {&pressed, true},     {&pressed, true},
+        {&pressed, true},     {&next_second, true},  {&next_second, true}, {&next_second, false},
+        {&wheeled, true},     {&wheeled, true},      {&wheeled, false},    {&on_graph, true},
+        {&on_graph, true},    {&on_graph, false},    {&landed, true},      {&landed, true},
+        {&landed, false},
+    };
+    FrameSkip skip;
+    int n = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(n++);
+        EXPECT_EQ(frame_needed(skip, *step.in), step.drawn);
+    }
+}
+
+// Random frames as the loop runs them, with probes falling due on the panels' clock and a host that goes
+// down in its probe: every frame the loop leaves out, drawn anyway on copies of what it reads, leaves the
+// page as it is, takes no click and runs no tool.
+TEST_F(Dashboard, AFrameLeftOutIsOneThatWouldChangeNothing) {
+    constexpr int COUNT = 2;
+    fakes_.replay("nslookup", fixture("nslookup_localhost.txt"));
+    fakes_.replay("nmap", fixture("nmap_ftp_ssh.txt"));
+    fakes_.replay_for_host("ping", "srv0", fixture("ping_loss.txt"));
+    fakes_.replay_for_host("ping", "srv1", fixture("ping_127.txt"));
+    fakes_.replay("httping", fixture("httping_127.txt"));
+    CommandLog commands;
+    panel_clock = frame_clock;
+    g_frame_clock = 1000.25;
+    ASSERT_TRUE(setup_screen(state_, COUNT, NULL_DRIVER));
+    state_.terminal_command = "true";
+    ServerTable table;
+    table.server_count = COUNT;
+    for (int i = 0; i < COUNT; ++i) {
+        ServerRecord& r = table.servers[static_cast<std::size_t>(i)];
+        r.name = "srv" + std::to_string(i);
+        r.http_target = r.name;
+        r.up = 1;
+        r.interval = static_cast<int8_t>(1 + i);
+        r.last_probe = 1000;
+    }
+    std::mt19937 rng(20261209);
+    ScreenContext& screen = *gfx_screen();
+    const std::size_t bytes =
+        static_cast<std::size_t>(screen.pitch) * static_cast<std::size_t>(screen.height);
+    FrameSkip skip;
+    int drawn = 0, left_out = 0, downs = 0;
+    for (int frame = 0; frame < 600; ++frame) {
+        SCOPED_TRACE(testing::Message() << "frame " << frame);
+        const int64_t top = PANEL_HEIGHT * static_cast<int64_t>(rng() % COUNT);
+        state_.mouse_buttons = 0;
+        switch (rng() % 12) {
+        case 0: // onto the reload button, whose click brings a host that went down back up
+            state_.mouse_x = 50, state_.mouse_y = top + 10;
+            break;
+        case 1: // onto a sample of a graph: the read-out
+            state_.mouse_x = 450 + 3 * (2 + rng() % 99), state_.mouse_y = top + 1 + rng() % 198;
+            break;
+        case 2: state_.mouse_x = state_.mouse_y = state_.mouse_wheel = state_.mouse_buttons = -1; break;
+        case 3:
+        case 4:
+            state_.mouse_buttons = 1;
+            g_frame_clock += 1.1;
+            break;
+        case 5: g_frame_clock += 0.4 + static_cast<double>(rng() % 100) / 100; break;
+        default: break; // the pointer rests, the clock moves a little
+        }
+        g_frame_clock += 0.01;
+        if (frame_needed(skip, frame_inputs(table, state_))) {
+            const uint8_t was_up = table.servers[0].up;
+            draw_frame(table, state_);
+            downs += was_up == 1 && table.servers[0].up == 0;
+            ++drawn;
+            continue;
+        }
+        ++left_out;
+        const std::vector<uint8_t> page(screen.visible_pixels, screen.visible_pixels + bytes);
+        const std::size_t tools = fakes_.calls().size(), shells = commands.commands().size();
+        ServerTable table_copy = table;
+        DashboardState state_copy = state_;
+        draw_frame(table_copy, state_copy);
+        const std::vector<uint8_t> after(screen.visible_pixels, screen.visible_pixels + bytes);
+        const auto wrong = std::mismatch(page.begin(), page.end(), after.begin());
+        ASSERT_TRUE(wrong.first == page.end())
+            << "the frame left out would change line " << (wrong.first - page.begin()) / screen.pitch;
+        EXPECT_EQ(fakes_.calls().size(), tools);
+        EXPECT_EQ(commands.commands().size(), shells);
+        EXPECT_EQ(state_copy.last_click, state_.last_click);
+        for (int i = 0; i < COUNT; ++i) {
+            const std::size_t k = static_cast<std::size_t>(i);
+            EXPECT_EQ(table_copy.servers[k].up, table.servers[k].up);
+            EXPECT_EQ(table_copy.servers[k].last_probe, table.servers[k].last_probe);
+            EXPECT_EQ(table_copy.servers[k].ping_times, table.servers[k].ping_times);
+        }
+    }
+    panel_clock = rt_timer;
+    EXPECT_GT(left_out, 100);
+    EXPECT_GT(drawn, 150);
+    EXPECT_GT(downs, 2) << "the host never went down in a frame's probe";
 }
 
 // Names handed to the notice, each with the runs of its own tools made before it: the notice comes after

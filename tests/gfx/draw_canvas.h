@@ -145,7 +145,8 @@ struct ScreenPixels {
 
 // Marked lines of the open mode's DirtyLineTable in the format of Canvas::marked.
 inline std::string screen_marked() {
-    return marked_runs(gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries);
+    SharedLock held;
+    return marked_runs(gfx_screen()->shared.in(held).dirty_lines.entries);
 }
 
 // The canvas as art, for messages.

@@ -130,8 +130,11 @@ TEST_F(DriverTest, NullDriverKeepsTheModeInMemory) {
     gfx_unlock(ALL_LINES);
     EXPECT_EQ(screen.lock_count, 0u);
     EXPECT_TRUE(pages_hold_only(screen, 0xFF123456)); // the clear lands in memory, nothing presents it
-    const auto& entries = screen.shared.in(SharedLock{}).dirty_lines.entries;
-    EXPECT_EQ(std::count(entries.begin(), entries.end(), 1), 123);
+    {
+        SharedLock held;
+        const auto& entries = screen.shared.in(held).dirty_lines.entries;
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), 1), 123);
+    }
 
     gfx_set_title("ohne Fenster"); // no caption slot: nothing to call, the title is kept for the next mode
     EXPECT_EQ(gfx_title(), "ohne Fenster");
@@ -189,7 +192,8 @@ TEST_F(DriverTest, OpenGetsTheModeAlreadyInstalled) {
         .open =
             [](const char*, int, int, int, int, int) {
                 seen_width = gfx_screen() ? gfx_screen()->width : -1;
-                gfx_screen()->shared.in(SharedLock{}).refresh_rate = 75;
+                SharedLock held;
+                gfx_screen()->shared.in(held).refresh_rate = 75;
                 return 0;
             },
     };

@@ -30,14 +30,23 @@ inline FrameOutcome compare_frame(const std::function<void()>& recorded,
     const std::size_t bytes = pitch * static_cast<std::size_t>(s.height);
     auto page = [&] { return std::vector<uint8_t>(s.visible_pixels, s.visible_pixels + bytes); };
     FrameOutcome out;
-    std::vector<uint8_t>& dirty = s.shared.in(SharedLock{}).dirty_lines.entries;
-    std::fill(dirty.begin(), dirty.end(), uint8_t{0});
+    // The table as the presenter would find it, each look under the lock as the presenter's pass.
+    auto marks = [&s] {
+        SharedLock held;
+        return s.shared.in(held).dirty_lines.entries;
+    };
+    auto clear_marks = [&s] {
+        SharedLock held;
+        std::vector<uint8_t>& dirty = s.shared.in(held).dirty_lines.entries;
+        std::fill(dirty.begin(), dirty.end(), uint8_t{0});
+    };
+    clear_marks();
     out.before = page();
     const DrawContext state_before = *gfx_draw_context();
 
     recorded();
     out.recorded = page();
-    out.dirty = dirty;
+    out.dirty = marks();
     const FrameRecord record_after = s.record;
     const DrawContext state_after = *gfx_draw_context();
 
@@ -50,7 +59,7 @@ inline FrameOutcome compare_frame(const std::function<void()>& recorded,
     s.record = record_after;
     *gfx_draw_context() = state_after;
     std::memcpy(s.visible_pixels, out.recorded.data(), bytes);
-    std::fill(dirty.begin(), dirty.end(), uint8_t{0});
+    clear_marks();
 
     const bool same = out.recorded == out.at_once;
     for (std::size_t i = 0; !same && i < bytes && out.problem.empty(); ++i) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -194,6 +195,49 @@ TEST_F(RecordedFrame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
             }
         }
     }
+}
+
+// A recorded frame whose record cannot take an operation (a line with an end beyond 32 bits) has what it
+// noted drawn and draws the rest at once: from there on it holds the driver lock for one primitive at a
+// time, so the presenter may look while the frame goes on, and it ends with the page of drawing every call
+// at once, outside any frame.
+TEST_F(RecordedFrame, AFrameThatStopsRecordingHoldsTheLockOnlyPerPrimitive) {
+    auto calls = [](const std::function<void()>& between) {
+        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, 0xFF102030, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        gfx_line(nullptr, 5, 5, 40, 20, 0xFF00C800, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        gfx_line(nullptr, 0, 10, 1e10f, 10, 0xFFC80000, LINE_MODE_LINE, LINE_SOLID, 0);
+        between();
+        gfx_line(nullptr, 10, 0, 30, 41, 0xFF808080, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        between();
+        gfx_line(nullptr, 0, 30, 79, 2, 0xFFFFFFFF, LINE_MODE_LINE, LINE_SOLID, 0);
+        between();
+    };
+    gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
+    ASSERT_NE(gfx_screen(), nullptr);
+    std::vector<std::vector<uint8_t>> steps; // the page after each call from the far line on
+    calls([&] { steps.push_back(page_bytes()); });
+    const std::vector<uint8_t> at_once = page_bytes();
+    gfx_close_mode();
+
+    gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
+    ASSERT_NE(gfx_screen(), nullptr);
+    gfx_record_frames(true);
+    int looks = 0;
+    recording().on_unlock = [&] { ++looks; };
+    gfx_lock();
+    std::size_t step = 0;
+    calls([&] {
+        ASSERT_TRUE(gfx_in_frame(*gfx_screen()));
+        EXPECT_EQ(recording().locks, recording().unlocks) << "the frame holds the driver lock";
+        // What the presenter finds now: every call so far written, none kept back.
+        EXPECT_EQ(page_bytes(), steps[step]) << "after call " << step << " from the far line on";
+        ++step;
+    });
+    EXPECT_GE(looks, 3) << "the presenter could not look while the frame went on";
+    gfx_unlock(ALL_LINES);
+    recording().on_unlock = nullptr;
+    EXPECT_EQ(recording().locks, recording().unlocks);
+    EXPECT_EQ(page_bytes(), at_once);
 }
 
 // More overlapping boxes on the same lines than a line keeps back, then text over them: the boxes must keep

@@ -291,7 +291,8 @@ class LineApi : public ::testing::Test {
     }
     void TearDown() override { gfx_close_mode(); }
     static void reset_marks() {
-        auto& e = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+        SharedLock held;
+        auto& e = gfx_screen()->shared.in(held).dirty_lines.entries;
         std::fill(e.begin(), e.end(), 0);
     }
     static uint32_t pixel(int x, int y) { return ScreenPixels{}.at(x, y); }

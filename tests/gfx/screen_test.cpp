@@ -64,7 +64,8 @@ long first_pixel_not(const uint8_t* page, std::size_t pixels, uint32_t value) {
 
 // The marked lines of the DirtyLineTable as "first-last" runs, e.g. "0-5" or "" for none.
 std::string marked_lines() {
-    const auto& entries = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+    SharedLock held;
+    const auto& entries = gfx_screen()->shared.in(held).dirty_lines.entries;
     std::string runs;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!entries[i] || (i > 0 && entries[i - 1])) continue;
@@ -75,8 +76,15 @@ std::string marked_lines() {
     return runs;
 }
 
+// What the presenter would find, taken under the lock.
+ScreenShared shared_copy(const ScreenContext& screen) {
+    SharedLock held;
+    return screen.shared.in(held);
+}
+
 void clear_marks() {
-    auto& entries = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+    SharedLock held;
+    auto& entries = gfx_screen()->shared.in(held).dirty_lines.entries;
     std::fill(entries.begin(), entries.end(), 0);
 }
 
@@ -98,7 +106,7 @@ TEST_F(ScreenTest, DefaultsOf800x600) {
     EXPECT_EQ(first_pixel_not(screen.visible_pixels, 800 * 600, 0xFF000000), -1);
     EXPECT_EQ(gfx_set_text_grid(0, 0), 100 | 75 << 16);
     EXPECT_EQ(screen.font, &gfx_font_8x8());
-    EXPECT_EQ(screen.shared.in(SharedLock{}).dirty_lines.entries.size(), 600u);
+    EXPECT_EQ(shared_copy(screen).dirty_lines.entries.size(), 600u);
     EXPECT_EQ(marked_lines(), "");
     EXPECT_EQ(screen.lock_count, 0u);
 
@@ -410,9 +418,9 @@ TEST_F(ScreenTest, PaletteDepthLoadsTheDefaultPalette) {
     gfx_set_mode(8, 8, 8, 1, 0, 0);
     const ScreenContext& screen = *gfx_screen();
     EXPECT_EQ(recording().palette_entries, 256);
-    EXPECT_EQ(recording().palette_entries_unlocked, 0); // a presenter converts through the palette
-    EXPECT_EQ(screen.shared.in(SharedLock{}).palette[6], 0x000055AAu); // 0x00BBGGRR of AA5500
-    EXPECT_EQ(screen.shared.in(SharedLock{}).palette[15], 0x00FFFFFFu);
+    EXPECT_EQ(recording().palette_entries_unlocked, 0);     // a presenter converts through the palette
+    EXPECT_EQ(shared_copy(screen).palette[6], 0x000055AAu); // 0x00BBGGRR of AA5500
+    EXPECT_EQ(shared_copy(screen).palette[15], 0x00FFFFFFu);
     EXPECT_EQ(screen.default_palette, gfx_palette(256));
     EXPECT_EQ(screen.visible_pixels[0], 0); // background: index 15 AND 0xFF000000
 

@@ -204,7 +204,8 @@ class TextApi : public ::testing::Test {
         ASSERT_NE(gfx_screen(), nullptr);
         gfx_set_text_grid(100, 6);
         ASSERT_EQ(gfx_screen()->font, &gfx_font_8x14());
-        auto& e = gfx_screen()->shared.in(SharedLock{}).dirty_lines.entries;
+        SharedLock held;
+        auto& e = gfx_screen()->shared.in(held).dirty_lines.entries;
         std::fill(e.begin(), e.end(), 0);
     }
     void TearDown() override { gfx_close_mode(); }

@@ -30,6 +30,7 @@
 #include "x11/identity.h"
 #include "x11/keys.h"
 #include "x11/x11_driver.h"
+#include "x11/x11_state.h"
 #include "x_test_support.h"
 #include "xvfb_server.h"
 
@@ -148,6 +149,28 @@ TEST_F(WindowTest, AFrameAppearsWholeThroughSharedMemory) {
         << difference;
 }
 
+// A pass ends only once the server has read its shared puts: the segment written over right after the pass
+// leaves the window with the pass's picture. The test makes the pass itself, under the driver lock.
+TEST_F(WindowTest, APassEndsOnceTheServerHasReadTheSharedImage) {
+    open();
+    ASSERT_TRUE(x11_uses_shared_memory());
+    X11State& x = x11_state();
+    {
+        DriverLock held(x.shared, x.display);
+        auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+        for (int i = 0; i < screen->width * screen->height; ++i)
+            pixels[i] = 0xFF000000u | (i * 7919u & 0xFFFFFF);
+        auto& entries = screen->shared.in(held).dirty_lines.entries;
+        std::fill(entries.begin(), entries.end(), uint8_t{1});
+        x11_present(x, x.presenter, held);
+        XImage& image = *x.presenter.frame_image;
+        std::memset(image.data, 0x5A, static_cast<std::size_t>(image.bytes_per_line) * image.height);
+    }
+    std::string difference;
+    EXPECT_TRUE(eventually([&] { return (difference = compare_window(observer, window, *screen)).empty(); }))
+        << difference;
+}
+
 TEST_F(WindowTest, ExposeSendsTheWholePictureAgain) {
     open();
     draw_pattern(*screen, 0x22);
@@ -217,7 +240,8 @@ TEST_F(WindowTest, KeysReachTheQueueOnlyWithFocus) {
     EXPECT_EQ(read_key_within_deadline(), "c"); // b was dropped: events arrive in order
 }
 
-TEST_F(WindowTest, PointerAndButtonsReadLiveWhileInsideWithFocus) {
+// The place and the buttons as the presenter's events left them.
+TEST_F(WindowTest, PointerAndButtonsFollowTheEventsWhileInsideWithFocus) {
     open();
     focus();
     xdotool("mousemove --sync 10 20");
