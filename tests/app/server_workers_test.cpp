@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -164,6 +165,35 @@ TEST_F(Workers, AHeldToolStopsNoFrameAndNoOtherServer) {
                                         "nslookup [alpha]", "nmap [alpha]"}));
     for (int i = 0; i < 50; ++i) frame();
     EXPECT_EQ(count_of(tools.calls(), "nmap [alpha]"), 2u) << "more than one reload for three clicks";
+}
+
+// The loop leaves out frames whose inputs repeat; a worker's results landing are such an input. With the
+// clock standing still and the pointer away, only the scan's landing can make the frame that hands the due
+// ping to the worker: left out, the ping would never run. The scan is held until the loop has run frames
+// enough to leave them out.
+std::atomic<int> g_still_clock_reads{0};
+double still_clock() {
+    ++g_still_clock_reads;
+    return 1000.0;
+}
+
+TEST_F(Workers, ResultsThatLandAreDrawnByALoopThatLeavesOutIdleFrames) {
+    panel_clock = still_clock;
+    add("alpha", 10);
+    tools.hold_for_host("nslookup", "alpha");
+    tools.hold_for_host("ping", "alpha");
+    start();
+    std::atomic<bool> pinged{false};
+    std::thread watch([&] {
+        if (within(LIMIT, [&] { return ran("nslookup [alpha]") && g_still_clock_reads > 20; })) {
+            tools.release_for_host("nslookup", "alpha");
+            pinged = within(LIMIT, [&] { return ran("ping [alpha]"); });
+        }
+        rt_request_stop();
+    });
+    main_loop(table, state, std::numeric_limits<double>::infinity(), &workers);
+    watch.join();
+    EXPECT_TRUE(pinged) << "the scan landed and no frame handed over the ping that was due";
 }
 
 // What the frame reads is whole: a scan's lines and up, and each sample with its stamp, land together. The
