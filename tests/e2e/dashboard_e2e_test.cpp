@@ -1190,6 +1190,31 @@ TEST_F(Dashboard, SixServersMakeOneWindowOfSixPanels) {
     EXPECT_EQ(attributes.height, 1200);
 }
 
+// The window and its first picture come at once, whatever the start-up probes take: with every scan held,
+// each panel shows its buttons as soon as the window is there.
+TEST_F(Dashboard, TheFirstPictureShowsWhileTheStartUpProbesAreHeld) {
+    tools.hold("nslookup");
+    std::string config = "Terminal:true\nProxy:\n";
+    for (int i = 1; i <= 6; ++i) config += "127.0.0." + std::to_string(i) + "\n";
+    start(config);
+    Window frame = wait_for_window("Zeige 6 Server");
+    ASSERT_NE(frame, 0u);
+    Window picture = only_child_of(display, frame);
+    const auto mapped = Clock::now();
+    const bool shown = eventually(
+        [&] {
+            for (int i = 0; i < 6; ++i)
+                if (pixel(display, picture, 5, 200 * i + 5) != BUTTON_FACE) return false;
+            return true;
+        },
+        SESSION_LIMIT);
+    std::printf("first picture %.0f ms after the window was viewable\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - mapped).count());
+    EXPECT_TRUE(shown) << "no panel's buttons while the lookups were held";
+    EXPECT_EQ(scans(), 0) << "a scan ran before its lookup had ended";
+    tools.release("nslookup");
+}
+
 TEST_F(Dashboard, LosingTheXServerEndsTheProgramInOrder) {
     int errors[2];
     ASSERT_EQ(pipe(errors), 0);
