@@ -84,7 +84,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
     // fill is kept back only while the driver lock stays held until it is written: a frame that holds it to
     // its end, or a commit; an operation a recorded frame commits at once lets the presenter look after it.
     if (screen == nullptr || dc.serial != screen->serial || !gfx_in_frame(*screen) ||
-        (dc.work_page == screen->visible_page && !screen->record.committing) ||
+        (dc.work_page == screen->visible_page && !screen->frame_holds_driver && !screen->record.committing) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->record.fills;

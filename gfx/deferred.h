@@ -1,11 +1,11 @@
 // Fills kept back while the driver lock is held.
 //
 // A frame paints most lines several times over: the clear, the background, then boxes on top. While a
-// commit draws (gfx/frame_record.h), and inside a frame on a page not shown, opaque fills are only noted per
-// line and written when something else first draws into the line, or before the commit releases the lock.
-// Each line then reaches memory once, and the text and the lines drawn into it find it in the cache. Nothing
-// can observe the difference: the presenter reads the pixels only after the lock is released, and every
-// rasterizer settles the lines it writes or reads first.
+// commit draws (gfx/frame_record.h), and inside a frame of a mode that does not record (which holds the
+// driver lock to its end), opaque fills are only noted per line and written when something else first draws
+// into the line, or before the lock is released. Each line then reaches memory once, and the text and the
+// lines drawn into it find it in the cache. Nothing can observe the difference: the presenter reads the
+// pixels only after the lock is released, and every rasterizer settles the lines it writes or reads first.
 #pragma once
 
 #include "gfx/screen.h"

@@ -252,7 +252,7 @@ void gfx_internal::submit(ScreenContext& screen, DrawContext& dc, const Recorded
 void gfx_submit_far_line(ScreenContext& screen, DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
                          int64_t y2, uint32_t colour, uint16_t style) {
     FrameRecord& r = screen.record;
-    if (dc.work_page == screen.visible_page) {
+    if (r.enabled && dc.work_page == screen.visible_page) {
         commit_noted(screen);
         r.previous_valid = false;
     }
@@ -350,7 +350,8 @@ void gfx_internal::unlock(int first_line, int last_line) {
             settle_fills(*screen); // the presenter may look from here on
         }
     }
-    --screen->lock_count;
+    if (--screen->lock_count > 0) return;
+    if (std::exchange(screen->frame_holds_driver, false)) release_driver(*screen);
 }
 
 void gfx_settle_all() {

@@ -23,20 +23,22 @@ constexpr int POINTER_GRAB_TRIES = 20; // 2 s, then the confinement is given up
 // What wait_retrace waits for when the display names no rate.
 constexpr int ASSUMED_RATE = 60;
 
-// The application's hold of the driver lock, between the lock and the unlock slot. The application calls
-// no other slot that takes the lock while it holds it (gfx/driver.h).
-std::optional<DriverLock> application_hold;
+// The application's hold of the driver lock (SharedLock, and a frame that holds it). Only the application
+// thread touches it, so a slot called while it is held finds the lock here.
+std::optional<DriverLock> frame_hold;
 
 void x11_lock() {
-    application_hold.emplace(state.shared, state.display);
+    frame_hold.emplace(state.shared, state.display);
 }
 
 void x11_unlock() {
-    application_hold.reset();
+    frame_hold.reset();
 }
 
-// Runs act with a hold of the driver lock of its own.
+// Runs act with the driver lock: the frame's own when the caller is inside one (taking the mutex again
+// would deadlock), else a lock of its own.
 template <typename Act> auto with_driver_lock(Act act) {
+    if (frame_hold) return act(*frame_hold);
     DriverLock hold(state.shared, state.display);
     return act(hold);
 }

@@ -152,7 +152,6 @@ std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, 
         s.visible_pixels[i] = static_cast<uint8_t>(noise());
     std::vector<uint8_t> presented;
     recording().on_unlock = [&] { presented = page_bytes(); };
-    gfx_record_frames(framed); // the framed calls are committed at the frame's end, with fills kept back
     if (framed) gfx_lock();
     replay(calls);
     if (framed) gfx_unlock(ALL_LINES);
