@@ -5,7 +5,7 @@
 
 #include "app/panel.h"
 #include "app/server_workers.h"
-#include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/input.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/dashboard.h"
-#include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/pixels.h"
 #include "gfx/screen.h"
 

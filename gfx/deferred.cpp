@@ -80,16 +80,14 @@ void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
 
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour) {
     ScreenContext* screen = gfx_screen();
-    // Outside a frame the primitive's own unlock would write the fill at once: nothing to gain. On the
-    // shown page a fill is kept back only while the driver lock stays held until it is written: a frame
-    // that holds it to its end, or the drawing of a recorded frame's operations; a recorded frame drawn at
-    // once primitive by primitive lets the presenter look after each.
+    // Outside a frame the primitive's own hold would end with the fill: nothing to gain. On the shown page a
+    // fill is kept back only while the driver lock stays held until it is written: a frame that holds it to
+    // its end, or a commit; an operation a recorded frame commits at once lets the presenter look after it.
     if (screen == nullptr || dc.serial != screen->serial || !gfx_in_frame(*screen) ||
-        (dc.work_page == screen->visible_page && !screen->frame_holds_driver &&
-         !screen->record.drawing_noted) ||
+        (dc.work_page == screen->visible_page && !screen->frame_holds_driver && !screen->record.committing) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
-    DeferredFills& d = screen->deferred;
+    DeferredFills& d = screen->record.fills;
     if (d.page != dc.work_page) start_page(*screen, d, dc.work_page);
     if (d.first > d.last) {
         d.first = first, d.last = last;
@@ -136,7 +134,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
 void gfx_settle_lines(const DrawContext& dc, int first, int last) {
     ScreenContext* screen = gfx_screen();
     if (screen == nullptr) return;
-    DeferredFills& d = screen->deferred;
+    DeferredFills& d = screen->record.fills;
     if (dc.serial != screen->serial || d.page != dc.work_page) return;
     if (first > last) std::swap(first, last);
     first = std::max(first, d.first);
@@ -144,10 +142,6 @@ void gfx_settle_lines(const DrawContext& dc, int first, int last) {
     if (first <= last) settle_marked(*screen, d, first, last);
 }
 
-void gfx_settle_all() {
-    ScreenContext* screen = gfx_screen();
-    if (screen == nullptr) return;
-    SharedLock held; // both may write the shown page
-    gfx_internal::draw_noted_for_reader(*screen);
-    settle_all(*screen, screen->deferred);
+void gfx_internal::settle_fills(ScreenContext& screen) {
+    settle_all(screen, screen.record.fills);
 }

@@ -1,8 +1,8 @@
 // The drawing state of the open mode and the operations on it: colours, clearing, the text grid and the
-// screen lock with its dirty-line marking.
+// frame's hold of the driver lock (its end is committed in frame_record.cpp).
 #include "gfx/screen.h"
 
-#include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/pixels.h"
 
 #include <algorithm>
@@ -118,26 +118,8 @@ void gfx_clear(uint32_t mode) {
         op.form = recorded_form(RECORDED_CLEAR, 0xFFFF, true);
         op.x1 = x, op.y1 = first, op.x2 = x + w - 1, op.y2 = last;
         op.colour = dc->background;
-        if (gfx_hold_back(screen, *dc, op)) return;
+        gfx_submit(screen, *dc, op);
     }
-
-    if (first > last) return;
-    DrawAtOnce at_once(screen, *dc);
-    if (x == 0 && w == screen.width) {
-        // Whole lines are unpadded, so a run of them is filled as one span.
-        if (!gfx_defer_fill(*dc, first, last, 0, screen.width, dc->background)) {
-            gfx_settle_lines(*dc, first, last);
-            dc->fill_span(dc->target_rows[first], dc->background,
-                          static_cast<std::size_t>(screen.width) * (last - first + 1));
-        }
-    } else if (!gfx_defer_fill(*dc, first, last, x, w, dc->background)) {
-        gfx_settle_lines(*dc, first, last);
-        for (int y = first; y <= last; ++y)
-            dc->fill_span(dc->target_rows[y] + static_cast<std::size_t>(x) * dc->target_bytes_per_pixel,
-                          dc->background, static_cast<std::size_t>(w));
-    }
-    if (uint8_t* dirty = at_once.dirty())
-        std::memset(dirty + first, 1, static_cast<std::size_t>(last - first + 1));
 }
 
 int gfx_set_text_grid(int columns, int rows) {
@@ -172,28 +154,4 @@ void gfx_internal::hold_driver_for_frame(ScreenContext& screen) {
     if (screen.frame_holds_driver) return;
     screen.frame_holds_driver = true;
     acquire_driver(screen);
-}
-
-void gfx_internal::unlock(int first_line, int last_line) {
-    ScreenContext* screen = gfx_screen();
-    // Not in a frame: nothing to release, and nothing may be marked for a presenter that may be reading.
-    if (!screen || !gfx_in_frame(*screen)) return;
-    if (last_line < 0) last_line = screen->height - 1;
-    if (first_line < 0) first_line = 0;
-    // A recorded frame marks the lines its drawing changed when it ends, whatever range it was given.
-    const bool marks = !screen->record.recording && gfx_draw_context()->work_page == screen->visible_page &&
-                       first_line <= last_line && last_line < screen->height;
-    const bool ends = screen->lock_count == 1;
-    if (marks || ends) {
-        SharedLock held;
-        if (marks)
-            std::memset(screen->shared.in(held).dirty_lines.entries.data() + first_line, 1,
-                        static_cast<std::size_t>(last_line - first_line + 1));
-        if (ends) {
-            gfx_finish_frame(*screen, held);
-            gfx_settle_all(); // the presenter may look from here on
-        }
-    }
-    if (--screen->lock_count > 0) return;
-    if (std::exchange(screen->frame_holds_driver, false)) release_driver(*screen);
 }

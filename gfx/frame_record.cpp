@@ -1,10 +1,12 @@
-// Recorded frames: the operations a frame notes instead of drawing, compared with the previous frame's at
-// the outermost unlock.
+// The submit and the commit (gfx/frame_record.h): operations noted inside a recorded frame and compared
+// with the previous frame's at the outermost unlock, or drawn at once.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <utility>
+
+#include "gfx/frame_record.h"
 
 #include "gfx/deferred.h"
 #include "gfx/line.h"
@@ -17,8 +19,8 @@ namespace {
 // read-out redraws little more than its own lines, large enough that the whole-screen fills are listed
 // in few bands.
 constexpr int BAND_LINES = 8;
-// Beyond these a frame stops noting and draws at once, so that a caller drawing without end cannot make
-// the record grow without bound. (A line too far out for a RecordedOp does the same.)
+// Beyond these a frame commits what it noted and the operation at once, then notes afresh, so that a caller
+// drawing without end cannot make the record grow without bound.
 constexpr std::size_t MAX_OPS = 16384;
 constexpr std::size_t MAX_TEXT = 256 * 1024;
 
@@ -28,18 +30,18 @@ constexpr std::size_t MAX_TEXT = 256 * 1024;
 struct KindRules {
     bool glyph_lines;
     bool can_blend;
-    void (*draw)(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uint8_t* dirty);
+    void (*draw)(DrawContext& dc, const RecordedOp& op, std::string_view text, uint8_t* dirty);
 };
 
-void draw_line(DrawContext& dc, const FrameOps&, const RecordedOp& op, uint8_t* dirty) {
+void draw_line(DrawContext& dc, const RecordedOp& op, std::string_view, uint8_t* dirty) {
     gfx_draw_line_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_style(op), dirty);
 }
-void draw_box(DrawContext& dc, const FrameOps&, const RecordedOp& op, uint8_t* dirty) {
+void draw_box(DrawContext& dc, const RecordedOp& op, std::string_view, uint8_t* dirty) {
     gfx_draw_box_pixels(dc, op.x1, op.y1, op.x2, op.y2, op.colour, recorded_filled(op), recorded_style(op),
                         dirty);
 }
-void draw_text(DrawContext& dc, const FrameOps& frame, const RecordedOp& op, uint8_t* dirty) {
-    gfx_draw_text_pixels(dc, *op.font, recorded_text(frame, op), op.x1, op.y1, op.colour, dirty);
+void draw_text(DrawContext& dc, const RecordedOp& op, std::string_view text, uint8_t* dirty) {
+    gfx_draw_text_pixels(dc, *op.font, text, op.x1, op.y1, op.colour, dirty);
 }
 
 constexpr KindRules KINDS[] = {
@@ -47,7 +49,6 @@ constexpr KindRules KINDS[] = {
     /* RECORDED_BOX */ {false, true, draw_box},
     /* RECORDED_TEXT */ {true, true, draw_text},
     /* RECORDED_CLEAR: the background, never blended */ {false, false, draw_box},
-    /* RECORDED_FAR_LINE: never noted */ {false, true, draw_line},
 };
 static_assert(std::size(KINDS) == RECORDED_KIND_COUNT, "every kind of operation has its rules");
 
@@ -84,7 +85,7 @@ void draw_lines(ScreenContext& screen, const FrameOps& frame, int first, int las
             gfx_choose_pixel_routines(dc, op.colour, alpha);
         else
             gfx_select_pixel_routines(dc, dc.target_bytes_per_pixel);
-        rules(op).draw(dc, frame, op, dirty);
+        rules(op).draw(dc, op, recorded_text(frame, op), dirty);
     }
     gfx_select_screen(dc);
 }
@@ -157,40 +158,44 @@ void diverge(FrameRecord& r) {
     r.current.text.assign(before.text, 0, last.text_offset + last.text_length);
 }
 
-// While the noted operations are drawn: their fills may be kept back, as the driver lock is held until
-// they are settled.
-struct DrawingNoted {
-    explicit DrawingNoted(FrameRecord& r) : record(r) { record.drawing_noted = true; }
-    ~DrawingNoted() { record.drawing_noted = false; }
-    DrawingNoted(const DrawingNoted&) = delete;
-    DrawingNoted& operator=(const DrawingNoted&) = delete;
+// While a commit draws: fills may be kept back, as the driver lock is held until they are settled.
+struct Committing {
+    explicit Committing(FrameRecord& r) : record(r) { record.committing = true; }
+    ~Committing() { record.committing = false; }
+    Committing(const Committing&) = delete;
+    Committing& operator=(const Committing&) = delete;
     FrameRecord& record;
 };
 
+// True when an operation submitted at once would take the driver lock for nothing. Asked only while the
+// lock is not held: inside a frame that holds it, taking it again is a count, cheaper than the test, and
+// the rasterizers cut to the view themselves.
+bool lock_for_nothing(const ScreenContext& screen, const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
+                      int64_t y2) {
+    return screen.driver_holds == 0 && gfx_outside_view(dc, x1, y1, x2, y2);
+}
+
 // The noted operations drawn whole, each marking its own lines, as if they had been drawn at once, under
-// one hold of the driver lock. The frame is no longer recording: the rest of it draws at once, each
-// primitive under its own hold, so that the window is shown and answers while the frame goes on.
-void draw_noted(ScreenContext& screen) {
+// one hold of the driver lock. The rest of the frame is noted afresh and drawn whole at the frame's end; the
+// page then holds what that last part draws, and drawing it again changes nothing, so it can be the next
+// frame's previous.
+void commit_noted(ScreenContext& screen) {
     FrameRecord& r = screen.record;
+    if (!r.recording) return;
     if (!r.diverged) diverge(r);
     r.recording = false;
     r.previous_valid = false;
     SharedLock held;
-    {
-        const DrawingNoted drawing(r);
-        draw_lines(screen, r.current, 0, screen.height - 1,
-                   screen.shared.in(held).dirty_lines.entries.data());
-    }
-    gfx_settle_all();
+    const Committing committing(r);
+    draw_lines(screen, r.current, 0, screen.height - 1, screen.shared.in(held).dirty_lines.entries.data());
+    gfx_internal::settle_fills(screen);
 }
 
-} // namespace
-
-bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op,
-                             std::string_view text) {
+// Notes the operation in the frame's record; false when it is to be drawn at once.
+bool note(ScreenContext& screen, const DrawContext& dc, const RecordedOp& op, std::string_view text) {
     FrameRecord& r = screen.record;
-    if (dc.work_page != screen.visible_page) return false; // the record describes the visible page only
-    if (!gfx_in_frame(screen) || r.suspended) {
+    if (!r.enabled || dc.work_page != screen.visible_page) return false; // the record: the shown page only
+    if (!gfx_in_frame(screen)) {
         r.previous_valid = false; // the page changes under the record
         return false;
     }
@@ -208,10 +213,8 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
         diverge(r);
     }
     FrameOps& frame = r.current;
-    if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT ||
-        recorded_kind(op) == RECORDED_FAR_LINE) {
-        draw_noted(screen);
-        r.suspended = true;
+    if (frame.ops.size() >= MAX_OPS || frame.text.size() + text.size() > MAX_TEXT) {
+        commit_noted(screen);
         return false;
     }
     RecordedOp& noted = frame.ops.emplace_back(op);
@@ -221,6 +224,49 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
     frame.blends = frame.blends || blends(screen, noted);
     return true;
 }
+
+// An operation drawn at once: on the shown page under its own hold of the driver lock, marking its lines.
+void commit_at_once(ScreenContext& screen, DrawContext& dc, const RecordedOp& op, std::string_view text) {
+    int64_t x2 = op.x2, y2 = op.y2;
+    if (recorded_kind(op) == RECORDED_TEXT) {
+        if (text.empty()) return;
+        x2 = op.x1 + int64_t{op.font->glyph_width} * static_cast<int64_t>(text.size()) - 1;
+        y2 = op.y1 + int64_t{op.font->glyph_height} - 1;
+    }
+    if (lock_for_nothing(screen, dc, op.x1, op.y1, x2, y2)) return;
+    if (dc.work_page != screen.visible_page) {
+        rules(op).draw(dc, op, text, nullptr);
+        return;
+    }
+    const SharedLock held;
+    rules(op).draw(dc, op, text, screen.shared.in(held).dirty_lines.entries.data());
+}
+
+} // namespace
+
+void gfx_internal::submit(ScreenContext& screen, DrawContext& dc, const RecordedOp& op,
+                          std::string_view text) {
+    if (!note(screen, dc, op, text)) commit_at_once(screen, dc, op, text);
+}
+
+void gfx_submit_far_line(ScreenContext& screen, DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
+                         int64_t y2, uint32_t colour, uint16_t style) {
+    FrameRecord& r = screen.record;
+    if (r.enabled && dc.work_page == screen.visible_page) {
+        commit_noted(screen);
+        r.previous_valid = false;
+    }
+    if (lock_for_nothing(screen, dc, x1, y1, x2, y2)) return;
+    if (dc.work_page != screen.visible_page) {
+        gfx_draw_line_pixels(dc, x1, y1, x2, y2, colour, style, nullptr);
+        return;
+    }
+    const SharedLock held;
+    gfx_draw_line_pixels(dc, x1, y1, x2, y2, colour, style,
+                         screen.shared.in(held).dirty_lines.entries.data());
+}
+
+namespace {
 
 // The comparison. A frame of the dashboard draws the same picture most of the time: the pointer is
 // elsewhere, and no probe has landed. Its operations (in target pixels, with colour, style, font and text)
@@ -237,22 +283,21 @@ bool gfx_internal::hold_back(ScreenContext& screen, const DrawContext& dc, const
 // over the pixels they hold, which is what drawing the whole frame does there. Their lines are marked.
 //
 // The page holds the previous frame's result only while nothing else drew into it: a primitive drawn
-// outside a frame, a frame drawn at once for a reader, or a frame with blending operations (which change
-// their own result when drawn again) makes the next frame draw whole and mark the lines it touches.
-void gfx_internal::finish_frame(ScreenContext& screen, const DriverHeld& held) {
+// outside a frame, a part committed early (for a reader, a full record, a far line), or a frame with
+// blending operations (which change their own result when drawn again) makes what the frame notes next
+// draw whole and mark the lines it touches.
+void commit_frame(ScreenContext& screen, const DriverHeld& held) {
     FrameRecord& r = screen.record;
-    const bool suspended = std::exchange(r.suspended, false);
     if (!std::exchange(r.recording, false)) return;
-    const DrawingNoted drawing(r); // the caller settles the fills before it releases the lock
     FrameOps& now = r.current;
     FrameOps& before = r.previous;
     if (!r.diverged) {
         if (r.matched == before.ops.size()) return; // the same frame
         diverge(r);                                 // the same frame, only shorter
     }
-    if (suspended || !r.previous_valid || now.blends) {
+    if (!r.previous_valid || now.blends) {
         draw_lines(screen, now, 0, screen.height - 1, screen.shared.in(held).dirty_lines.entries.data());
-        r.previous_valid = !now.blends && !suspended;
+        r.previous_valid = !now.blends;
         std::swap(now, before);
         return;
     }
@@ -278,18 +323,50 @@ void gfx_internal::finish_frame(ScreenContext& screen, const DriverHeld& held) {
     std::swap(now, before);
 }
 
+} // namespace
+
+// The frame's end: the one commit of what the frame noted, with the range the caller marks and the fills,
+// under one hold of the driver lock.
+void gfx_internal::unlock(int first_line, int last_line) {
+    ScreenContext* screen = gfx_screen();
+    // Not in a frame: nothing to release, and nothing may be marked for a presenter that may be reading.
+    if (!screen || !gfx_in_frame(*screen)) return;
+    if (last_line < 0) last_line = screen->height - 1;
+    if (first_line < 0) first_line = 0;
+    // A recorded frame marks the lines its drawing changed when it ends, whatever range it was given.
+    const bool marks = !screen->record.recording && gfx_draw_context()->work_page == screen->visible_page &&
+                       first_line <= last_line && last_line < screen->height;
+    const bool ends = screen->lock_count == 1;
+    if (marks || ends) {
+        SharedLock held;
+        if (marks)
+            std::memset(screen->shared.in(held).dirty_lines.entries.data() + first_line, 1,
+                        static_cast<std::size_t>(last_line - first_line + 1));
+        if (ends) {
+            {
+                const Committing committing(screen->record);
+                commit_frame(*screen, held);
+            }
+            settle_fills(*screen); // the presenter may look from here on
+        }
+    }
+    if (--screen->lock_count > 0) return;
+    if (std::exchange(screen->frame_holds_driver, false)) release_driver(*screen);
+}
+
+void gfx_settle_all() {
+    ScreenContext* screen = gfx_screen();
+    if (screen == nullptr) return;
+    SharedLock held; // both may write the shown page
+    commit_noted(*screen);
+    gfx_internal::settle_fills(*screen);
+}
+
 void gfx_record_frames(bool on) {
     ScreenContext* screen = gfx_screen();
     if (screen == nullptr) return;
     FrameRecord& r = screen->record;
-    if (r.recording) draw_noted(*screen);
-    r.suspended = r.suspended && on;
+    commit_noted(*screen);
     r.enabled = on;
     r.previous_valid = false;
-}
-
-void gfx_internal::draw_noted_for_reader(ScreenContext& screen) {
-    if (!screen.record.recording) return;
-    draw_noted(screen);
-    screen.record.suspended = true;
 }

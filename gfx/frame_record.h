@@ -1,91 +1,46 @@
-// The record of a frame: the drawing operations a mode that records its frames notes instead of drawing
-// (gfx/deferred.h), compared with the previous frame's at the frame's end (gfx/frame_record.cpp).
+// The one way drawing reaches the page. Every primitive builds its operation and submits it. Inside a frame
+// on a mode that records its frames (gfx_record_frames) the operation is only noted; the frame's end commits
+// what it noted: under the driver lock it compares the operations with the previous frame's, draws the
+// bands of lines that changed, writes the fills it kept back and marks those lines, then releases the lock.
+// Outside such a frame, or when the frame's record is full, a submit commits at once: what was noted is
+// drawn first, then the operation itself, each under one hold of the lock. A frame's own logic never runs
+// while it holds the driver lock on a mode that records, so the presenter keeps answering.
 //
-// Adding a kind of operation: a RecordedKind, its row in the kind table of frame_record.cpp (the lines it
-// may touch, how it draws), and the primitive that notes it.
+// A mode that does not record draws every operation at once, and its frame holds the driver lock to its
+// end; inside such a frame opaque fills are kept back too (gfx/deferred.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "gfx/fonts.h"
+#include "gfx/frame_ops.h"
+#include "gfx/screen.h"
 
-enum RecordedKind : uint8_t {
-    RECORDED_LINE,
-    RECORDED_BOX,
-    RECORDED_TEXT,
-    RECORDED_CLEAR,
-    RECORDED_FAR_LINE, // a line with an end beyond 32 bits: not noted, its frame is drawn at once from it on
-    RECORDED_KIND_COUNT
-};
+namespace gfx_internal {
+void submit(ScreenContext& screen, DrawContext& dc, const RecordedOp& op, std::string_view text);
+} // namespace gfx_internal
 
-// One drawing operation, as the rasterizers take it: target pixels and the colour as the target stores it.
-// Small and without padding: a frame's operations are read again every frame.
-struct RecordedOp {
-    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // line ends; box and clear corners (ordered); text: the pen
-    uint32_t colour = 0;
-    uint32_t form = 0;              // recorded_form: written and compared as one word
-    const FontDesc* font = nullptr; // text only
-    uint32_t text_length = 0;
-    uint32_t text_offset = 0; // where its bytes lie in the frame's text; not compared
-};
-static_assert(sizeof(RecordedOp) == 40, "RecordedOp must stay free of padding");
-
-// The kind, the line style and whether a box is filled, as RecordedOp::form holds them.
-[[nodiscard]] constexpr uint32_t recorded_form(RecordedKind kind, uint16_t style = 0xFFFF,
-                                               bool filled = false) {
-    return uint32_t{kind} | uint32_t{filled} << 8 | uint32_t{style} << 16;
+// Submits a primitive's operation, drawn with the context's pixel routines and view as they are now.
+inline void gfx_submit(ScreenContext& screen, DrawContext& dc, const RecordedOp& op,
+                       std::string_view text = {}) {
+    FrameRecord& r = screen.record;
+    // Most operations of most frames repeat the previous frame's: they are only counted.
+    if (r.recording && !r.diverged && r.matched < r.previous.ops.size() &&
+        dc.work_page == screen.visible_page && same_op(op, text, r.previous, r.matched)) {
+        ++r.matched;
+        return;
+    }
+    gfx_internal::submit(screen, dc, op, text);
 }
-[[nodiscard]] constexpr RecordedKind recorded_kind(const RecordedOp& op) {
-    return static_cast<RecordedKind>(op.form & 0xFF);
-}
-[[nodiscard]] constexpr bool recorded_filled(const RecordedOp& op) {
-    return (op.form >> 8 & 0xFF) != 0;
-}
-[[nodiscard]] constexpr uint16_t recorded_style(const RecordedOp& op) {
-    return static_cast<uint16_t>(op.form >> 16);
-}
+// A line with an end beyond 32 bits, which no RecordedOp can hold: what the frame noted is committed, then
+// the line is drawn at once.
+void gfx_submit_far_line(ScreenContext& screen, DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
+                         int64_t y2, uint32_t colour, uint16_t style);
 
-// The operations of one frame, and which of them touch each band of lines (built only when needed).
-struct FrameOps {
-    std::vector<RecordedOp> ops;
-    std::string text;                 // the texts' bytes, one after the other
-    bool blends = false;              // an operation blends with the pixels under it
-    bool bands_built = false;         // band_start and band_ops describe ops
-    std::vector<uint32_t> band_start; // band b's operations are band_ops[band_start[b] .. band_start[b+1])
-    std::vector<uint32_t> band_ops;   // indexes into ops
-    std::vector<uint32_t> band_fill;  // scratch of build_bands
-};
+// Commits everything held back so far: the operations the frame noted and the fills kept back. A caller that
+// reads the pixels inside a frame calls this first.
+void gfx_settle_all();
 
-// A frame's text, as noted for op.
-[[nodiscard]] inline std::string_view recorded_text(const FrameOps& frame, const RecordedOp& op) {
-    return std::string_view(frame.text).substr(op.text_offset, op.text_length);
-}
-
-// Operation i of frame equals op with text: the one comparison of two operations. Field by field: a caller
-// that has just written op field by field would wait for those writes if it were read back in wider pieces.
-[[nodiscard]] inline bool same_op(const RecordedOp& op, std::string_view text, const FrameOps& frame,
-                                  std::size_t i) {
-    const RecordedOp& n = frame.ops[i];
-    return op.x1 == n.x1 && op.y1 == n.y1 && op.x2 == n.x2 && op.y2 == n.y2 && op.colour == n.colour &&
-           op.form == n.form && op.font == n.font && text.size() == n.text_length &&
-           (text.empty() || std::memcmp(text.data(), frame.text.data() + n.text_offset, text.size()) == 0);
-}
-
-// Frames recorded instead of drawn (gfx_record_frames, gfx/deferred.h).
-struct FrameRecord {
-    bool enabled = false;       // the mode records its frames
-    bool recording = false;     // the current frame has operations noted and not drawn yet
-    bool suspended = false;     // the current frame was drawn for a reader; the rest of it draws at once
-    bool drawing_noted = false; // noted operations are being drawn under the driver lock
-    // The page holds what previous draws, and drawing previous again over it changes nothing.
-    bool previous_valid = false;
-    bool diverged = false;   // the current frame's operations are in current, not only counted in matched
-    std::size_t matched = 0; // the current frame's operations so far equal previous's first ones
-    FrameOps current, previous;
-    std::vector<uint32_t> equal_to; // scratch of the band comparison
-};
+// From now on the open mode records its frames (on), or draws every call at once again (off; what a frame
+// has noted is committed first). Nothing without a mode.
+void gfx_record_frames(bool on);

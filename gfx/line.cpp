@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/pixels.h"
 
 namespace {
@@ -371,15 +372,16 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
         if (!cut_to_line_limit(lx1, ly1, lx2, ly2)) return;
         const int64_t ex1 = round_line_coordinate(lx1) + ox, ey1 = round_line_coordinate(ly1) + oy;
         const int64_t ex2 = round_line_coordinate(lx2) + ox, ey2 = round_line_coordinate(ly2) + oy;
+        if (!fits_32(ex1) || !fits_32(ey1) || !fits_32(ex2) || !fits_32(ey2)) {
+            gfx_submit_far_line(*screen, *dc, ex1, ey1, ex2, ey2, c, style);
+            return;
+        }
         RecordedOp op;
-        const bool near = fits_32(ex1) && fits_32(ey1) && fits_32(ex2) && fits_32(ey2);
-        op.form = recorded_form(near ? RECORDED_LINE : RECORDED_FAR_LINE, style);
+        op.form = recorded_form(RECORDED_LINE, style);
         op.x1 = static_cast<int32_t>(ex1), op.y1 = static_cast<int32_t>(ey1);
         op.x2 = static_cast<int32_t>(ex2), op.y2 = static_cast<int32_t>(ey2);
         op.colour = c;
-        if (gfx_hold_back(*screen, *dc, op) || gfx_lock_for_nothing(*screen, *dc, ex1, ey1, ex2, ey2)) return;
-        DrawAtOnce at_once(*screen, *dc);
-        gfx_draw_line_pixels(*dc, ex1, ey1, ex2, ey2, c, style, at_once.dirty());
+        gfx_submit(*screen, *dc, op);
         return;
     }
     int px1 = gfx_round_coordinate(x1) + ox, py1 = gfx_round_coordinate(y1) + oy;
@@ -391,7 +393,5 @@ void gfx_line(DrawImage* target, float x1, float y1, float x2, float y2, uint32_
     op.form = recorded_form(RECORDED_BOX, filled ? LINE_SOLID : style, filled); // a filled box has no style
     op.x1 = px1, op.y1 = py1, op.x2 = px2, op.y2 = py2;
     op.colour = c;
-    if (gfx_hold_back(*screen, *dc, op) || gfx_lock_for_nothing(*screen, *dc, px1, py1, px2, py2)) return;
-    DrawAtOnce at_once(*screen, *dc);
-    gfx_draw_box_pixels(*dc, px1, py1, px2, py2, c, filled, style, at_once.dirty());
+    gfx_submit(*screen, *dc, op);
 }

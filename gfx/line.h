@@ -1,8 +1,8 @@
 // The line primitive: lines, box outlines and filled boxes between two points, with dash patterns, the
 // graphics cursor and clipping to the view.
 //
-// Not thread-safe: drawing thread only. A call that draws into the shown page at once holds the driver lock
-// while it writes pixels and marks lines in the DirtyLineTable (DrawAtOnce, gfx/deferred.h).
+// Not thread-safe: drawing thread only. A call submits its operation (gfx/frame_record.h), which writes the
+// shown page's pixels and marks its lines in the DirtyLineTable under the driver lock.
 #pragma once
 
 #include <cstdint>
@@ -101,18 +101,10 @@ inline void gfx_resolve_point(DrawContext& dc, int flags, float& x, float& y) {
     return (x1 < l && x2 < l) || (x1 > r && x2 > r) || (y1 < t && y2 < t) || (y1 > b && y2 > b);
 }
 
-// True when a primitive drawing at once between the corners would take the driver lock for nothing. Asked
-// only while the lock is not held: inside a frame that holds it, taking it again is a count, cheaper than
-// the test, and the rasterizers cut to the view themselves.
-[[nodiscard]] inline bool gfx_lock_for_nothing(const ScreenContext& screen, const DrawContext& dc, int64_t x1,
-                                               int64_t y1, int64_t x2, int64_t y2) {
-    return screen.driver_holds == 0 && gfx_outside_view(dc, x1, y1, x2, y2);
-}
-
 // The drawing itself, over a prepared context (target rows, view and pixel routines set), in target pixels
 // no further out than 2 * LINE_COORD_LIMIT.
 // dirty is the DirtyLineTable to mark, nullptr when the target is not the visible page. The caller holds
-// what the target needs: the driver lock for the shown page (DrawAtOnce, or the frame's end).
+// what the target needs: the driver lock for the shown page (the submit's commit).
 void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                           uint32_t colour, LineStyle style, uint8_t* dirty);
 // Expects x1 <= x2 and y1 <= y2.

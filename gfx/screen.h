@@ -20,7 +20,7 @@
 
 #include "gfx/driver.h"
 #include "gfx/fonts.h"
-#include "gfx/frame_record.h"
+#include "gfx/frame_ops.h"
 #include "gfx/guarded.h"
 
 // One byte per framebuffer line (times line_factor). Drawing stores 1 into the lines it changed on the
@@ -42,24 +42,6 @@ struct PageFree {
 };
 // A framebuffer page: pitch x height bytes starting on a 16-byte boundary.
 using PageBuffer = std::unique_ptr<uint8_t[], PageFree>;
-
-// Opaque fills of one page not written yet, line by line in drawing order (gfx/deferred.h).
-struct PendingSpan {
-    int32_t x = 0;       // first pixel
-    int32_t count = 0;   // pixels
-    uint32_t colour = 0; // converted for the page
-};
-inline constexpr int PENDING_SPANS_PER_LINE = 8;
-struct DeferredFills {
-    int32_t page = -1;            // page the fills belong to; -1 while nothing is pending
-    int32_t first = 0, last = -1; // lines that may hold fills
-    // Bit y % 64 of word y / 64: line y has a fill over its whole width pending, and perhaps spans over
-    // it (a part of a line is only kept back over a whole-line fill). Small enough to stay cached.
-    std::vector<uint64_t> marks;
-    std::vector<uint32_t> base;     // per line, the colour of that whole-line fill
-    std::vector<uint8_t> counts;    // per line, the spans pending over the base
-    std::vector<PendingSpan> spans; // PENDING_SPANS_PER_LINE per line
-};
 
 // The open mode; exactly one while a mode is open (gfx_screen()), none before the first gfx_set_mode or after
 // a failed one.
@@ -86,9 +68,9 @@ struct ScreenContext {
     Guarded<ScreenShared> shared;
     uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
     uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
-    bool frame_holds_driver = false; // a frame on a mode that does not record holds the driver lock to its end
-    DeferredFills deferred;          // written by the outermost gfx_unlock at the latest
-    FrameRecord record;              // drawn, or found unchanged, by the outermost gfx_unlock
+    bool frame_holds_driver =
+        false;          // a frame on a mode that does not record holds the driver lock to its end
+    FrameRecord record; // committed by the outermost gfx_unlock at the latest
 };
 
 struct ViewRect {

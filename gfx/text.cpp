@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/line.h"
 #include "gfx/pixels.h"
 #include "rt/result.h"
@@ -238,13 +239,7 @@ int gfx_draw_text(DrawImage* target, int flags, std::optional<std::string_view> 
         op.x1 = px, op.y1 = py;
         op.font = screen->font;
         op.colour = c;
-        const int64_t n = static_cast<int64_t>(text->size()), w = screen->font->glyph_width;
-        if (!gfx_hold_back(*screen, *dc, op, *text) && n > 0 &&
-            !gfx_lock_for_nothing(*screen, *dc, px, py, px + w * n - 1,
-                                  py + screen->font->glyph_height - 1)) {
-            DrawAtOnce at_once(*screen, *dc);
-            gfx_draw_text_pixels(*dc, *screen->font, *text, px, py, c, at_once.dirty());
-        }
+        gfx_submit(*screen, *dc, op, *text);
     }
     rt_set_error(RT_OK);
     return 0;

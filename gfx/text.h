@@ -1,7 +1,7 @@
 // Bitmap text: one fixed-size code page 437 glyph per byte, in one colour over what is already there.
 //
-// Not thread-safe: drawing thread only. Pixels and marks of the shown page are written under the driver
-// lock (DrawAtOnce, gfx/deferred.h).
+// Not thread-safe: drawing thread only. A call submits its operation (gfx/frame_record.h); pixels and marks
+// of the shown page are written under the driver lock.
 #pragma once
 
 #include <cstdint>

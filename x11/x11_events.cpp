@@ -17,7 +17,7 @@ namespace {
 
 // One pass's view of everything an event may touch; the lock it was made under is held throughout.
 struct Pass {
-    const X11State& x;
+    const X11Setup& x;
     X11Presenter& p;
     const DriverLock& held;
     X11Shared& shared;
@@ -103,13 +103,13 @@ void on_focus_lost(Pass& pass) {
 
 // The manager sent the ping to our window; the answer goes back to the root window, the rest unchanged.
 // A manager that gets no answer offers to end the program as hung.
-void answer_ping(const X11State& x, XEvent event) {
+void answer_ping(const X11Setup& x, XEvent event) {
     event.xclient.window = x.root;
     XSendEvent(x.display, x.root, False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
 }
 
 void handle(Pass& pass, XEvent& event) {
-    const X11State& x = pass.x;
+    const X11Setup& x = pass.x;
     PointerState& pointer = pass.shared.pointer;
     switch (event.type) {
     case KeyPress: on_key_press(pass, event.xkey); break;
@@ -189,7 +189,7 @@ void handle(Pass& pass, XEvent& event) {
 
 } // namespace
 
-bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held) {
+bool x11_handle_events(const X11Setup& x, X11Presenter& p, const DriverLock& held) {
     Pass pass{x, p, held, *held};
     // The events after a switch request wait in the queue for the pass after the switch, as they would
     // have waited for a switch made on the spot.

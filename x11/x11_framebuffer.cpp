@@ -23,7 +23,7 @@ bool attach_segment(Display* display, void* info) {
 
 // An image in a shared segment that only this user may open. It is marked for removal as soon as the server
 // holds it, so it disappears with the last detach even when the process is killed.
-XImage* create_shared_image(const X11State& x, X11Presenter& p, int width, int height) {
+XImage* create_shared_image(const X11Setup& x, X11Presenter& p, int width, int height) {
     XImage* image = XShmCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, nullptr,
                                     &p.shm_info, static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (!image) return nullptr;
@@ -48,7 +48,7 @@ XImage* create_shared_image(const X11State& x, X11Presenter& p, int width, int h
     return nullptr;
 }
 
-XImage* create_plain_image(const X11State& x, int width, int height) {
+XImage* create_plain_image(const X11Setup& x, int width, int height) {
     XImage* image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
                                  static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
     if (!image) return nullptr;
@@ -63,7 +63,7 @@ XImage* create_plain_image(const X11State& x, int width, int height) {
 }
 
 // The image the puts send, in shared memory where it can be.
-XImage* create_sent_image(const X11State& x, X11Presenter& p, bool shm, int width, int height) {
+XImage* create_sent_image(const X11Setup& x, X11Presenter& p, bool shm, int width, int height) {
     p.use_shm = false;
     XImage* image = shm ? create_shared_image(x, p, width, height) : nullptr;
     return image ? image : create_plain_image(x, width, height);
@@ -71,7 +71,7 @@ XImage* create_sent_image(const X11State& x, X11Presenter& p, bool shm, int widt
 
 // The converted picture lines from first up to end, widened into the shown image where the window shows
 // them. They lie in one band, so in one block of the window.
-void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
+void widen_lines(const X11Setup& x, X11Presenter& p, int first, int end) {
     const XImage& from = *p.frame_image;
     XImage& to = *p.shown_image;
     int scale = x.fit.scale, bytes_per_pixel = from.bits_per_pixel / 8;
@@ -92,7 +92,7 @@ void widen_lines(const X11State& x, X11Presenter& p, int first, int end) {
 
 // A rectangle of the image to the same place of the drawable, dest_y_offset rows lower.
 // A shared put with completion set asks the server for its completion event.
-void put(const X11State& x, X11Presenter& p, Drawable to, XImage* image, int src_x, int src_y, int width,
+void put(const X11Setup& x, X11Presenter& p, Drawable to, XImage* image, int src_x, int src_y, int width,
          int height, int dest_y_offset, bool completion) {
     unsigned w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
     if (p.use_shm)
@@ -104,7 +104,7 @@ void put(const X11State& x, X11Presenter& p, Drawable to, XImage* image, int src
 
 // The server's scaling, where it has the Render extension and a format for the window's visual: nearest
 // neighbour, so that every picture pixel is one block of equal window pixels.
-bool create_server_scaling(const X11State& x, X11Presenter& p) {
+bool create_server_scaling(const X11Setup& x, X11Presenter& p) {
     int event_base = 0, error_base = 0;
     if (!XRenderQueryExtension(x.display, &event_base, &error_base)) return false;
     XRenderPictFormat* format = XRenderFindVisualFormat(x.display, x.visual);
@@ -130,7 +130,7 @@ bool create_server_scaling(const X11State& x, X11Presenter& p) {
     return true;
 }
 
-void destroy_server_scaling(const X11State& x, X11Presenter& p) {
+void destroy_server_scaling(const X11Setup& x, X11Presenter& p) {
     for (Picture* picture : {&p.picture_source, &p.window_target})
         if (*picture) {
             XRenderFreePicture(x.display, *picture);
@@ -143,13 +143,13 @@ void destroy_server_scaling(const X11State& x, X11Presenter& p) {
 
 } // namespace
 
-bool x11_shm_available(const X11State& x) {
+bool x11_shm_available(const X11Setup& x) {
     int major = 0, minor = 0;
     Bool pixmaps = False;
     return display_is_local() && XShmQueryVersion(x.display, &major, &minor, &pixmaps);
 }
 
-bool x11_create_image(const X11State& x, X11Presenter& p, bool shm) {
+bool x11_create_image(const X11Setup& x, X11Presenter& p, bool shm) {
     if (x.fit.is_identity()) {
         p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
         return p.frame_image != nullptr;
@@ -165,7 +165,7 @@ bool x11_create_image(const X11State& x, X11Presenter& p, bool shm) {
     return p.frame_image != nullptr;
 }
 
-void x11_destroy_image(const X11State& x, X11Presenter& p) {
+void x11_destroy_image(const X11Setup& x, X11Presenter& p) {
     destroy_server_scaling(x, p);
     XImage* sent = p.shown_image ? p.shown_image : p.frame_image;
     if (sent && p.use_shm) {
@@ -195,7 +195,7 @@ Bool is_completion(Display*, XEvent* event, XPointer presenter) {
 
 } // namespace
 
-void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held) {
+void x11_present(const X11Setup& x, X11Presenter& p, const DriverLock& held) {
     ScreenContext* screen = x.context;
     if (!screen || !p.frame_image) return;
     ScreenShared& shared = screen->shared.in(held);

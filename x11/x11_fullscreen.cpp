@@ -19,14 +19,14 @@ constexpr unsigned GRAB_RETRY_US = 10000;
 constexpr const char* FULLSCREEN_STATE = "_NET_WM_STATE_FULLSCREEN";
 constexpr int GRAB_TRIES = 200; // 2 s: a screen locker or an open menu holding the pointer refuses the switch
 
-bool viewable(const X11State& x, Window w) {
+bool viewable(const X11Setup& x, Window w) {
     XWindowAttributes attributes{};
     return XGetWindowAttributes(x.display, w, &attributes) && attributes.map_state == IsViewable;
 }
 
 // The focus as the switch found it, before it took the keys for the picture; a failed setup that is tried
 // again keeps what the first try found.
-void remember_focus(const X11State& x, X11Presenter& p) {
+void remember_focus(const X11Setup& x, X11Presenter& p) {
     if (p.focus_saved) return;
     XGetInputFocus(x.display, &p.focus_before, &p.focus_revert_before);
     p.focus_saved = true;
@@ -36,7 +36,7 @@ void remember_focus(const X11State& x, X11Presenter& p) {
 // give it back. The pointer root stays the pointer root, so the keys follow the pointer to any window again;
 // a window of ours gets its focus back once it shows. Another client's window is not named again, as it may
 // be gone by now (an error that would end the program): the focus follows the pointer instead.
-void give_focus_back(const X11State& x, X11Presenter& p) {
+void give_focus_back(const X11Setup& x, X11Presenter& p) {
     if (!p.focus_saved) return;
     p.focus_saved = false;
     Window before = p.focus_before;
@@ -51,7 +51,7 @@ void give_focus_back(const X11State& x, X11Presenter& p) {
 
 // Sets the display's size and rotation, and the rate when one is named, through a configuration read just
 // now: the display may have been changed by its user since open.
-Status set_display_mode(const X11State& x, int size, Rotation rotation, short rate) {
+Status set_display_mode(const X11Setup& x, int size, Rotation rotation, short rate) {
     XRRScreenConfiguration* config = x11_randr_configuration(x.display);
     if (!config) return RRSetConfigFailed;
     Status status =
@@ -62,7 +62,7 @@ Status set_display_mode(const X11State& x, int size, Rotation rotation, short ra
 }
 
 // The values of a 32-bit property; none when it is missing or the window is gone.
-std::vector<unsigned long> property_values(const X11State& x, Window w, const char* name, Atom type) {
+std::vector<unsigned long> property_values(const X11Setup& x, Window w, const char* name, Atom type) {
     std::vector<unsigned long> values;
     Atom actual = 0;
     int format = 0;
@@ -82,7 +82,7 @@ unsigned long first_value(const std::vector<unsigned long>& values) {
     return values.empty() ? 0 : values.front();
 }
 
-bool manager_offers(const X11State& x) {
+bool manager_offers(const X11Setup& x) {
     if (x.open_flags & SET_MODE_FRAMELESS) return false;
     unsigned long check = first_value(property_values(x, x.root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW));
     unsigned long itself =
@@ -93,7 +93,7 @@ bool manager_offers(const X11State& x) {
 
 // A manager may refuse to make a window larger than its hints allow: the display's size while full screen,
 // the mode's again afterwards.
-void set_frame_max_size(const X11State& x, int width, int height) {
+void set_frame_max_size(const X11Setup& x, int width, int height) {
     XSizeHints* hints = XAllocSizeHints();
     if (!hints) return;
     long supplied = 0;
@@ -108,7 +108,7 @@ void set_frame_max_size(const X11State& x, int width, int height) {
 
 // The frame's size while the manager showed it full screen is no size forced on the window: once the
 // manager has given the mode's size back (or the wait is over), its configures meanwhile are dropped.
-void wait_for_frame_size(const X11State& x) {
+void wait_for_frame_size(const X11Setup& x) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (;;) {
         Window root = 0;
@@ -125,7 +125,7 @@ void wait_for_frame_size(const X11State& x) {
 }
 
 // The managed way: the frame stays mapped and keeps the keyboard the manager gave it.
-const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
+const char* enter_managed_fullscreen(const X11Setup& x, X11Presenter& p) {
     if (!p.use_shm) return FULLSCREEN_WITHOUT_SHM;
     p.flags |= SET_MODE_FULLSCREEN;
     p.managed_fullscreen = true;
@@ -141,7 +141,7 @@ const char* enter_managed_fullscreen(const X11State& x, X11Presenter& p) {
 // The manager hears first that the frame is no longer full screen, and only then that the display changes:
 // the other way round it would first stretch the full-screen frame to the restored display, and that size,
 // coming after the wait below, would look forced on the window and switch it back to full screen.
-void leave_managed_fullscreen(const X11State& x, X11Presenter& p) {
+void leave_managed_fullscreen(const X11Setup& x, X11Presenter& p) {
     x11_ask_manager_state(x, false, FULLSCREEN_STATE, true);
     set_frame_max_size(x, x.shown_width, x.shown_height);
     XSync(x.display, False);
@@ -189,7 +189,7 @@ void x11_read_modes(X11State& x, int requested_rate) {
     x.presenter.rate = in_use;
 }
 
-bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
+bool x11_grab_pointer(const X11Setup& x, unsigned retry_us, int tries) {
     for (int i = 0; i < tries && !x11_presenter_stopping(); ++i) {
         if (XGrabPointer(x.display, x.drawing_window, True, 0, GrabModeAsync, GrabModeAsync, x.drawing_window,
                          None, CurrentTime) == GrabSuccess)
@@ -199,7 +199,7 @@ bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries) {
     return false;
 }
 
-const char* x11_switch_display(const X11State& x, X11Presenter& p) {
+const char* x11_switch_display(const X11Setup& x, X11Presenter& p) {
     if (!x.has_randr) return "Für den Vollbildmodus fehlt die Erweiterung RandR";
     if (x.chosen_size < 0) return "Die Anzeige bietet keine Bildschirmgröße, in die das Bild passt";
     remember_focus(x, p); // a mode opened in full screen comes here first
@@ -233,7 +233,7 @@ const char* x11_switch_display(const X11State& x, X11Presenter& p) {
     return nullptr;
 }
 
-void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
+void x11_restore_display_mode(const X11Setup& x, X11Presenter& p) {
     // Even a switch to the size the display already had may have changed its rate: a switch that names no
     // rate gets the server's first one for the size.
     if (!x.has_randr || x.chosen_size < 0 || !p.display_switched) return;
@@ -248,14 +248,14 @@ void x11_restore_display_mode(const X11State& x, X11Presenter& p) {
     x11_restore_on_fatal_error(std::nullopt);
 }
 
-void x11_leave_fullscreen(const X11State& x, X11Presenter& p) {
+void x11_leave_fullscreen(const X11Setup& x, X11Presenter& p) {
     x11_restore_display_mode(x, p);
     if (p.pointer_grabbed) XUngrabPointer(x.display, CurrentTime);
     if (p.keyboard_grabbed) XUngrabKeyboard(x.display, CurrentTime);
     p.pointer_grabbed = p.keyboard_grabbed = false;
 }
 
-void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
+void x11_toggle_fullscreen(const X11Setup& x, X11Presenter& p) {
     if (!(p.flags & SET_MODE_FULLSCREEN)) remember_focus(x, p);
     if (p.managed_fullscreen) {
         leave_managed_fullscreen(x, p);
@@ -275,7 +275,7 @@ void x11_toggle_fullscreen(const X11State& x, X11Presenter& p) {
     XSync(x.display, False);
 }
 
-void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held) {
+void x11_publish_mode(const X11Setup& x, const X11Presenter& p, const DriverLock& held) {
     held->flags = p.flags;
     held->rate = p.rate;
     held->y_offset = p.y_offset;

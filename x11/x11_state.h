@@ -180,13 +180,13 @@ void x11_close();
 void x11_set_title(Display* display, Window window, const char* utf8);
 // Asks the window manager to add or remove a _NET_WM_STATE of the frame window; by_program says that the
 // program asks on its own, not on the user's behalf.
-void x11_ask_manager_state(const X11State& x, bool add, const char* state, bool by_program);
+void x11_ask_manager_state(const X11Setup& x, bool add, const char* state, bool by_program);
 // Ends the launcher's start-up feedback once the window is there.
-void x11_end_launch(const X11State& x);
+void x11_end_launch(const X11Setup& x);
 // Window setup and teardown, in the presenter thread. Setup returns nullptr, or why the window cannot show
 // the picture (German, for the user).
-[[nodiscard]] const char* x11_window_setup(const X11State& x, X11Presenter& p);
-void x11_window_teardown(const X11State& x, X11Presenter& p);
+[[nodiscard]] const char* x11_window_setup(const X11Setup& x, X11Presenter& p);
+void x11_window_teardown(const X11Setup& x, X11Presenter& p);
 
 // The presenter thread (x11_presenter.cpp). Start returns once the window is set up: nullptr, or why it
 // could not be; stop ends the thread and waits for it.
@@ -197,16 +197,16 @@ void x11_stop_presenter();
 
 // The client-side image and its presentation (x11_framebuffer.cpp). Images: the picture in shared memory
 // when shm allows and the server takes it, else in plain memory; false without memory for it.
-[[nodiscard]] bool x11_create_image(const X11State& x, X11Presenter& p, bool shm);
-void x11_destroy_image(const X11State& x, X11Presenter& p);
+[[nodiscard]] bool x11_create_image(const X11Setup& x, X11Presenter& p, bool shm);
+void x11_destroy_image(const X11Setup& x, X11Presenter& p);
 // True when the display is on this machine and offers MIT-SHM.
-[[nodiscard]] bool x11_shm_available(const X11State& x);
+[[nodiscard]] bool x11_shm_available(const X11Setup& x);
 // Converts and sends the dirty lines, then clears the table.
-void x11_present(const X11State& x, X11Presenter& p, const DriverLock& held);
+void x11_present(const X11Setup& x, X11Presenter& p, const DriverLock& held);
 
 // Handles pending events until one asks for a full-screen switch; true then (x11_events.cpp). The switch
 // itself waits for the window manager, so the presenter makes it after releasing the lock.
-[[nodiscard]] bool x11_handle_events(const X11State& x, X11Presenter& p, const DriverLock& held);
+[[nodiscard]] bool x11_handle_events(const X11Setup& x, X11Presenter& p, const DriverLock& held);
 // Builds the ScancodeMap from the display's keyboard mapping.
 void x11_build_scancode_map(Display* display);
 
@@ -217,15 +217,15 @@ void x11_build_scancode_map(Display* display);
 void x11_read_modes(X11State& x, int requested_rate);
 // Toggle: without the driver lock; a failed switch comes back to the mode it left. Publish then hands the
 // result to the application thread.
-void x11_toggle_fullscreen(const X11State& x, X11Presenter& p);
-void x11_publish_mode(const X11State& x, const X11Presenter& p, const DriverLock& held);
+void x11_toggle_fullscreen(const X11Setup& x, X11Presenter& p);
+void x11_publish_mode(const X11Setup& x, const X11Presenter& p, const DriverLock& held);
 // Grabs pointer and keyboard, then switches the display to the chosen size; nullptr, or why full screen is
 // refused.
-[[nodiscard]] const char* x11_switch_display(const X11State& x, X11Presenter& p);
+[[nodiscard]] const char* x11_switch_display(const X11Setup& x, X11Presenter& p);
 // Back to the mode full screen was entered from, the grabs released.
-void x11_leave_fullscreen(const X11State& x, X11Presenter& p);
+void x11_leave_fullscreen(const X11Setup& x, X11Presenter& p);
 // Confines the pointer to the drawing window, retrying every retry_us; a grab another client holds is
 // waited for only so long.
-[[nodiscard]] bool x11_grab_pointer(const X11State& x, unsigned retry_us, int tries);
+[[nodiscard]] bool x11_grab_pointer(const X11Setup& x, unsigned retry_us, int tries);
 // Puts the display back into the mode full screen was entered from (presenter, or close after the join).
-void x11_restore_display_mode(const X11State& x, X11Presenter& p);
+void x11_restore_display_mode(const X11Setup& x, X11Presenter& p);

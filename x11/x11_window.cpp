@@ -66,7 +66,7 @@ void set_text_property(Display* display, Window window, Atom property, Atom type
 
 // Who the window is, for docks, task bars, window-manager rules and the launcher: class, input, process,
 // machine, icon, and the launch it ends.
-void set_identity(const X11State& x, Window window) {
+void set_identity(const X11Setup& x, Window window) {
     Display* display = x.display;
     using namespace std::string_literals;
     set_text_property(display, window, XA_WM_CLASS, XA_STRING,
@@ -95,7 +95,7 @@ void set_identity(const X11State& x, Window window) {
 
 // The windows a window manager or a task bar can meet at the top: the frame, the full-screen window, and
 // the picture itself when it has no frame.
-void set_identities(const X11State& x) {
+void set_identities(const X11Setup& x) {
     for (Window w : {x.frame_window, x.fullscreen_window})
         if (w) set_identity(x, w);
     if (x.open_flags & SET_MODE_FRAMELESS) set_identity(x, x.drawing_window);
@@ -190,7 +190,7 @@ const char* connect_display(X11State& x) {
 }
 
 // The room the manager leaves for windows on the current desktop (_NET_WORKAREA), else the screen.
-WorkArea work_area(const X11State& x) {
+WorkArea work_area(const X11Setup& x) {
     WorkArea area{XDisplayWidth(x.display, x.screen), XDisplayHeight(x.display, x.screen)};
     auto cardinals = [&](const char* name, long count) {
         std::vector<long> values;
@@ -302,7 +302,7 @@ Bool is_close_request(Display*, XEvent* event, XPointer close_atom) {
            static_cast<Atom>(event->xclient.data.l[0]) == *reinterpret_cast<Atom*>(close_atom);
 }
 
-bool wait_for_structure_event(const X11State& x, Window window, int type) {
+bool wait_for_structure_event(const X11Setup& x, Window window, int type) {
     auto deadline = std::chrono::steady_clock::now() + STRUCTURE_WAIT;
     XEvent event;
     Atom close_atom = x.window_close_atom;
@@ -321,7 +321,7 @@ bool wait_for_structure_event(const X11State& x, Window window, int type) {
 
 // Unmaps the window and waits for its UnmapNotify, unless it is not mapped (a manager minimised or never
 // mapped it): then no UnmapNotify will come.
-void unmap_and_wait(const X11State& x, Window window) {
+void unmap_and_wait(const X11Setup& x, Window window) {
     if (rt_stop_requested()) { // the wait would give up at once; the question would cost a round trip
         XUnmapWindow(x.display, window);
         return;
@@ -333,7 +333,7 @@ void unmap_and_wait(const X11State& x, Window window) {
     if (mapped) wait_for_structure_event(x, window, UnmapNotify);
 }
 
-void map_windowed(const X11State& x, X11Presenter& p) {
+void map_windowed(const X11Setup& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.shown_width), h = static_cast<unsigned>(x.shown_height);
     XResizeWindow(x.display, x.frame_window, w, h);
     if (x.open_flags & SET_MODE_FRAMELESS) {
@@ -365,7 +365,7 @@ void map_windowed(const X11State& x, X11Presenter& p) {
         XMoveWindow(x.display, x.drawing_window, 0, 0);
 }
 
-void map_fullscreen(const X11State& x, X11Presenter& p) {
+void map_fullscreen(const X11Setup& x, X11Presenter& p) {
     unsigned w = static_cast<unsigned>(x.shown_width), h = static_cast<unsigned>(x.shown_height);
     XMoveResizeWindow(x.display, x.fullscreen_window, 0, 0, w, h);
     XMoveResizeWindow(x.display, x.drawing_window, 0, 0, w, h);
@@ -389,7 +389,7 @@ void x11_set_title(Display* display, Window window, const char* utf8) {
                     reinterpret_cast<const unsigned char*>(utf8), static_cast<int>(std::strlen(utf8)));
 }
 
-void x11_ask_manager_state(const X11State& x, bool add, const char* state, bool by_program) {
+void x11_ask_manager_state(const X11Setup& x, bool add, const char* state, bool by_program) {
     XEvent message{};
     message.xclient.type = ClientMessage;
     message.xclient.window = x.frame_window;
@@ -403,7 +403,7 @@ void x11_ask_manager_state(const X11State& x, bool add, const char* state, bool 
 
 // The "remove" message to the root window, in the pieces the launcher puts together again by the sending
 // window, a window of its own for this one message.
-void x11_end_launch(const X11State& x) {
+void x11_end_launch(const X11Setup& x) {
     if (x.startup_id.empty()) return;
     Display* display = x.display;
     Window sender =
@@ -486,7 +486,7 @@ const char* x11_open_failure() {
     return open_failure ? open_failure : "";
 }
 
-const char* x11_window_setup(const X11State& x, X11Presenter& p) {
+const char* x11_window_setup(const X11Setup& x, X11Presenter& p) {
     p.frame_image = p.shown_image = nullptr;
     p.use_shm = false;
     p.blitter = blit_select(x.framebuffer_depth, x.visual_bits, x.red_low);
@@ -516,7 +516,7 @@ const char* x11_window_setup(const X11State& x, X11Presenter& p) {
     return x11_create_image(x, p, shm) ? nullptr : "Kein Speicher für das Bild des Fensters";
 }
 
-void x11_window_teardown(const X11State& x, X11Presenter& p) {
+void x11_window_teardown(const X11Setup& x, X11Presenter& p) {
     if (p.flags & SET_MODE_FULLSCREEN) x11_leave_fullscreen(x, p);
     if (p.drawing_mapped) {
         unmap_and_wait(x, x.drawing_window);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gfx/deferred.h"
+#include "gfx/frame_record.h"
 #include "gfx/line.h"
 #include "gfx/screen.h"
 #include "gfx/text.h"
@@ -197,11 +197,11 @@ TEST_F(RecordedFrame, KeptBackFillsLeaveTheSamePixelsAsDrawingAtOnce) {
     }
 }
 
-// A recorded frame whose record cannot take an operation (a line with an end beyond 32 bits) has what it
-// noted drawn and draws the rest at once: from there on it holds the driver lock for one primitive at a
-// time, so the presenter may look while the frame goes on, and it ends with the page of drawing every call
-// at once, outside any frame.
-TEST_F(RecordedFrame, AFrameThatStopsRecordingHoldsTheLockOnlyPerPrimitive) {
+// A recorded frame whose record cannot take an operation (a line with an end beyond 32 bits) commits what it
+// noted and draws that line at once, each under its own hold of the driver lock, and notes the rest afresh:
+// the presenter may look while the frame goes on, finds every call up to that line written and none of the
+// later ones, and the frame ends with the page of drawing every call at once, outside any frame.
+TEST_F(RecordedFrame, AFrameThatCannotNoteAnOperationCommitsAndNotesOn) {
     auto calls = [](const std::function<void()>& between) {
         gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, 0xFF102030, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
         gfx_line(nullptr, 5, 5, 40, 20, 0xFF00C800, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
@@ -214,30 +214,76 @@ TEST_F(RecordedFrame, AFrameThatStopsRecordingHoldsTheLockOnlyPerPrimitive) {
     };
     gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
     ASSERT_NE(gfx_screen(), nullptr);
-    std::vector<std::vector<uint8_t>> steps; // the page after each call from the far line on
-    calls([&] { steps.push_back(page_bytes()); });
+    std::vector<uint8_t> after_far_line;
+    calls([&] {
+        if (after_far_line.empty()) after_far_line = page_bytes();
+    });
     const std::vector<uint8_t> at_once = page_bytes();
+    gfx_close_mode();
+
+    for (int frame = 0; frame < 2; ++frame) { // the second after one that could not serve as its previous
+        SCOPED_TRACE(testing::Message() << "frame " << frame);
+        gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
+        ASSERT_NE(gfx_screen(), nullptr);
+        gfx_record_frames(true);
+        for (int repeat = 0; repeat <= frame; ++repeat) {
+            int looks = 0;
+            recording().on_unlock = [&] { ++looks; };
+            gfx_lock();
+            std::size_t step = 0;
+            calls([&] {
+                ASSERT_TRUE(gfx_in_frame(*gfx_screen()));
+                EXPECT_EQ(recording().locks, recording().unlocks) << "the frame holds the driver lock";
+                if (repeat == 0) {
+                    EXPECT_EQ(page_bytes(), after_far_line)
+                        << "after call " << step << " from the far line on";
+                }
+                ++step;
+            });
+            EXPECT_GE(looks, 1) << "the presenter could not look while the frame went on";
+            gfx_unlock(ALL_LINES);
+            recording().on_unlock = nullptr;
+            EXPECT_EQ(recording().locks, recording().unlocks);
+            EXPECT_EQ(page_bytes(), at_once);
+        }
+        gfx_close_mode();
+    }
+}
+
+// A frame of more operations than a record takes commits the full record and notes on, every time: the
+// page is that of drawing every call at once, also for the frame after it, compared with the last part.
+TEST_F(RecordedFrame, AFrameBeyondItsRecordLeavesThePixelsOfDrawingAtOnce) {
+    auto calls = [](int frame) {
+        gfx_line(nullptr, 0, 0, WIDTH, HEIGHT, 0xFF102030 + frame, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        for (int i = 1; i < 20000; ++i) {
+            const float x = static_cast<float>(i % 17), y = static_cast<float>(i % 11);
+            const uint32_t colour = 0xFF000000 | static_cast<uint32_t>(i * 2654435761u + frame) >> 8;
+            gfx_line(nullptr, x, y, x, y, colour, LINE_MODE_FILLED_BOX, LINE_SOLID, 0);
+        }
+    };
+    std::vector<uint8_t> at_once[2];
+    gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
+    ASSERT_NE(gfx_screen(), nullptr);
+    for (int frame = 0; frame < 2; ++frame) {
+        calls(frame % 2);
+        at_once[frame] = page_bytes();
+    }
     gfx_close_mode();
 
     gfx_set_mode(WIDTH, HEIGHT, 32, 1, 0, 0);
     ASSERT_NE(gfx_screen(), nullptr);
     gfx_record_frames(true);
-    int looks = 0;
-    recording().on_unlock = [&] { ++looks; };
-    gfx_lock();
-    std::size_t step = 0;
-    calls([&] {
-        ASSERT_TRUE(gfx_in_frame(*gfx_screen()));
+    for (int frame = 0; frame < 2; ++frame) {
+        int looks = 0;
+        recording().on_unlock = [&] { ++looks; };
+        gfx_lock();
+        calls(frame % 2);
         EXPECT_EQ(recording().locks, recording().unlocks) << "the frame holds the driver lock";
-        // What the presenter finds now: every call so far written, none kept back.
-        EXPECT_EQ(page_bytes(), steps[step]) << "after call " << step << " from the far line on";
-        ++step;
-    });
-    EXPECT_GE(looks, 3) << "the presenter could not look while the frame went on";
-    gfx_unlock(ALL_LINES);
-    recording().on_unlock = nullptr;
-    EXPECT_EQ(recording().locks, recording().unlocks);
-    EXPECT_EQ(page_bytes(), at_once);
+        EXPECT_GE(looks, 1) << "a full record was not committed";
+        gfx_unlock(ALL_LINES);
+        recording().on_unlock = nullptr;
+        EXPECT_EQ(page_bytes(), at_once[frame]) << "frame " << frame;
+    }
 }
 
 // More overlapping boxes on the same lines than a line keeps back, then text over them: the boxes must keep
