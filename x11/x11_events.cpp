@@ -133,6 +133,14 @@ void handle(Pass& pass, XEvent& event) {
     case LeaveNotify: {
         const XCrossingEvent& crossing = event.xcrossing;
         bool enter = event.type == EnterNotify;
+        // Where the pointer came in: a window mapped under the pointer, or one it was warped to before the
+        // map (full screen without a manager), gets no motion to say so, and the frame reads the pointer
+        // from these events alone.
+        if (enter && crossing.window == x.drawing_window) {
+            const FitPoint at = x11_picture_point(x, pass.p.y_offset, crossing.x, crossing.y);
+            pointer.x = at.x;
+            pointer.y = at.y;
+        }
         FocusEffect effect = crossing_focus_effect(enter, crossing.focus, crossing.detail, crossing.mode,
                                                    pointer, pass.p.keyboard_grabbed);
         if (effect == FocusEffect::GAINED) on_focus_gained(pass, true);

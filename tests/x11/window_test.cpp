@@ -263,6 +263,33 @@ TEST_F(WindowTest, PointerAndButtonsFollowTheEventsWhileInsideWithFocus) {
     EXPECT_EQ(buttons, -1);
 }
 
+// A window that comes out from under another one beneath a pointer that does not move gets no motion, only
+// the crossing: where the pointer came in is what the frame reads.
+TEST_F(WindowTest, APointerUncoveredWithoutMovingIsReadWhereItIs) {
+    open();
+    focus();
+    xdotool("mousemove --sync 500 500");
+    int64_t x = 0, y = 0, wheel = 0, buttons = 0, confined = 0;
+    ASSERT_TRUE(eventually([&] {
+        input_get_mouse(&x, &y, &wheel, &buttons, &confined);
+        return x == -1;
+    }));
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    Window cover = XCreateWindow(observer, DefaultRootWindow(observer), 0, 0, 80, 60, 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapRaised(observer, cover);
+    XSync(observer, False);
+    xdotool("mousemove --sync 30 40");
+    XDestroyWindow(observer, cover);
+    XSync(observer, False);
+    EXPECT_TRUE(eventually([&] {
+        input_get_mouse(&x, &y, &wheel, &buttons, &confined);
+        return x == 30 && y == 40;
+    })) << x
+        << "," << y;
+}
+
 // A property as another client reads it: its type's name, its format, and the values (bytes for format 8,
 // one long each for format 32).
 struct Property {
