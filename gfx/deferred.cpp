@@ -1,6 +1,7 @@
 #include "gfx/deferred.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "gfx/pixels.h"
@@ -36,9 +37,10 @@ uint8_t* line_start(const ScreenContext& screen, int page, int y) {
     return screen.pages[static_cast<std::size_t>(page)].get() + static_cast<std::ptrdiff_t>(y) * screen.pitch;
 }
 
-// Writes what lines first..last have pending, in drawing order. Neighbouring lines that hold only the same
-// whole-line fill are written as one run: lines are unpadded, and long runs stream best.
-void settle_marked(const ScreenContext& screen, DeferredFills& d, int first, int last) {
+// Writes what lines first..last have pending, in drawing order, and marks the lines written where dirty is
+// given. Neighbouring lines that hold only the same whole-line fill are written as one run: lines are
+// unpadded, and long runs stream best.
+void settle_marked(const ScreenContext& screen, DeferredFills& d, int first, int last, uint8_t* dirty) {
     const FillSpanFn fill = gfx_plain_fill_span(screen.bytes_per_pixel);
     for (int y = next_bit(d.marks, first, last); y <= last; y = next_bit(d.marks, y + 1, last)) {
         const auto i = static_cast<std::size_t>(y);
@@ -56,17 +58,25 @@ void settle_marked(const ScreenContext& screen, DeferredFills& d, int first, int
                  static_cast<std::size_t>(s[k].count));
         d.counts[i] = 0;
         set_bits(d.marks, y, end, false);
+        if (dirty != nullptr) std::memset(dirty + y, 1, static_cast<std::size_t>(end - y + 1));
         y = end;
     }
 }
 
-void settle_all(const ScreenContext& screen, DeferredFills& d) {
-    if (d.first <= d.last) settle_marked(screen, d, d.first, d.last);
+// Everything pending. On the shown page the lines are marked again: the presenter may have sent them, as
+// their primitives marked them, before their fills were written.
+void settle_all(ScreenContext& screen, DeferredFills& d) {
+    if (d.first <= d.last && d.page == screen.visible_page) {
+        const SharedLock held;
+        settle_marked(screen, d, d.first, d.last, screen.shared.in(held).dirty_lines.entries.data());
+    } else if (d.first <= d.last) {
+        settle_marked(screen, d, d.first, d.last, nullptr);
+    }
     d.page = -1;
     d.first = 0, d.last = -1;
 }
 
-void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
+void start_page(ScreenContext& screen, DeferredFills& d, int page) {
     settle_all(screen, d);
     d.page = page;
     const auto height = static_cast<std::size_t>(screen.height);
@@ -80,11 +90,12 @@ void start_page(const ScreenContext& screen, DeferredFills& d, int page) {
 
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour) {
     ScreenContext* screen = gfx_screen();
-    // Outside a frame the primitive's own hold would end with the fill: nothing to gain. On the shown page a
-    // fill is kept back only while the driver lock stays held until it is written: a frame that holds it to
-    // its end, or a commit; an operation a recorded frame commits at once lets the presenter look after it.
-    if (screen == nullptr || dc.serial != screen->serial || !gfx_in_frame(*screen) ||
-        (dc.work_page == screen->visible_page && !screen->frame_holds_driver && !screen->record.committing) ||
+    // Outside a frame and a commit nothing would settle the fill before the primitive returns: nothing to
+    // gain. An operation a recorded frame commits at once (after a far line, or with its record full) is
+    // written as it goes, as what was committed before it is.
+    const bool frame = screen != nullptr && gfx_in_frame(*screen) &&
+                       (dc.work_page != screen->visible_page || !screen->record.enabled);
+    if (screen == nullptr || dc.serial != screen->serial || !(frame || screen->record.committing) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->record.fills;
@@ -121,7 +132,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
         }
         d.counts[i] = static_cast<uint8_t>(n);
         if (n == PENDING_SPANS_PER_LINE) {
-            settle_marked(*screen, d, y, y);
+            settle_marked(*screen, d, y, y, nullptr); // the primitive marks the line
             fill(at, colour, static_cast<std::size_t>(count));
             continue;
         }
@@ -131,7 +142,7 @@ bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count
     return true;
 }
 
-void gfx_settle_lines(const DrawContext& dc, int first, int last) {
+void gfx_settle_lines(const DrawContext& dc, int first, int last, uint8_t* dirty) {
     ScreenContext* screen = gfx_screen();
     if (screen == nullptr) return;
     DeferredFills& d = screen->record.fills;
@@ -139,7 +150,7 @@ void gfx_settle_lines(const DrawContext& dc, int first, int last) {
     if (first > last) std::swap(first, last);
     first = std::max(first, d.first);
     last = std::min(last, d.last);
-    if (first <= last) settle_marked(*screen, d, first, last);
+    if (first <= last) settle_marked(*screen, d, first, last, dirty);
 }
 
 void gfx_internal::settle_fills(ScreenContext& screen) {

@@ -1,5 +1,5 @@
 // The drawing state of the open mode and the operations on it: colours, clearing, the text grid and the
-// frame's hold of the driver lock (its end is committed in frame_record.cpp).
+// frame's depth (its end is committed in frame_record.cpp).
 #include "gfx/screen.h"
 
 #include "gfx/frame_record.h"
@@ -148,10 +148,4 @@ int gfx_set_text_grid(int columns, int rows) {
     dc.view_set = false;
     gfx_clear(CLEAR_SCREEN);
     return 0;
-}
-
-void gfx_internal::hold_driver_for_frame(ScreenContext& screen) {
-    if (screen.frame_holds_driver) return;
-    screen.frame_holds_driver = true;
-    acquire_driver(screen);
 }

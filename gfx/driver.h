@@ -30,8 +30,9 @@ struct ScreenDriver {
     // Stops presenting and releases everything the driver holds. Must be safe after a failed open.
     void (*close)() = nullptr;
     // The driver lock: the one the presenter holds while it reads the pixels and what ScreenShared holds.
-    // The drawing thread takes it through SharedLock and at a frame's end (gfx/screen.h); nested holds are
-    // counted there, so the driver sees one lock and one unlock.
+    // The drawing thread holds it only through SharedLock (gfx/screen.h), which counts nested holds, so the
+    // driver sees one lock and one unlock. A slot that needs the lock on the drawing thread takes a
+    // SharedLock too: whether or not its caller holds one, the count decides.
     void (*lock)() = nullptr;
     void (*unlock)() = nullptr;
     // Shows palette entry index as the 8-bit colour (r, g, b). Only palette depths (8 bits and below) call
@@ -41,7 +42,7 @@ struct ScreenDriver {
     void (*wait_retrace)() = nullptr;
     // Pointer state in picture coordinates; buttons: 1 left, 2 right, 4 middle. Returns -1 (outputs
     // untouched) while the pointer is outside the picture or the window lacks the focus. Called with or
-    // without the driver lock held: a driver that needs its lock takes it unless it is held.
+    // without the driver lock held.
     int (*query_pointer)(int* x, int* y, int* wheel, int* buttons, int* confined) = nullptr;
     // Moves the pointer (0x80000000 keeps a coordinate), shows (cursor > 0) or hides (0) it, confines it to
     // the window (confine > 0) or frees it (0); negative values leave that part as it is.

@@ -96,7 +96,7 @@ struct DeferredFills {
 
 // Frames recorded instead of drawn, and the fills kept back while a commit draws (gfx/frame_record.h).
 struct FrameRecord {
-    bool enabled = false;    // the mode records its frames
+    bool enabled = false;    // the mode records its frames (gfx_record_frames)
     bool recording = false;  // the current frame has operations noted and not committed yet
     bool committing = false; // noted operations are being drawn under the driver lock
     // The page holds what previous draws, and drawing previous again over it changes nothing.

@@ -168,8 +168,8 @@ struct Committing {
 };
 
 // True when an operation submitted at once would take the driver lock for nothing. Asked only while the
-// lock is not held: inside a frame that holds it, taking it again is a count, cheaper than the test, and
-// the rasterizers cut to the view themselves.
+// lock is not held: under a hold, taking it again is a count, cheaper than the test, and the rasterizers
+// cut to the view themselves.
 bool lock_for_nothing(const ScreenContext& screen, const DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
                       int64_t y2) {
     return screen.driver_holds == 0 && gfx_outside_view(dc, x1, y1, x2, y2);
@@ -252,7 +252,7 @@ void gfx_internal::submit(ScreenContext& screen, DrawContext& dc, const Recorded
 void gfx_submit_far_line(ScreenContext& screen, DrawContext& dc, int64_t x1, int64_t y1, int64_t x2,
                          int64_t y2, uint32_t colour, uint16_t style) {
     FrameRecord& r = screen.record;
-    if (r.enabled && dc.work_page == screen.visible_page) {
+    if (dc.work_page == screen.visible_page) {
         commit_noted(screen);
         r.previous_valid = false;
     }
@@ -350,8 +350,7 @@ void gfx_internal::unlock(int first_line, int last_line) {
             settle_fills(*screen); // the presenter may look from here on
         }
     }
-    if (--screen->lock_count > 0) return;
-    if (std::exchange(screen->frame_holds_driver, false)) release_driver(*screen);
+    --screen->lock_count;
 }
 
 void gfx_settle_all() {

@@ -1,13 +1,10 @@
 // The one way drawing reaches the page. Every primitive builds its operation and submits it. Inside a frame
-// on a mode that records its frames (gfx_record_frames) the operation is only noted; the frame's end commits
-// what it noted: under the driver lock it compares the operations with the previous frame's, draws the
-// bands of lines that changed, writes the fills it kept back and marks those lines, then releases the lock.
-// Outside such a frame, or when the frame's record is full, a submit commits at once: what was noted is
-// drawn first, then the operation itself, each under one hold of the lock. A frame's own logic never runs
-// while it holds the driver lock on a mode that records, so the presenter keeps answering.
-//
-// A mode that does not record draws every operation at once, and its frame holds the driver lock to its
-// end; inside such a frame opaque fills are kept back too (gfx/deferred.h).
+// on a mode that records its frames (gfx_record_frames) the operation is only noted; the frame's end
+// commits what it noted: under one hold of the driver lock it compares the operations with the previous
+// frame's, draws the bands of lines that changed, writes the fills it kept back (gfx/deferred.h) and marks
+// those lines. Anywhere else, or when the frame's record is full, a submit commits at once: what was noted
+// is drawn first, then the operation itself, each under one hold of the lock. No frame holds the driver
+// lock while its own logic runs, so the presenter keeps answering.
 #pragma once
 
 #include <cstdint>

@@ -80,12 +80,12 @@ void horizontal_line(const DrawContext& dc, const Put& put, const Bounds& v, int
         const int from = std::min(xs, x2c);
         const int count = std::abs(x2c - xs) + 1;
         if (!gfx_defer_fill(dc, y, y, from, count, colour)) {
-            gfx_settle_lines(dc, y, y);
+            gfx_settle_lines(dc, y, y, dirty);
             dc.fill_span(dc.target_rows[y] + static_cast<std::ptrdiff_t>(from) * dc.target_bytes_per_pixel,
                          colour, static_cast<std::size_t>(count));
         }
     } else {
-        gfx_settle_lines(dc, y, y);
+        gfx_settle_lines(dc, y, y, dirty);
         int64_t i = cut_before(x1, v.l, v.r);
         const int step = xs <= x2c ? 1 : -1;
         for (int x = xs;; x += step, ++i) {
@@ -282,7 +282,8 @@ void gfx_draw_line_pixels(const DrawContext& dc, int64_t x1, int64_t y1, int64_t
     }
     const int y2c = static_cast<int>(std::clamp<int64_t>(y2, v.t, v.b));
     // A horizontal line settles its own line: a solid one may be kept back as a fill.
-    if (x1 == x2 || y1 != y2) gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c);
+    if (x1 == x2 || y1 != y2)
+        gfx_settle_lines(dc, static_cast<int>(std::clamp<int64_t>(y1, v.t, v.b)), y2c, dirty);
     auto draw = [&](const auto& put) {
         if (x1 == x2) {
             vertical_line(put, v, static_cast<int>(x1), y1, y2c, style, dirty);
@@ -312,7 +313,7 @@ void gfx_draw_box_pixels(const DrawContext& dc, int x1, int y1, int x2, int y2, 
         mark_lines(dirty, y1c, y2c);
         return;
     }
-    gfx_settle_lines(dc, y1c, y2c);
+    gfx_settle_lines(dc, y1c, y2c, dirty);
     if (filled) {
         if (lines_contiguous(dc, y1c, y2c, count * bpp)) {
             dc.fill_span(dc.target_rows[y1c] + offset, colour,

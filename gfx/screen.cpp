@@ -103,7 +103,6 @@ void gfx_close_mode() {
     // close waits for its presenter would wait for that lock forever.
     if (screen->driver_holds > 0 && screen->driver && screen->driver->unlock) screen->driver->unlock();
     screen->driver_holds = 0;
-    screen->frame_holds_driver = false;
     screen->lock_count = 0;
     if (screen->driver && screen->driver->close) screen->driver->close();
     current_screen = nullptr;

@@ -67,10 +67,8 @@ struct ScreenContext {
     uint32_t mode_flags = 0; // the set-mode flags the screen keeps: SET_MODE_ALPHA
     Guarded<ScreenShared> shared;
     uint32_t lock_count = 0;   // nesting depth of gfx_lock: a frame while above 0
-    uint32_t driver_holds = 0; // SharedLocks and the frame's hold: the driver lock is held while above 0
-    bool frame_holds_driver =
-        false;          // a frame on a mode that does not record holds the driver lock to its end
-    FrameRecord record; // committed by the outermost gfx_unlock at the latest
+    uint32_t driver_holds = 0; // nested SharedLocks: the driver lock is held while above 0
+    FrameRecord record;        // committed by the outermost gfx_unlock at the latest
 };
 
 struct ViewRect {
@@ -158,8 +156,6 @@ inline void acquire_driver(ScreenContext& screen) {
 inline void release_driver(ScreenContext& screen) {
     if (--screen.driver_holds == 0 && screen.driver && screen.driver->unlock) screen.driver->unlock();
 }
-// The frame holds the driver lock from here to its end: what it draws from now on reaches the page at once.
-void hold_driver_for_frame(ScreenContext& screen);
 void unlock(int first_line, int last_line);
 } // namespace gfx_internal
 
@@ -185,13 +181,14 @@ class NoDriverYet : public DriverHeld {
     friend void gfx_set_mode(int width, int height, int depth, int pages, int flags, int refresh_rate);
 };
 
-// The screen lock opens a frame; inner ones only count. On a mode that records its frames the frame runs
-// without the driver lock (the page keeps the last finished picture for the presenter, which so keeps
-// answering while the frame waits for a tool); every other mode holds the driver lock for the whole frame.
+// The screen lock opens a frame; inner ones only count. The frame runs without the driver lock: on a mode
+// that records its frames its operations are committed at its end (gfx/frame_record.h), so the page keeps
+// the last finished picture for the presenter, which keeps answering while the frame waits for a tool; on
+// any other mode each is drawn at once under its own hold, its opaque fills kept back to the frame's end
+// (gfx/deferred.h).
 inline void gfx_lock() {
     ScreenContext* screen = gfx_screen();
     if (!screen) return;
-    if (screen->lock_count == 0 && !screen->record.enabled) gfx_internal::hold_driver_for_frame(*screen);
     ++screen->lock_count;
 }
 // True between the outermost gfx_lock and its gfx_unlock.
@@ -199,9 +196,9 @@ inline void gfx_lock() {
     return screen.lock_count > 0;
 }
 // Marks lines first_line..last_line dirty (negative: 0 / height - 1; a reversed or out-of-screen range marks
-// nothing), then releases one level. The outermost release ends the frame: under the driver lock, a
-// recorded frame draws and marks the lines it changed (the range is then not used), held-back fills are
-// written, and the driver lock is released.
+// nothing), then releases one level. The outermost release ends the frame: under one hold of the driver
+// lock the frame's operations are committed, the fills kept back written, and the lines they changed marked
+// (on a mode that records its frames the range is then not used).
 inline void gfx_unlock(int first_line, int last_line) {
     ScreenContext* screen = gfx_screen();
     if (screen && screen->lock_count > 1 && last_line >= 0 && first_line > last_line) {

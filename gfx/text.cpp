@@ -179,7 +179,7 @@ void gfx_draw_text_pixels(const DrawContext& dc, const FontDesc& font, std::stri
     const bool first_cut = pen < left;
     const bool last_cut = last_pen + w - 1 > right && (end - 1 > first || !first_cut);
     const int64_t whole_from = first + first_cut, whole_to = end - last_cut;
-    gfx_settle_lines(dc, static_cast<int>(first_line), static_cast<int>(last_line));
+    gfx_settle_lines(dc, static_cast<int>(first_line), static_cast<int>(last_line), dirty);
     const bool fast = w == 8 && dc.put_pixel == gfx_put_pixel_32;
     for (int64_t i = first; i < end; ++i) {
         if (fast && i >= whole_from && i < whole_to) continue;

@@ -23,24 +23,23 @@ constexpr int POINTER_GRAB_TRIES = 20; // 2 s, then the confinement is given up
 // What wait_retrace waits for when the display names no rate.
 constexpr int ASSUMED_RATE = 60;
 
-// The application's hold of the driver lock (SharedLock, and a frame that holds it). Only the application
-// thread touches it, so a slot called while it is held finds the lock here.
-std::optional<DriverLock> frame_hold;
+// The application thread's hold of the driver lock, from the lock slot to the unlock slot. SharedLock counts
+// the nested holds, so these two are called once each.
+std::optional<DriverLock> application_hold;
 
 void x11_lock() {
-    frame_hold.emplace(state.shared, state.display);
+    application_hold.emplace(state.shared, state.display);
 }
 
 void x11_unlock() {
-    frame_hold.reset();
+    application_hold.reset();
 }
 
-// Runs act with the driver lock: the frame's own when the caller is inside one (taking the mutex again
-// would deadlock), else a lock of its own.
+// Runs act under the application thread's hold: a SharedLock, which takes the lock through the slots
+// above or, inside a hold the caller has, only counts.
 template <typename Act> auto with_driver_lock(Act act) {
-    if (frame_hold) return act(*frame_hold);
-    DriverLock hold(state.shared, state.display);
-    return act(hold);
+    const SharedLock hold;
+    return act(*application_hold);
 }
 
 void x11_set_palette_entry(int index, int r, int g, int b) {

@@ -14,9 +14,10 @@
 // - Of the graphics screen the presenter reads the visible pixels and the palette and writes the
 //   DirtyLineTable, key_state and refresh_rate (ScreenShared) and the key queue, all under the driver lock:
 //   a DriverLock is the proof that opens them (gfx/guarded.h). The event_queue has a mutex of its own.
-// - The application thread takes the same lock through the table's lock slot (x11_lock) for the end of a
-//   frame and the key queue; the pointer read and the other slots take it themselves, or use the one the
-//   caller already holds (with_driver_lock in x11_driver.cpp). A frame that records runs without it.
+// - The application thread takes the same lock only as a SharedLock (gfx/screen.h), which counts nested
+//   holds and calls the table's lock and unlock slots once each: for a commit, the key queue, and the
+//   pointer read and the other slots that need it (with_driver_lock in x11_driver.cpp). A frame runs
+//   without it.
 // - The presenter thread itself, and its start-up handshake, are x11_presenter.cpp's: open starts it and
 //   hears from it whether the window could be shown; close stops it.
 #pragma once

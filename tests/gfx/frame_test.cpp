@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gfx/frame_record.h"
@@ -140,9 +141,15 @@ std::vector<uint8_t> page_bytes() {
     return {s.visible_pixels, s.visible_pixels + static_cast<std::size_t>(s.pitch) * s.height};
 }
 
+// The proof a presenter has inside the driver's unlock, where it looks.
+struct PresenterLook : DriverHeld {};
+
 // Opens a fresh mode, fills it with noise, draws the calls one by one or as one frame, and returns the
-// page as the driver's last unlock found it.
+// page as the driver's last unlock found it. A presenter looks at every unlock, as it may while a frame
+// runs without the driver lock: it copies the marked lines into its window and clears their marks; at the
+// end its window must show the page.
 std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, bool framed) {
+    SCOPED_TRACE(framed ? "as one frame" : "call by call");
     gfx_set_mode(WIDTH, HEIGHT, depth, 1, flags, 0);
     EXPECT_NE(gfx_screen(), nullptr);
     gfx_set_text_grid(WIDTH / 8, HEIGHT / 14);
@@ -150,14 +157,26 @@ std::vector<uint8_t> draw(const std::vector<Call>& calls, int depth, int flags, 
     std::mt19937 noise(7);
     for (std::size_t i = 0; i < static_cast<std::size_t>(s.pitch) * s.height; ++i)
         s.visible_pixels[i] = static_cast<uint8_t>(noise());
-    std::vector<uint8_t> presented;
-    recording().on_unlock = [&] { presented = page_bytes(); };
+    std::vector<uint8_t> presented, window = page_bytes();
+    recording().on_unlock = [&] {
+        presented = page_bytes();
+        const PresenterLook look;
+        std::vector<uint8_t>& marks = s.shared.in(look).dirty_lines.entries;
+        const auto pitch = static_cast<std::size_t>(s.pitch);
+        for (std::size_t y = 0; y < marks.size(); ++y)
+            if (std::exchange(marks[y], uint8_t{0}))
+                std::memcpy(&window[y * pitch], &presented[y * pitch], pitch);
+    };
     if (framed) gfx_lock();
     replay(calls);
     if (framed) gfx_unlock(ALL_LINES);
     recording().on_unlock = nullptr;
     EXPECT_EQ(s.lock_count, 0u);
     EXPECT_EQ(presented, page_bytes()) << "the presenter saw a page the frame had not finished";
+    const auto pitch = static_cast<std::size_t>(s.pitch);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(s.height); ++y)
+        EXPECT_EQ(std::memcmp(&window[y * pitch], &presented[y * pitch], pitch), 0)
+            << "line " << y << " changed and was not sent again";
     return presented;
 }
 

@@ -227,13 +227,11 @@ class DriverOnXorg : public OnXorg {
             gfx_lock();
             bool clean = false;
             {
-                SharedLock held;
+                SharedLock held; // the presenter reads the page too
                 const std::vector<uint8_t>& dirty = screen->shared.in(held).dirty_lines.entries;
                 clean = std::all_of(dirty.begin(), dirty.end(), [](uint8_t d) { return d == 0; });
-            }
-            if (clean) {
                 auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
-                for (int i = 0; i < screen->width * screen->height; ++i)
+                for (int i = 0; clean && i < screen->width * screen->height; ++i)
                     pixels[i] = 0xFF000000u | ((static_cast<uint32_t>(i) * 7 + salt) & 0xFFFFFF);
             }
             gfx_unlock(NO_LINES);

@@ -19,10 +19,13 @@ int main() {
         return 3;
     }
     gfx_lock();
-    auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            pixels[y * width + x] = 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 6) << 8 | 0x5A;
+    {
+        const SharedLock held; // the presenter reads the page
+        auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                pixels[y * width + x] = 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 6) << 8 | 0x5A;
+    }
     gfx_unlock(ALL_LINES);
     std::printf("window=%lu shm=%d\n", x11_drawing_window(), x11_uses_shared_memory() ? 1 : 0);
     std::fflush(stdout);

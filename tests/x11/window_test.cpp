@@ -539,8 +539,11 @@ class FullScreenTest : public WindowTest {
         for (uint32_t salt = 0;; ++salt) {
             auto asked = Clock::now();
             gfx_lock();
-            longest_lock_wait = std::max(longest_lock_wait, Clock::now() - asked);
-            reinterpret_cast<uint32_t*>(screen->visible_pixels)[0] = 0xFF000000u | (salt & 0xFF);
+            {
+                const SharedLock held; // the presenter reads the page
+                longest_lock_wait = std::max(longest_lock_wait, Clock::now() - asked);
+                reinterpret_cast<uint32_t*>(screen->visible_pixels)[0] = 0xFF000000u | (salt & 0xFF);
+            }
             gfx_unlock(ALL_LINES);
             if (condition()) return true;
             if (Clock::now() >= end) return false;
@@ -759,9 +762,13 @@ TEST_F(FullScreenTest, TenBitsAChannelShowTheDashboardsColoursExactly) {
     const uint32_t colours[] = {0x1E1E1E, 0x0066CC, 0xF5FFFF, 0x888B8B, 0xE06C75, 0xFFFFFF, 0x000000};
     constexpr int N = sizeof colours / sizeof colours[0];
     gfx_lock();
-    auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
-    for (int y = 0; y < screen->height; ++y)
-        for (int x = 0; x < screen->width; ++x) pixels[y * screen->width + x] = 0xFF000000u | colours[x % N];
+    {
+        const SharedLock held; // the presenter reads the page
+        auto* pixels = reinterpret_cast<uint32_t*>(screen->visible_pixels);
+        for (int y = 0; y < screen->height; ++y)
+            for (int x = 0; x < screen->width; ++x)
+                pixels[y * screen->width + x] = 0xFF000000u | colours[x % N];
+    }
     gfx_unlock(ALL_LINES);
     auto ten = [](uint32_t v) { return (v * 1023 + 127) / 255; };
     auto want = [&](uint32_t c) {
@@ -803,9 +810,11 @@ TEST_F(FullScreenTest, SwitchesAndMovesWhileFramesAreDrawn) {
         xdotool("key alt+Return");
         ASSERT_TRUE(eventually_drawing([&] {
             (void)driver.move_window(20 + round, 30);
-            gfx_lock();
-            (void)driver.move_window(KEEP, KEEP);
-            gfx_unlock(NO_LINES);
+            {
+                // A slot called under the caller's hold only counts it.
+                const SharedLock held;
+                (void)driver.move_window(KEEP, KEEP);
+            }
             return to_full_screen ? full_screen() : windowed();
         })) << "switch "
             << round + 1;

@@ -146,11 +146,14 @@ void xdotool(const std::string& arguments) {
 
 void draw_pattern(ScreenContext& screen, uint32_t salt) {
     gfx_lock();
-    auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
-    for (int y = 0; y < screen.height; ++y)
-        for (int x = 0; x < screen.width; ++x)
-            pixels[y * screen.width + x] =
-                0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
+    {
+        const SharedLock held; // the presenter reads the page
+        auto* pixels = reinterpret_cast<uint32_t*>(screen.visible_pixels);
+        for (int y = 0; y < screen.height; ++y)
+            for (int x = 0; x < screen.width; ++x)
+                pixels[y * screen.width + x] =
+                    0xFF000000u | ((x * 3 + salt) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | salt;
+    }
     gfx_unlock(ALL_LINES);
 }
 
