@@ -90,12 +90,13 @@ void start_page(ScreenContext& screen, DeferredFills& d, int page) {
 
 bool gfx_defer_fill(const DrawContext& dc, int first, int last, int x, int count, uint32_t colour) {
     ScreenContext* screen = gfx_screen();
+    if (screen == nullptr || dc.serial != screen->serial) return false;
     // Outside a frame and a commit nothing would settle the fill before the primitive returns: nothing to
     // gain. An operation a recorded frame commits at once (after a far line, or with its record full) is
     // written as it goes, as what was committed before it is.
-    const bool frame = screen != nullptr && gfx_in_frame(*screen) &&
-                       (dc.work_page != screen->visible_page || !screen->record.enabled);
-    if (screen == nullptr || dc.serial != screen->serial || !(frame || screen->record.committing) ||
+    const bool frame =
+        gfx_in_frame(*screen) && (dc.work_page != screen->visible_page || !screen->record.enabled);
+    if (!(frame || screen->record.committing) ||
         dc.fill_span != gfx_plain_fill_span(dc.target_bytes_per_pixel) || first > last || count <= 0)
         return false;
     DeferredFills& d = screen->record.fills;

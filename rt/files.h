@@ -41,8 +41,9 @@ void rt_set_pipe_limits(int milliseconds, std::size_t bytes);
 int rt_open_pipe(std::string_view command, int number);
 // The same for a program started without a shell: arguments[0] is looked for on PATH and gets the arguments
 // as they are, one word each, so that nothing in them is ever read as syntax. Same environment, process
-// group, limits and stop as rt_open_pipe. A program not found: RT_CANNOT_OPEN, and a German line on stderr.
-// A replaced PipeOpener is handed the arguments joined by single blanks.
+// group, limits and stop as rt_open_pipe. A program not found: RT_CANNOT_OPEN, and nothing said (the caller
+// names a missing tool once, not at every start). A replaced PipeOpener is handed the arguments joined by
+// single blanks.
 int rt_open_program(std::span<const std::string> arguments, int number);
 // True when no more input can come; an invalid or free number is always at its end.
 [[nodiscard]] bool rt_eof(int number);

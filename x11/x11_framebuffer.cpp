@@ -150,13 +150,9 @@ bool x11_shm_available(const X11Setup& x) {
 }
 
 bool x11_create_image(const X11Setup& x, X11Presenter& p, bool shm) {
-    if (x.fit.is_identity()) {
-        p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
-        return p.frame_image != nullptr;
-    }
     p.frame_image = create_sent_image(x, p, shm, x.width, x.height);
     if (!p.frame_image) return false;
-    if (create_server_scaling(x, p)) return true;
+    if (x.fit.is_identity() || create_server_scaling(x, p)) return true;
     // The client scales. The conversion keeps its own picture-sized target in plain memory, so that the
     // converters stay as they are; the shown image is the one sent.
     x11_destroy_image(x, p);
